@@ -1,0 +1,53 @@
+// taxoscope-cli: the report run and the device read of the Windows program,
+// from a command line.
+#include <cstdio>
+#include <cstring>
+
+#include "cli/commands.h"
+
+namespace {
+
+struct Command {
+  const char* name;
+  const char* summary;
+  int (*run)(int argc, char** argv);
+  void (*help)();
+};
+
+const Command kCommands[] = {
+    {"report", "turn a dump file into its turnover report", RunReportCommand, PrintReportHelp},
+};
+
+void PrintUsage(FILE* out) {
+  std::fprintf(out, "usage: taxoscope-cli COMMAND [options]\n\ncommands:\n");
+  for (const Command& command : kCommands)
+    std::fprintf(out, "  %-8s %s\n", command.name, command.summary);
+  std::fprintf(out, "\n'taxoscope-cli COMMAND --help' explains a command.\n");
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc < 2) {
+    PrintUsage(stderr);
+    return kExitUsage;
+  }
+  if (!std::strcmp(argv[1], "--help") || !std::strcmp(argv[1], "-h") ||
+      !std::strcmp(argv[1], "help")) {
+    PrintUsage(stdout);
+    return kExitOk;
+  }
+  for (const Command& command : kCommands) {
+    if (std::strcmp(argv[1], command.name) != 0) continue;
+    for (int i = 2; i < argc; ++i) {
+      if (!std::strcmp(argv[i], "--help") || !std::strcmp(argv[i], "-h")) {
+        command.help();
+        return kExitOk;
+      }
+    }
+    return command.run(argc - 2, argv + 2);
+  }
+  std::fprintf(stderr, "taxoscope-cli: unknown command '%s'\n\n", argv[1]);
+  PrintUsage(stderr);
+  return kExitUsage;
+}

@@ -1,0 +1,10 @@
+#pragma once
+// The subcommands of taxoscope-cli. Each takes the arguments after its own
+// name and gives the process's exit status.
+
+// Exit statuses shared by the subcommands.
+constexpr int kExitOk = 0;
+constexpr int kExitUsage = 2;
+
+int RunReportCommand(int argc, char** argv);
+void PrintReportHelp();

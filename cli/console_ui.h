@@ -1,0 +1,43 @@
+#pragma once
+// The user-interface services of the command-line tool. The dialog's
+// controls become plain values that the command line fills in before a run
+// (port text, speed index, report type, bounds, "show result"), so the
+// acquisition and report runs read them exactly as they read the dialog.
+// Message boxes go to stderr, the shell's "open" to the platform's opener.
+#include <map>
+#include <string>
+
+#include "report/ui_services.h"
+
+class ConsoleUi : public UiServices {
+ public:
+  ConsoleUi();
+  ~ConsoleUi() override;
+
+  void ShowMessage(UiWindow owner, const char* text, const char* caption,
+                   MessageIcon icon) override;
+  void OpenFile(UiWindow owner, const char* path) override;
+  void DispatchOneMessage() override;
+  std::string GetControlText(UiWindow dialog, int id) override;
+  void SetControlText(UiWindow dialog, int id, const char* text) override;
+  int GetSelectedIndex(UiWindow dialog, int id) override;
+  bool IsChecked(UiWindow dialog, int id) override;
+  void EnableControl(UiWindow dialog, int id, bool enable) override;
+  void ShowControl(UiWindow dialog, int id, bool show) override;
+  void SetProgress(UiWindow dialog, int id, int position) override;
+  UiWindow GetFocusWindow() override;
+  void SetFocusWindow(UiWindow window) override;
+
+  // Filling the "dialog" from the command line.
+  void SetChecked(int id, bool checked) { checked_[id] = checked; }
+  void SetSelectedIndex(int id, int index) { selected_[id] = index; }
+
+ private:
+  std::map<int, std::string> text_;
+  std::map<int, bool> checked_;
+  std::map<int, int> selected_;
+};
+
+// Platform side of the console (console_platform_*.cpp).
+// Opens a file in the user's default viewer; failures are ignored.
+void ConsoleOpenFile(const char* path);

@@ -1,0 +1,50 @@
+#pragma once
+// One report run: a dump file and a filter in, the report file
+// (the dump's full name with ".txt" appended) out.
+#include <cstdint>
+#include <string>
+
+#include "report/ui_services.h"
+
+enum ReportType {
+  ReportAll = 0,
+  ReportByNumber = 1,
+  ReportByDate = 2,
+};
+
+struct ReportRequest {
+  std::string dumpPath;
+  int reportType = ReportAll;
+  std::string fromText;  // bounds as typed
+  std::string toText;
+  bool showResult = false;  // open the report file when done
+  UiWindow owner = nullptr;
+};
+
+// How a run ended. RunReport gives true only for ReportWritten; the
+// command-line tool tells the others apart for its exit status.
+enum ReportOutcome {
+  ReportWritten = 0,
+  ReportInvalidBound = 1,   // "Invalid input value ..." was shown, no file written
+  ReportDumpUnreadable = 2, // the dump could not be opened: "Error parsing data", no file
+  ReportWriteFailed = 3,    // the report file was not written in full
+};
+
+ReportOutcome RunReportWithOutcome(const ReportRequest& request);
+bool RunReport(const ReportRequest& request);
+
+// A date typed as day/month/year: the calendar time of 00:00:00 of that day,
+// or of 23:59:59 with endOfDay. False (and *value 0) for a text that is not a
+// valid date.
+bool ParseDateBound(const char* text, bool endOfDay, int64_t* value);
+
+// Writes the bytes as the whole file. The new content goes to a temporary file
+// beside the target first and replaces the target only when every byte is
+// written, so a failed write never destroys the earlier file. A failure shows
+// the system's error text (caption "Error", error icon, no owner).
+bool WriteBufferToFile(const char* fileName, const char* bytes, int64_t length);
+
+// The request exactly as the main dialog fills it from its controls, for the
+// dump at dumpPath: report type by "All records", then "By date", then
+// "By rep no."; bounds from "From:" and "To:"; "show result".
+ReportRequest ReportRequestFromDialog(UiWindow dialog, const std::string& dumpPath);

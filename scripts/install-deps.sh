@@ -1,0 +1,27 @@
+#!/usr/bin/env bash
+# Installs what a fresh Debian machine lacks for the whole build and test run:
+# the MinGW-w64 cross compilers, 32-bit Wine, Xvfb, socat and ImageMagick.
+# g++, cmake, GoogleTest and Google Benchmark are expected to be there already.
+set -euo pipefail
+
+need=()
+command -v i686-w64-mingw32-g++ >/dev/null || need+=(mingw-w64)
+dpkg -s wine32:i386 >/dev/null 2>&1 || need+=(wine wine32:i386)
+command -v Xvfb >/dev/null || need+=(xvfb xauth)
+command -v socat >/dev/null || need+=(socat)
+command -v convert >/dev/null && convert -version 2>/dev/null | grep -q ImageMagick || need+=(imagemagick)
+command -v iconv >/dev/null || need+=(libc-bin)
+
+if [ ${#need[@]} -eq 0 ]; then
+  exit 0
+fi
+if [ "$(id -u)" -ne 0 ]; then
+  echo "install-deps: missing ${need[*]}; run as root to install them" >&2
+  exit 1
+fi
+export DEBIAN_FRONTEND=noninteractive
+if printf '%s\n' "${need[@]}" | grep -q ':i386'; then
+  dpkg --add-architecture i386
+fi
+apt-get update -qq
+apt-get install -y -qq --no-install-recommends "${need[@]}" >/dev/null
