@@ -1,0 +1,222 @@
+// GenerateDump: a realistic fiscal-memory image of a small shop's register.
+//
+// Layout, offsets in bytes:
+//   0 .. 15    erased (0xFF), so a reader's walk starts at offset 16
+//   16         model record: marker "ZA02" on variant 2, "ZA03" otherwise
+//   48         type 1: fractional mode, rates 20.00, 9.00, 0.00, the rest unset
+//   86 ..      the daily reports 1, 2, 3 ..., one per business day (dates
+//              advance 1 to 4 days from a start in 2010-2020, closing at
+//              17:00-23:59). Before some reports: an erased gap of 1 to 40
+//              bytes, a record of a skipped type (2,3,5,8,9,10,12,13), or a
+//              type-6 rate change (group 2 goes 9.00 -> 20.00 and back).
+//   erased up to the decimal-mode area (0x1F1000; 0x1F100 on variant 2)
+//   area       type 7 "from report 0: fractional"; when the image has a
+//              whole-number period N..M-1, also "from N: whole" and "from M:
+//              fractional" (those reports hold whole units and flag 0x55)
+//   erased up to the image size: 2,101,247 bytes (variant 3) or 131,071
+//              (0x1FFFF, a 128 KiB part, variant 2)
+//
+// The report count is clamped to what fits below the area (about 6,000 on
+// variant 3, about 1,700 on variant 2) and to 65,535 (a 16-bit number).
+// Everything comes from one splitmix64 stream, so an image is byte-identical
+// for a seed on every platform.
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "sim/dump_builder.h"
+
+namespace {
+
+constexpr size_t kVariant2ImageSize = 0x1FFFF;
+constexpr int kMaxReportNumber = 65535;
+constexpr uint16_t kRate20 = 2000;
+constexpr uint16_t kRate9 = 900;
+
+class Random {
+ public:
+  explicit Random(uint32_t seed) : state_(0x5441584F53434F50ull ^ seed) {}
+  uint64_t Next() {
+    uint64_t z = (state_ += 0x9E3779B97F4A7C15ull);
+    z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ull;
+    z = (z ^ (z >> 27)) * 0x94D049BB133111EBull;
+    return z ^ (z >> 31);
+  }
+  // 0 .. n-1 (n > 0).
+  uint32_t Below(uint32_t n) { return static_cast<uint32_t>(Next() % n); }
+  bool Percent(uint32_t p) { return Below(100) < p; }
+
+ private:
+  uint64_t state_;
+};
+
+// Department names as the device prints them: Windows-1251 or plain ASCII.
+const char* const kDepartmentNames[] = {
+    "\xD5\xEB\xE5\xE1\xED\xE8",          // Хлебни
+    "\xCD\xE0\xEF\xE8\xF2\xEA\xE8",      // Напитки
+    "\xD6\xE8\xE3\xE0\xF0\xE8",          // Цигари
+    "\xCF\xEB\xEE\xE4\xEE\xE2\xE5",      // Плодове
+    "\xC7\xE5\xEB\xE5\xED\xF7\xF3\xF6\xE8",  // Зеленчуци
+    "\xCC\xE5\xF1\xEE",                  // Месо
+    "\xD1\xEB\xE0\xE4\xEA\xE8\xF8\xE8",  // Сладкиши
+    "\xC0\xEB\xEA\xEE\xF5\xEE\xEB",      // Алкохол
+    "\xCA\xE0\xF4\xE5",                  // Кафе
+    "\xC2\xE5\xF1\xF2\xED\xE8\xF6\xE8",  // Вестници
+    "LOTTO",
+    "SERVICE",
+};
+constexpr uint32_t kDepartmentNameCount = sizeof(kDepartmentNames) / sizeof(kDepartmentNames[0]);
+
+// Payment codes other than cash, the common ones first.
+const uint8_t kOtherPaymentCodes[] = {7, 7, 7, 8, 1, 2, 3, 5, 9, 10, 4, 6};
+constexpr uint32_t kOtherPaymentCodeCount = sizeof(kOtherPaymentCodes);
+
+const uint8_t kFillerTypes[] = {2, 3, 5, 8, 9, 10, 12, 13};
+
+struct Date {
+  int year;  // within the century
+  int month;
+  int day;
+};
+
+int DaysInMonth(int year, int month) {
+  static const int kDays[12] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+  int fullYear = 2000 + year;
+  bool leap = (fullYear % 4 == 0 && fullYear % 100 != 0) || fullYear % 400 == 0;
+  return month == 2 && leap ? 29 : kDays[month - 1];
+}
+
+void AdvanceDays(Date& date, int days) {
+  for (int i = 0; i < days; ++i) {
+    if (++date.day <= DaysInMonth(date.year, date.month)) continue;
+    date.day = 1;
+    if (++date.month <= 12) continue;
+    date.month = 1;
+    ++date.year;
+  }
+}
+
+// Splits total into parts[0..count-1], each at least 1 when total allows.
+void Split(Random& random, uint32_t total, uint32_t* parts, int count) {
+  uint32_t left = total;
+  for (int i = 0; i < count - 1; ++i) {
+    uint32_t share = static_cast<uint32_t>(static_cast<uint64_t>(left) * (20 + random.Below(50)) / 100);
+    parts[i] = share;
+    left -= share;
+  }
+  parts[count - 1] = left;
+}
+
+ReportData MakeReport(Random& random, uint16_t number, const Date& date, bool whole) {
+  ReportData report;
+  report.number = number;
+  report.dateTime = PackDateTime(date.year, date.month, date.day, 17 + static_cast<int>(random.Below(7)),
+                                 static_cast<int>(random.Below(60)));
+  // Amounts in hundredths: most turnover at 20%, some at 9%, a little at 0%.
+  report.groups[0] = 5000 + random.Below(300000);
+  if (random.Percent(35)) report.groups[1] = 1000 + random.Below(60000);
+  if (random.Percent(10)) report.groups[2] = 100 + random.Below(20000);
+  if (whole)
+    for (uint32_t& group : report.groups) group = group ? (group + 99) / 100 : 0;
+  report.decimalFlag = whole ? kModeWhole : kModeFractional;
+
+  uint32_t total = 0;
+  for (uint32_t group : report.groups) total += group;
+
+  // Up to four departments in use, in distinct slots, sharing the turnover.
+  int departments = static_cast<int>(random.Below(5));
+  uint32_t departmentAmounts[4];
+  if (departments > 0) Split(random, total, departmentAmounts, departments);
+  bool used[9] = {};
+  for (int i = 0; i < departments; ++i) {
+    uint32_t slot = random.Below(9);
+    while (used[slot]) slot = (slot + 1) % 9;
+    used[slot] = true;
+    Department& department = report.departments[slot];
+    department.name = kDepartmentNames[random.Below(kDepartmentNameCount)];
+    department.amount = departmentAmounts[i];
+    department.fifth = static_cast<uint8_t>(1 + random.Below(3));
+  }
+
+  // Mostly cash; sometimes split over a card, a cheque or vouchers.
+  uint32_t roll = random.Below(100);
+  int payments = roll < 60 ? 1 : roll < 85 ? 2 : roll < 95 ? 3 : 4;
+  uint32_t paymentAmounts[4];
+  Split(random, total, paymentAmounts, payments);
+  uint8_t codes[4];
+  int codeCount = 0;
+  if (random.Percent(85)) codes[codeCount++] = 0;
+  while (codeCount < payments) {
+    uint8_t code = kOtherPaymentCodes[random.Below(kOtherPaymentCodeCount)];
+    bool seen = false;
+    for (int i = 0; i < codeCount; ++i) seen = seen || codes[i] == code;
+    if (!seen) codes[codeCount++] = code;
+  }
+  for (int p = 0; p < payments; ++p) report.payments[p] = {paymentAmounts[p], codes[p]};
+  return report;
+}
+
+}  // namespace
+
+std::vector<uint8_t> GenerateDump(const GenerateOptions& options) {
+  const int variant = options.variant == 2 ? 2 : 3;
+  const size_t area = DecimalModeAreaOffset(variant);
+  const size_t imageSize = variant == 2 ? kVariant2ImageSize : kDumpImageSize;
+  const size_t reportLength = static_cast<size_t>(DumpRecordLength(4, variant));
+  Random random(options.seed);
+
+  uint16_t rates[8] = {kRate20, kRate9, 0, kRateUnset, kRateUnset, kRateUnset, kRateUnset, kRateUnset};
+  DumpBuilder image;
+  image.Erased(16).ModelRecord(variant == 2 ? "ZA02" : "ZA03").ModeAndRates(kModeFractional, rates);
+
+  // Plan the rate changes and the whole-number period within the reports that
+  // surely fit, so they land on reports that exist.
+  const size_t worstStep = 40 + 68 + 25 + reportLength;
+  int requested = options.reports < 0 ? 0 : options.reports;
+  if (requested > kMaxReportNumber) requested = kMaxReportNumber;
+  int planned = static_cast<int>((area - image.size()) / worstStep);
+  if (planned > requested) planned = requested;
+  int rateUp = 0, rateDown = 0, wholeFrom = 0, wholeTo = 0;
+  if (planned >= 20) {
+    if (random.Percent(60)) {
+      rateUp = 2 + static_cast<int>(random.Below(static_cast<uint32_t>(planned / 2)));
+      rateDown = rateUp + 1 + static_cast<int>(random.Below(static_cast<uint32_t>(planned / 2 - 1)));
+    }
+    if (random.Percent(50)) {
+      wholeFrom = 2 + static_cast<int>(random.Below(static_cast<uint32_t>(planned - 12)));
+      wholeTo = wholeFrom + 3 + static_cast<int>(random.Below(8));
+    }
+  }
+
+  Date date{static_cast<int>(10 + random.Below(11)), static_cast<int>(1 + random.Below(12)),
+            static_cast<int>(1 + random.Below(28))};
+  for (int number = 1; number <= requested; ++number) {
+    if (number > 1) {
+      uint32_t roll = random.Below(100);
+      AdvanceDays(date, roll < 75 ? 1 : roll < 92 ? 2 : roll < 98 ? 3 : 4);
+    }
+    size_t gap = random.Percent(12) ? 1 + random.Below(40) : 0;
+    int fillerType = random.Percent(8) ? kFillerTypes[random.Below(sizeof(kFillerTypes))] : -1;
+    bool rateChange = number == rateUp || number == rateDown;
+    size_t step = gap + reportLength + (fillerType >= 0 ? static_cast<size_t>(DumpRecordLength(fillerType, variant)) : 0) +
+                  (rateChange ? 25 : 0);
+    if (image.size() + step > area) break;  // the reports would run into the area
+
+    image.Erased(gap);
+    if (fillerType >= 0) image.Filler(static_cast<uint8_t>(fillerType));
+    if (rateChange) {
+      rates[1] = number == rateUp ? kRate20 : kRate9;
+      image.Rates(rates);
+    }
+    bool whole = number >= wholeFrom && number < wholeTo;
+    image.Report(MakeReport(random, static_cast<uint16_t>(number), date, whole), variant);
+  }
+
+  image.PadTo(area).DecimalMode(0, kModeFractional);
+  if (wholeTo > 0) {
+    image.DecimalMode(static_cast<uint16_t>(wholeFrom), kModeWhole);
+    image.DecimalMode(static_cast<uint16_t>(wholeTo), kModeFractional);
+  }
+  image.PadTo(imageSize);
+  return image.bytes();
+}
