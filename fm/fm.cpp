@@ -1,0 +1,59 @@
+#include "fm/fm.h"
+
+#include <charconv>
+#include <cstring>
+
+CFM::CFM(const char* path)
+    : groupTurnover(nullptr), groupTax(nullptr), taxRates(nullptr),
+      departmentTurnover(nullptr), paymentTotals(nullptr), record(new CRecord) {
+  // The rates start at 0 for every reader: a report met before any rate
+  // record then carries no tax rather than an undefined one.
+  taxRates = new double[groupCount]();
+  groupTurnover = new double[groupCount]();
+  groupTax = new double[groupCount]();
+  departmentTurnover = new double[kDepartmentCount]();
+  paymentTotals = new double[kPaymentCount]();
+  input = new CInputFileBin(path);
+  ResetTotals();
+}
+
+CFM::~CFM() {
+  delete record;
+  delete[] taxRates;
+  delete[] groupTurnover;
+  delete[] groupTax;
+  delete[] departmentTurnover;
+  delete[] paymentTotals;
+  delete input;
+}
+
+int32_t CFM::Parse() {
+  while (ReadRecord() != -1) {
+  }
+  PrintTotals();
+  // A dump that could not be opened is no successful parse, even though the
+  // walk went through (and found nothing).
+  return input->IsOpen() ? 1 : 0;
+}
+
+void CFM::ResetTotals() {
+  for (int32_t g = 0; g < groupCount; ++g) groupTurnover[g] = groupTax[g] = 0;
+  for (int32_t d = 0; d < kDepartmentCount; ++d) departmentTurnover[d] = 0;
+  for (int32_t p = 0; p < kPaymentCount; ++p) paymentTotals[p] = 0;
+}
+
+const char* CFM::AddTurnover(const char* text, int32_t group) {
+  double amount = AmountValue(text);
+  double rate = taxRates[group];
+  groupTurnover[group] += amount;
+  // Amounts include their tax: this is the tax part of the amount.
+  groupTax[group] += amount * (rate / (rate + 100));
+  return text;
+}
+
+double AmountValue(const char* text) {
+  double value = 0;
+  const char* end = text + std::strlen(text);
+  if (std::from_chars(text, end, value).ec != std::errc()) return 0;
+  return value;
+}

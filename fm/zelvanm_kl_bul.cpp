@@ -1,0 +1,146 @@
+// Framing of the device's dump: erased gaps, record lengths by type, the CRC,
+// the decimal-mode history and the report filter.
+#include "fm/zelvanm_kl_bul.h"
+
+#include <cstring>
+
+#include "fm/cp1251.h"
+#include "fm/crc16.h"
+#include "report/report_buffer.h"
+
+int32_t modelVariant = 3;
+DecimalModeEntry* decimalModeHistory = nullptr;
+
+namespace {
+
+constexpr int32_t kLookAhead = 11;  // an erased block is 11 bytes of 0xFF
+constexpr int32_t kDecimalAreaVariant2 = 0x1F100;
+constexpr int32_t kDecimalAreaVariant3 = 0x1F1000;
+
+DecimalModeEntry* decimalModeTail = nullptr;
+
+void ClearDecimalModeHistory() {
+  while (decimalModeHistory) {
+    DecimalModeEntry* next = decimalModeHistory->next;
+    delete decimalModeHistory;
+    decimalModeHistory = next;
+  }
+  decimalModeTail = nullptr;
+}
+
+void AppendDecimalMode(uint8_t fractional, int32_t fromReport) {
+  auto* entry = new DecimalModeEntry{fractional, fromReport, nullptr};
+  if (decimalModeTail)
+    decimalModeTail->next = entry;
+  else
+    decimalModeHistory = entry;
+  decimalModeTail = entry;
+}
+
+// Index of the first byte that is not 0xFF, or count when all are.
+int32_t FirstNonErased(const uint8_t* bytes, int32_t count) {
+  int32_t i = 0;
+  while (i < count && bytes[i] == 0xFF) ++i;
+  return i;
+}
+
+}  // namespace
+
+void PushDecimalModeFront(uint8_t fractional, int32_t fromReport) {
+  decimalModeHistory = new DecimalModeEntry{fractional, fromReport, decimalModeHistory};
+  if (!decimalModeTail) decimalModeTail = decimalModeHistory;
+}
+
+CZELVANM_KL_BUL::CZELVANM_KL_BUL(const char* path) : CFM(path) {
+  // A variant-2 dump read earlier in this process must not make this one
+  // parse with 69-byte reports.
+  modelVariant = 3;
+  ClearDecimalModeHistory();
+
+  uint8_t* buffer = record->data;
+  input->Seek(0);
+  if (!input->Read(buffer, kLookAhead)) return;
+  input->Seek(FirstNonErased(buffer, kLookAhead) == kLookAhead ? 16 : 0);
+}
+
+CZELVANM_KL_BUL::~CZELVANM_KL_BUL() { ClearDecimalModeHistory(); }
+
+int32_t CZELVANM_KL_BUL::GetRecordSize(uint32_t type) {
+  switch (type) {
+    case 0: return 32;
+    case 1: return 38;
+    case 2: case 3: case 12: return 68;
+    case 4: return modelVariant == 2 ? 69 : 334;
+    case 5: case 7: case 9: case 10: case 13: return 11;
+    case 6: return 25;
+    case 8: return 40;
+    default: return recordSize;  // unknown: framed with the previous length
+  }
+}
+
+int CZELVANM_KL_BUL::FrameNextRecord() {
+  uint8_t* buffer = record->data;
+  if (!input->Read(buffer, kLookAhead)) return -1;
+  int32_t start = FirstNonErased(buffer, kLookAhead);
+  if (start == kLookAhead) return 0;
+  recordStart = start;
+  recordType = buffer[start];
+  recordSize = GetRecordSize(static_cast<uint32_t>(recordType));
+  recordEnd = recordStart + recordSize;
+  if (recordEnd > CRecord::kDataSize) return -1;  // cannot happen: records are at most 334 bytes
+  if (!input->Read(buffer + kLookAhead, recordEnd - kLookAhead)) return -1;
+  return 1;
+}
+
+int32_t CZELVANM_KL_BUL::ReadRecord() {
+  int framed = FrameNextRecord();
+  if (framed < 0) return RecordEndOfInput;
+  if (framed == 0) return RecordErasedBlock;
+  if (CheckRecord()) return ProcessRecord(static_cast<uint32_t>(recordType));
+  ReportPrintf("%s", CP1251("\r\nWARNING: Грешка CRC.\r\n"));
+  ProcessRecord(static_cast<uint32_t>(recordType));
+  return RecordCrcMismatch;
+}
+
+int32_t CZELVANM_KL_BUL::CheckRecord() {
+  const uint8_t* bytes = record->data;
+  int32_t covered = recordSize - 2;
+  uint16_t computed = RecordCrc16(bytes + recordStart, covered > 0 ? static_cast<size_t>(covered) : 0);
+  uint16_t stored = static_cast<uint16_t>(bytes[recordEnd - 2] << 8 | bytes[recordEnd - 1]);
+  return computed == stored ? 1 : 0;
+}
+
+void CZELVANM_KL_BUL::ScanDecimalModes() {
+  int32_t kept = input->Tell();
+  input->Seek(modelVariant == 2 ? kDecimalAreaVariant2 : kDecimalAreaVariant3);
+  // The area ends at the first erased block; a bad record ends it silently.
+  while (FrameNextRecord() == 1 && CheckRecord()) {
+    if (recordType != 7) continue;
+    uint8_t mode = static_cast<uint8_t>(record->Decode(recordStart + 8, 1, DecodeRaw, 0)[0]);
+    if (mode == 0x55) fractional = 0;
+    if (mode == 0xAA) fractional = 1;
+    const char* number = record->Decode(recordStart + 5, 2, DecodeBinary, DecodeReverse);
+    int32_t fromReport = 0;
+    for (const char* p = number; *p >= '0' && *p <= '9'; ++p) fromReport = fromReport * 10 + (*p - '0');
+    AppendDecimalMode(static_cast<uint8_t>(fractional), fromReport);
+  }
+  input->Seek(kept);
+}
+
+uint8_t CZELVANM_KL_BUL::FractionalFor(int32_t reportNumber) const {
+  uint8_t result = 1;
+  for (const DecimalModeEntry* entry = decimalModeHistory;
+       entry && entry->fromReport <= reportNumber; entry = entry->next)
+    result = entry->fractional;
+  return result;
+}
+
+bool CZELVANM_KL_BUL::MatchesFilter(int32_t reportNumber, int64_t dateTime) const {
+  int64_t value;
+  switch (reportType) {
+    case 2: value = dateTime; break;
+    case 1: value = reportNumber; break;
+    default: return true;
+  }
+  return fromValue <= value && value <= toValue;
+}

@@ -1,0 +1,78 @@
+#include "report/report_run.h"
+
+#include <memory>
+
+#include "fm/zelvanm_kl_bul.h"
+#include "report/bound_parsing.h"
+#include "report/report_buffer.h"
+
+namespace {
+
+void ShowPlain(UiWindow owner, const char* text) {
+  Ui().ShowMessage(owner, text, nullptr, MessageIconNone);
+}
+
+// Sets the reader's filter from the request. False, after the message, for
+// an invalid bound; the lower bound is checked first.
+bool SetFilter(CFM& reader, const ReportRequest& request) {
+  reader.fromValue = 0;
+  reader.toValue = 0;
+  reader.reportType = ReportAll;
+  if (request.reportType == ReportByDate) {
+    reader.reportType = ReportByDate;
+    if (!ParseDateBound(request.fromText.c_str(), false, &reader.fromValue)) {
+      ShowPlain(request.owner, "Invalid input value \"from\"");
+      return false;
+    }
+    if (!ParseDateBound(request.toText.c_str(), true, &reader.toValue)) {
+      ShowPlain(request.owner, "Invalid input value \"to\"");
+      return false;
+    }
+  } else if (request.reportType == ReportByNumber) {
+    reader.reportType = ReportByNumber;
+    int32_t number = 0;
+    if (!ScanInteger(request.fromText.c_str(), &number)) {
+      ShowPlain(request.owner, "Invalid input value \"from\"");
+      return false;
+    }
+    reader.fromValue = static_cast<uint32_t>(number);  // zero-extended: -1 is 4294967295
+    if (!ScanInteger(request.toText.c_str(), &number)) {
+      ShowPlain(request.owner, "Invalid input value \"to\"");
+      return false;
+    }
+    reader.toValue = static_cast<uint32_t>(number);
+  }
+  return true;
+}
+
+}  // namespace
+
+ReportOutcome RunReportWithOutcome(const ReportRequest& request) {
+  ResetReportBuffer();
+  auto reader = std::make_unique<CZELVANM_KL_BUL>(request.dumpPath.c_str());
+  if (!SetFilter(*reader, request)) return ReportInvalidBound;
+
+  int32_t parsed = reader->Parse();
+  reader.reset();  // closes the dump file
+
+  // Parse fails only when the dump could not be opened: an all-zero report
+  // would pass for the real thing, so none is written.
+  if (!parsed) {
+    Ui().ShowMessage(request.owner, "Error parsing data", nullptr, MessageIconError);
+    return ReportDumpUnreadable;
+  }
+
+  std::string reportName = request.dumpPath + ".txt";
+  if (!WriteBufferToFile(reportName.c_str(), ReportText(), static_cast<int64_t>(ReportLength())))
+    return ReportWriteFailed;
+
+  if (request.showResult)
+    Ui().OpenFile(request.owner, reportName.c_str());
+  else
+    ShowPlain(request.owner, "Parse successfull");
+  return ReportWritten;
+}
+
+bool RunReport(const ReportRequest& request) {
+  return RunReportWithOutcome(request) == ReportWritten;
+}
