@@ -1,6 +1,6 @@
 #include "fm/calendar.h"
 
-int64_t LocalStandardTimeToCalendar(std::tm* parts) {
+int64_t PlatformLocalStandardTime(std::tm* parts) {
   parts->tm_isdst = 0;
   time_t result = std::mktime(parts);
   int64_t seconds = static_cast<int64_t>(result);

@@ -52,6 +52,19 @@ const char* CFM::AddTurnover(const char* text, int32_t group) {
 }
 
 double AmountValue(const char* text) {
+  // The decoder's amounts are digits with, in fractional mode, a point before
+  // the last two. Their value is the integer of all the digits divided by 100:
+  // both are exact doubles and the division rounds correctly, so this is the
+  // very double that the text converts to.
+  uint64_t digits = 0;
+  int count = 0;
+  const char* p = text;
+  for (; *p >= '0' && *p <= '9' && count < 15; ++p, ++count) digits = digits * 10 + static_cast<unsigned>(*p - '0');
+  if (count > 0 && count < 15) {
+    if (*p == 0) return static_cast<double>(digits);
+    if (p[0] == '.' && p[1] >= '0' && p[1] <= '9' && p[2] >= '0' && p[2] <= '9' && p[3] == 0)
+      return static_cast<double>(digits * 100 + static_cast<unsigned>((p[1] - '0') * 10 + (p[2] - '0'))) / 100.0;
+  }
   double value = 0;
   const char* end = text + std::strlen(text);
   if (std::from_chars(text, end, value).ec != std::errc()) return 0;

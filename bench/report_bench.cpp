@@ -1,0 +1,106 @@
+// The report run on a full fiscal memory, beside a baseline that only reads
+// the same file and computes the record CRC over every byte. The goal is the
+// report run within 4x of the baseline.
+#include <benchmark/benchmark.h>
+
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "fm/crc16.h"
+#include "fm/zelvanm_kl_bul.h"
+#include "report/report_buffer.h"
+#include "report/report_run.h"
+#include "sim/dump_builder.h"
+
+namespace {
+
+// Message boxes would stop a benchmark; this one swallows them.
+class SilentUi : public UiServices {
+ public:
+  SilentUi() { SetUi(this); }
+  void ShowMessage(UiWindow, const char*, const char*, MessageIcon) override {}
+  void OpenFile(UiWindow, const char*) override {}
+  void DispatchOneMessage() override {}
+  std::string GetControlText(UiWindow, int) override { return {}; }
+  void SetControlText(UiWindow, int, const char*) override {}
+  int GetSelectedIndex(UiWindow, int) override { return -1; }
+  bool IsChecked(UiWindow, int) override { return false; }
+  void EnableControl(UiWindow, int, bool) override {}
+  void ShowControl(UiWindow, int, bool) override {}
+  void SetProgress(UiWindow, int, int) override {}
+  UiWindow GetFocusWindow() override { return nullptr; }
+  void SetFocusWindow(UiWindow) override {}
+};
+
+std::string BenchFile(const char* name, const std::vector<uint8_t>& bytes) {
+  std::string path = std::string("/tmp/taxoscope-bench-") + name;
+  FILE* file = std::fopen(path.c_str(), "wb");
+  if (file) {
+    std::fwrite(bytes.data(), 1, bytes.size(), file);
+    std::fclose(file);
+  }
+  return path;
+}
+
+const std::string& FullDump() {
+  static const std::string path = [] {
+    GenerateOptions options;
+    options.seed = 7;
+    options.variant = 3;
+    options.reports = 6000;
+    return BenchFile("full.bin", GenerateDump(options));
+  }();
+  return path;
+}
+
+const std::string& ErasedDump() {
+  static const std::string path = BenchFile("erased.bin", std::vector<uint8_t>(2101247, 0xFF));
+  return path;
+}
+
+void ReadAndCrc(benchmark::State& state, const std::string& path) {
+  std::vector<uint8_t> bytes(4 << 20);
+  for (auto _ : state) {
+    FILE* file = std::fopen(path.c_str(), "rb");
+    size_t size = std::fread(bytes.data(), 1, bytes.size(), file);
+    std::fclose(file);
+    benchmark::DoNotOptimize(RecordCrc16(bytes.data(), size));
+    state.SetBytesProcessed(state.bytes_processed() + static_cast<int64_t>(size));
+  }
+}
+
+void Walk(benchmark::State& state, const std::string& path) {
+  for (auto _ : state) {
+    ResetReportBuffer();
+    CZELVANM_KL_BUL reader(path.c_str());
+    reader.reportType = ReportAll;
+    benchmark::DoNotOptimize(reader.Parse());
+  }
+  state.counters["report_bytes"] = static_cast<double>(ReportLength());
+}
+
+void WholeRun(benchmark::State& state, const std::string& path) {
+  SilentUi ui;
+  ReportRequest request;
+  request.dumpPath = path;
+  for (auto _ : state) benchmark::DoNotOptimize(RunReport(request));
+}
+
+void BM_Baseline_ReadAndCrc_Full(benchmark::State& state) { ReadAndCrc(state, FullDump()); }
+void BM_Walk_Full(benchmark::State& state) { Walk(state, FullDump()); }
+void BM_RunReport_Full(benchmark::State& state) { WholeRun(state, FullDump()); }
+void BM_Baseline_ReadAndCrc_Erased(benchmark::State& state) { ReadAndCrc(state, ErasedDump()); }
+void BM_Walk_Erased(benchmark::State& state) { Walk(state, ErasedDump()); }
+void BM_RunReport_Erased(benchmark::State& state) { WholeRun(state, ErasedDump()); }
+
+BENCHMARK(BM_Baseline_ReadAndCrc_Full)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_Walk_Full)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_RunReport_Full)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_Baseline_ReadAndCrc_Erased)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_Walk_Erased)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_RunReport_Erased)->Unit(benchmark::kMillisecond);
+
+}  // namespace
+
+BENCHMARK_MAIN();
