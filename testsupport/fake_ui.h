@@ -23,9 +23,9 @@ class FakeUi : public UiServices {
   FakeUi() { SetUi(this); }
   ~FakeUi() override { SetUi(nullptr); }
 
-  void ShowMessage(UiWindow owner, const char* text, const char* caption,
+  void ShowMessage(UiWindow owner, const char* message, const char* caption,
                    MessageIcon icon) override {
-    messages.push_back({owner, text, caption != nullptr, caption ? caption : "", icon});
+    messages.push_back({owner, message, caption != nullptr, caption ? caption : "", icon});
   }
   void OpenFile(UiWindow, const char* path) override { opened.push_back(path); }
   void DispatchOneMessage() override {
