@@ -1,0 +1,132 @@
+#include "app/main_dialog.h"
+
+#include <commdlg.h>
+
+#include <cstdio>
+#include <cstring>
+
+#include "app/dialog_controls.h"
+#include "app/main_window.h"
+#include "fm/cp1251.h"
+#include "link/acquire.h"
+#include "link/run_state.h"
+#include "link/serial_line.h"
+#include "report/report_run.h"
+#include "res/resource.h"
+
+CIniFile iniFile;
+
+namespace {
+
+// The file name chosen with Browse.
+char inputBuffer[1024];
+// The file dialog's record, cleared before every use.
+OPENFILENAMEA openFileName;
+
+void AddPortName(HWND dialog, unsigned number) {
+  char name[16];
+  std::snprintf(name, sizeof name, "COM%u", number);
+  SendDlgItemMessageA(dialog, IDC_PORT, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(name));
+}
+
+void OnInitDialog(HWND dialog) {
+  FillPortList(dialog, portPresent, ListComPorts());
+  Win32DialogControls controls(dialog);
+  iniFile.LoadSettings(controls);
+}
+
+void SaveSettings(HWND dialog) {
+  Win32DialogControls controls(dialog);
+  iniFile.SaveSettings(controls);
+}
+
+void OnRead(HWND dialog) {
+  if (busyFlag) {
+    // Button 1 reads "STOP": the running read sees the flags at its next
+    // test and winds down (we are inside its message pumping right now).
+    busyFlag = 0;
+    cancelFlag = 1;
+    return;
+  }
+  busyFlag = 1;
+  SaveSettings(dialog);
+  AcquireDump(dialog);
+  busyFlag = 0;
+}
+
+void OnClose(HWND dialog) {
+  // During a read this ends the dialog only once the read has wound down
+  // and control is back in the dialog's own loop.
+  busyFlag = 0;
+  SaveSettings(dialog);
+  EndDialog(dialog, 0);
+}
+
+// "BIN файлове" (*.bin), "Всички файлове" (*.*), as one double-NUL-ended list.
+const char* DumpFilters() {
+  static char filters[128];
+  if (filters[0] == '\0') {
+    const char* parts[] = {CP1251("BIN файлове"), "*.bin", CP1251("Всички файлове"), "*.*"};
+    std::size_t at = 0;
+    for (const char* part : parts) {
+      std::size_t length = std::strlen(part) + 1;
+      std::memcpy(filters + at, part, length);
+      at += length;
+    }
+    filters[at] = '\0';
+  }
+  return filters;
+}
+
+}  // namespace
+
+void FillPortList(HWND dialog, const uint8_t present[256], int found) {
+  for (unsigned number = 1; number <= 4; ++number) AddPortName(dialog, number);
+  if (found <= 0) return;
+  for (unsigned number = 5; number <= 255; ++number)
+    if (present[number]) AddPortName(dialog, number);
+}
+
+void BrowseForDump(HWND dialog) {
+  inputBuffer[0] = '\0';
+  std::memset(&openFileName, 0, sizeof openFileName);
+  openFileName.lStructSize = sizeof openFileName;
+  openFileName.hwndOwner = dialog;
+  openFileName.hInstance = appInstance;
+  openFileName.lpstrFilter = DumpFilters();
+  openFileName.nFilterIndex = 1;
+  openFileName.lpstrFile = inputBuffer;
+  openFileName.nMaxFile = sizeof inputBuffer;
+  openFileName.lpstrTitle = CP1251("Четене на файл ФМ");
+  openFileName.lpstrDefExt = "bin";
+  // A picker for an existing dump in a save dialog's form. Without
+  // OFN_NOCHANGEDIR the chosen folder becomes the current directory, which
+  // is where the next read stores its dump.
+  openFileName.Flags = OFN_HIDEREADONLY | OFN_FILEMUSTEXIST | OFN_ENABLESIZING;
+  if (!GetSaveFileNameA(&openFileName)) return;  // cancelled or failed: nothing changes
+
+  SetDlgItemTextA(dialog, IDC_FILE_NAME, inputBuffer);
+  RunReport(ReportRequestFromDialog(dialog, inputBuffer));
+}
+
+INT_PTR CALLBACK MainDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM) {
+  switch (message) {
+    case WM_INITDIALOG:
+      OnInitDialog(dialog);
+      return TRUE;  // the focus goes to the first tab stop
+    case WM_COMMAND:
+      switch (LOWORD(wParam)) {
+        case IDC_READ:
+          OnRead(dialog);
+          return TRUE;
+        case IDC_CLOSE:
+          OnClose(dialog);
+          return TRUE;
+        case IDC_BROWSE:
+          BrowseForDump(dialog);
+          return TRUE;
+      }
+      return FALSE;
+  }
+  return FALSE;
+}
