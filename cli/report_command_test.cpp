@@ -1,0 +1,105 @@
+// taxoscope-cli report, run as a user runs it: the real binary, real files.
+#include <sys/wait.h>
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <string>
+
+#include "fm/cp1251.h"
+#include "sim/dump_builder.h"
+#include "testsupport/temp_dir.h"
+
+namespace {
+
+struct CliRun {
+  int status;
+  std::string out;
+  std::string err;
+};
+
+class ReportCommand : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    for (uint16_t n = 1; n <= 20; ++n) {
+      ReportData report;
+      report.number = n;
+      report.dateTime = PackDateTime(12, 6, n, 9, 15);
+      report.groups[0] = 1000u * n;
+      dump.Report(report);
+    }
+    dumpPath = dir.File("DV000042.bin");
+    std::string error;
+    ASSERT_TRUE(dump.WriteFile(dumpPath, &error)) << error;
+  }
+
+  CliRun Cli(const std::string& args) {
+    std::string out = dir.File("stdout"), err = dir.File("stderr");
+    std::string command = std::string("'") + TAXOSCOPE_CLI + "' " + args + " >'" + out + "' 2>'" + err + "'";
+    int raw = std::system(command.c_str());
+    return {WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, ReadFileBytes(out), ReadFileBytes(err)};
+  }
+  std::string Quoted(const std::string& path) { return "'" + path + "'"; }
+
+  TempDir dir;
+  DumpBuilder dump;
+  std::string dumpPath;
+};
+
+TEST_F(ReportCommand, WritesTheReportBesideTheDump) {
+  CliRun run = Cli("report " + Quoted(dumpPath));
+  EXPECT_EQ(run.status, 0);
+  EXPECT_EQ(run.err, "Parse successfull\n");
+  std::string report = ReadFileBytes(dumpPath + ".txt");
+  EXPECT_EQ(report.rfind("\r\nDate: 01-06-12 09:15\r\n", 0), 0u);
+  EXPECT_NE(report.find(CP1251("Дан гр. 1: 2100.00\r\n")), std::string::npos);
+}
+
+TEST_F(ReportCommand, FiltersByDateAndByNumber) {
+  EXPECT_EQ(Cli("report " + Quoted(dumpPath) + " --by-date 03/06/2012 4/6/2012").status, 0);
+  EXPECT_NE(ReadFileBytes(dumpPath + ".txt").find(CP1251("Дан гр. 1: 70.00\r\n")), std::string::npos);
+  EXPECT_EQ(Cli("report --by-number 0x10 020 " + Quoted(dumpPath)).status, 0);
+  EXPECT_NE(ReadFileBytes(dumpPath + ".txt").find(CP1251("Дан гр. 1: 160.00\r\n")), std::string::npos);
+}
+
+TEST_F(ReportCommand, InvalidBoundWritesNothing) {
+  CliRun run = Cli("report " + Quoted(dumpPath) + " --by-date 1.6.2012 x");
+  EXPECT_EQ(run.status, 1);
+  EXPECT_EQ(run.err, "Invalid input value \"from\"\n");
+  run = Cli("report " + Quoted(dumpPath) + " --by-number 1 zz");
+  EXPECT_EQ(run.status, 1);
+  EXPECT_EQ(run.err, "Invalid input value \"to\"\n");
+  EXPECT_FALSE(FileExists(dumpPath + ".txt"));
+}
+
+TEST_F(ReportCommand, UsageErrors) {
+  for (const char* args : {"report", "report a.bin b.bin", "report a.bin --by-date 1/1/2010",
+                           "report a.bin --frobnicate", "report a.bin --by-date 1 2 --by-number 1 2",
+                           "nosuchcommand", ""}) {
+    CliRun run = Cli(args);
+    EXPECT_EQ(run.status, 2) << args;
+    EXPECT_NE(run.err.find("usage"), std::string::npos) << args;
+  }
+  CliRun help = Cli("report --help");
+  EXPECT_EQ(help.status, 0);
+  EXPECT_NE(help.out.find("--by-number"), std::string::npos);
+}
+
+TEST_F(ReportCommand, MissingDumpNamesTheFileAndTheReason) {
+  std::string missing = dir.File("missing.bin");
+  CliRun run = Cli("report " + Quoted(missing));
+  EXPECT_EQ(run.status, 3);
+  EXPECT_NE(run.err.find("Error parsing data\n"), std::string::npos);
+  EXPECT_NE(run.err.find(missing), std::string::npos);
+  EXPECT_NE(run.err.find("No such file or directory"), std::string::npos);
+  EXPECT_FALSE(FileExists(missing + ".txt"));
+}
+
+TEST_F(ReportCommand, UnwritableReportIsAFailure) {
+  ASSERT_EQ(std::system(("mkdir '" + dumpPath + ".txt'").c_str()), 0);
+  CliRun run = Cli("report " + Quoted(dumpPath));
+  EXPECT_EQ(run.status, 4);
+  EXPECT_FALSE(run.err.empty());
+}
+
+}  // namespace
