@@ -111,6 +111,38 @@ int32_t CZELVANM_KL_BUL::CheckRecord() {
 }
 
 void CZELVANM_KL_BUL::ScanDecimalModes() {
+  // The area's content never changes within a walk, so a scan's outcome
+  // depends only on the model variant, the decimal mode and the record
+  // length it starts from (an unknown type is framed with the latter). A dump full of model records therefore costs a few scans, not one
+  // each.
+  DecimalScan* scan = nullptr;
+  for (DecimalScan& known : scans)
+    if (known.variant == modelVariant && known.fractionalBefore == fractional &&
+        known.recordSizeBefore == recordSize)
+      scan = &known;
+  if (!scan) {
+    scans.push_back(RunDecimalScan());
+    scan = &scans.back();
+  }
+  fractional = scan->fractionalAfter;
+  recordStart = scan->recordStart;
+  recordEnd = scan->recordEnd;
+  recordType = scan->recordType;
+  recordSize = scan->recordSize;
+
+  // The same entries appended again right behind themselves would change no
+  // lookup: a walk through the first copy either stops inside it or leaves
+  // it with the mode the second copy would give. So they are kept once.
+  if (scan == lastAppendedScan && !scan->entries.empty()) return;
+  for (const DecimalModeEntry& entry : scan->entries) AppendDecimalMode(entry.fractional, entry.fromReport);
+  lastAppendedScan = scan->entries.empty() ? lastAppendedScan : scan;
+}
+
+CZELVANM_KL_BUL::DecimalScan CZELVANM_KL_BUL::RunDecimalScan() {
+  DecimalScan scan;
+  scan.variant = modelVariant;
+  scan.fractionalBefore = fractional;
+  scan.recordSizeBefore = recordSize;
   int32_t kept = input->Tell();
   input->Seek(modelVariant == 2 ? kDecimalAreaVariant2 : kDecimalAreaVariant3);
   // The area ends at the first erased block; a bad record ends it silently.
@@ -122,9 +154,16 @@ void CZELVANM_KL_BUL::ScanDecimalModes() {
     const char* number = record->Decode(recordStart + 5, 2, DecodeBinary, DecodeReverse);
     int32_t fromReport = 0;
     for (const char* p = number; *p >= '0' && *p <= '9'; ++p) fromReport = fromReport * 10 + (*p - '0');
-    AppendDecimalMode(static_cast<uint8_t>(fractional), fromReport);
+    scan.entries.push_back({static_cast<uint8_t>(fractional), fromReport, nullptr});
   }
   input->Seek(kept);
+  scan.fractionalAfter = fractional;
+  scan.recordStart = recordStart;
+  scan.recordEnd = recordEnd;
+  scan.recordType = recordType;
+  scan.recordSize = recordSize;
+  fractional = scan.fractionalBefore;
+  return scan;
 }
 
 uint8_t CZELVANM_KL_BUL::FractionalFor(int32_t reportNumber) const {

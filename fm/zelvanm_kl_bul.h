@@ -12,6 +12,8 @@
 // model variant 2); its type-7 records say from which report on amounts carry
 // two decimals.
 #include <cstdint>
+#include <deque>
+#include <vector>
 
 #include "fm/fm.h"
 
@@ -58,6 +60,19 @@ class CZELVANM_KL_BUL : public CFM {
   int32_t recordType = 0;
 
  private:
+  // What one scan of the decimal-mode area found and left behind.
+  struct DecimalScan {
+    int32_t variant = 0;
+    int32_t fractionalBefore = 0;
+    int32_t recordSizeBefore = 0;
+    std::vector<DecimalModeEntry> entries;
+    int32_t fractionalAfter = 0;
+    int32_t recordStart = 0, recordEnd = 0, recordType = 0, recordSize = 0;
+  };
+  DecimalScan RunDecimalScan();
+  std::deque<DecimalScan> scans;  // stable addresses
+  const DecimalScan* lastAppendedScan = nullptr;
+
   // Reads the next record's look-ahead and rest into the record buffer.
   // Gives 1 for a record, 0 for an erased block, -1 at the end of the input.
   int FrameNextRecord();

@@ -211,3 +211,26 @@ TEST(ReportFilter, BoundsAreInclusive) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(DecimalModesManyModelRecords, RepeatedScansChangeNoLookupAndStayCheap) {
+  // Every model record rescans the area; a dump of thousands of them must
+  // neither grow the history without bound nor change what a report reads.
+  DumpBuilder dump;
+  ReportData report;
+  report.dateTime = PackDateTime(11, 3, 15, 10, 30);
+  report.groups[0] = 12345;
+  for (int i = 0; i < 3000; ++i) dump.ModelRecord();
+  for (uint16_t n : {50, 150, 300}) {
+    report.number = n;
+    dump.Report(report);
+  }
+  dump.PadTo(kDecimalAreaVariant3).DecimalMode(100, kModeWhole).DecimalMode(200, kModeFractional);
+  std::string text = Walk(dump).report;
+  EXPECT_NE(text.find(CP1251("Отчет# 50\r\nДан. гр. 1: 123.45\r\n")), std::string::npos);
+  EXPECT_NE(text.find(CP1251("Отчет# 150\r\nДан. гр. 1: 12345\r\n")), std::string::npos);
+  EXPECT_NE(text.find(CP1251("Отчет# 300\r\nДан. гр. 1: 123.45\r\n")), std::string::npos);
+}
+
+}  // namespace
