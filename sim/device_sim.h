@@ -50,6 +50,8 @@ class PtyDevice {
   int TransfersEnded() const;
   // True once HangUp mode closed the line (the path is then gone).
   bool hungUp() const { return hungUp_; }
+  // The errno with which the line failed, 0 while it works.
+  int lineError() const { return lineError_; }
 
  private:
   void Run();
@@ -60,5 +62,6 @@ class PtyDevice {
   int slave_ = -1;
   std::atomic<bool> stop_{false};
   std::atomic<bool> hungUp_{false};
+  std::atomic<int> lineError_{0};
   std::thread thread_;
 };

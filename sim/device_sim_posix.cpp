@@ -256,6 +256,7 @@ bool PtyDevice::Start(const DeviceOptions& options, std::string* error) {
   session_ = std::make_unique<DeviceSession>(options);
   stop_ = false;
   hungUp_ = false;
+  lineError_ = 0;
   thread_ = std::thread(&PtyDevice::Run, this);
   return true;
 }
@@ -266,6 +267,8 @@ void PtyDevice::Run() {
     CloseFd(slave_);
     CloseFd(master_);
     hungUp_ = true;
+  } else if (result == kServeError) {
+    lineError_ = errno ? errno : EIO;
   }
 }
 

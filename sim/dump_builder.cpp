@@ -167,14 +167,18 @@ DumpBuilder& DumpBuilder::Poke(size_t offset, uint8_t value) {
 }
 
 bool DumpBuilder::WriteFile(const std::string& path, std::string* error) const {
+  return WriteDumpFile(path, bytes_, error);
+}
+
+bool WriteDumpFile(const std::string& path, const std::vector<uint8_t>& bytes, std::string* error) {
   FILE* file = std::fopen(path.c_str(), "wb");
   if (!file) {
     if (error) *error = "cannot create " + path + ": " + std::strerror(errno);
     return false;
   }
-  size_t written = bytes_.empty() ? 0 : std::fwrite(bytes_.data(), 1, bytes_.size(), file);
+  size_t written = bytes.empty() ? 0 : std::fwrite(bytes.data(), 1, bytes.size(), file);
   int writeErrno = errno;
-  bool ok = written == bytes_.size();
+  bool ok = written == bytes.size();
   if (std::fclose(file) != 0 && ok) {
     ok = false;
     writeErrno = errno;
@@ -183,5 +187,22 @@ bool DumpBuilder::WriteFile(const std::string& path, std::string* error) const {
     std::remove(path.c_str());
     if (error) *error = "cannot write " + path + ": " + std::strerror(writeErrno);
   }
+  return ok;
+}
+
+bool ReadDumpFile(const std::string& path, std::vector<uint8_t>* bytes, std::string* error) {
+  FILE* file = std::fopen(path.c_str(), "rb");
+  if (!file) {
+    if (error) *error = "cannot open " + path + ": " + std::strerror(errno);
+    return false;
+  }
+  bytes->clear();
+  uint8_t buffer[65536];
+  size_t count;
+  while ((count = std::fread(buffer, 1, sizeof(buffer), file)) > 0) bytes->insert(bytes->end(), buffer, buffer + count);
+  bool ok = !std::ferror(file);
+  int readErrno = errno;
+  std::fclose(file);
+  if (!ok && error) *error = "cannot read " + path + ": " + std::strerror(readErrno);
   return ok;
 }

@@ -91,6 +91,11 @@ class DumpBuilder {
   uint32_t fillerCount_ = 0;
 };
 
+// Whole-file helpers for images. On failure *error names the file and gives
+// the system's reason; a failed write leaves no partial file behind.
+bool WriteDumpFile(const std::string& path, const std::vector<uint8_t>& bytes, std::string* error);
+bool ReadDumpFile(const std::string& path, std::vector<uint8_t>* bytes, std::string* error);
+
 // Record lengths by type, as the reader frames them (type 4: 334, or 69 for
 // variant 2). 0 for types without a fixed length (11, 14 and above).
 int DumpRecordLength(int type, int variant);
@@ -101,3 +106,5 @@ struct GenerateOptions { uint32_t seed = 1; int variant = 3; int reports = 200; 
 // A realistic whole image. Deterministic for a given seed: byte-identical on
 // every platform and standard library. Layout in dump_generator.cpp.
 std::vector<uint8_t> GenerateDump(const GenerateOptions& options);
+// The same, telling how many reports it holds after the clamp.
+std::vector<uint8_t> GenerateDump(const GenerateOptions& options, int* reportCount);

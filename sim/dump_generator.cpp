@@ -158,7 +158,9 @@ ReportData MakeReport(Random& random, uint16_t number, const Date& date, bool wh
 
 }  // namespace
 
-std::vector<uint8_t> GenerateDump(const GenerateOptions& options) {
+std::vector<uint8_t> GenerateDump(const GenerateOptions& options) { return GenerateDump(options, nullptr); }
+
+std::vector<uint8_t> GenerateDump(const GenerateOptions& options, int* reportCount) {
   const int variant = options.variant == 2 ? 2 : 3;
   const size_t area = DecimalModeAreaOffset(variant);
   const size_t imageSize = variant == 2 ? kVariant2ImageSize : kDumpImageSize;
@@ -188,6 +190,7 @@ std::vector<uint8_t> GenerateDump(const GenerateOptions& options) {
     }
   }
 
+  int written = 0;
   Date date{static_cast<int>(10 + random.Below(11)), static_cast<int>(1 + random.Below(12)),
             static_cast<int>(1 + random.Below(28))};
   for (int number = 1; number <= requested; ++number) {
@@ -210,7 +213,9 @@ std::vector<uint8_t> GenerateDump(const GenerateOptions& options) {
     }
     bool whole = number >= wholeFrom && number < wholeTo;
     image.Report(MakeReport(random, static_cast<uint16_t>(number), date, whole), variant);
+    written = number;
   }
+  if (reportCount) *reportCount = written;
 
   image.PadTo(area).DecimalMode(0, kModeFractional);
   if (wholeTo > 0) {

@@ -1,0 +1,252 @@
+// taxoscope-sim serve: the fiscal device on a new pseudo-terminal (or an
+// existing tty) until a signal, or until one dump transfer with --once.
+#include <signal.h>
+#include <sys/stat.h>
+#include <termios.h>
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <ctime>
+#include <string>
+#include <vector>
+
+#include "sim/command_args.h"
+#include "sim/device_sim.h"
+#include "sim/dump_builder.h"
+#include "sim/sim_commands.h"
+
+namespace {
+
+const char kCommand[] = "serve";
+
+volatile bool stopRequested = false;
+
+void OnSignal(int) { stopRequested = true; }
+
+void InstallSignalHandlers() {
+  struct sigaction action;
+  std::memset(&action, 0, sizeof(action));
+  action.sa_handler = OnSignal;
+  sigemptyset(&action.sa_mask);
+  action.sa_flags = 0;  // no SA_RESTART: a waiting poll() returns at once
+  sigaction(SIGINT, &action, nullptr);
+  sigaction(SIGTERM, &action, nullptr);
+  sigaction(SIGHUP, &action, nullptr);
+  signal(SIGPIPE, SIG_IGN);
+}
+
+struct ServeSettings {
+  DeviceOptions device;
+  std::string imagePath;
+  GenerateOptions generate;
+  bool generateOptionGiven = false;
+  std::string tty;
+  std::string link;
+  bool once = false;
+};
+
+bool ParseServeArgs(int argc, char** argv, ServeSettings* settings) {
+  CommandArgs args(kCommand, argc, argv);
+  std::string name;
+  bool seedGiven = false;
+  while (args.Next(&name)) {
+    uint64_t number = 0;
+    std::string text;
+    if (name == "--image") {
+      if (args.Value(&settings->imagePath) && settings->imagePath.empty()) args.Fail("--image needs a file name");
+    } else if (name == "--seed") {
+      seedGiven = true;
+      if (args.Number(0, UINT32_MAX, &number)) settings->generate.seed = static_cast<uint32_t>(number);
+    } else if (name == "--variant") {
+      settings->generateOptionGiven = true;
+      if (args.Number(2, 3, &number)) settings->generate.variant = static_cast<int>(number);
+    } else if (name == "--reports") {
+      settings->generateOptionGiven = true;
+      if (args.Number(0, 65535, &number)) settings->generate.reports = static_cast<int>(number);
+    } else if (name == "--id") {
+      if (args.Value(&text)) {
+        if (text.size() == 6)
+          settings->device.id = text;
+        else
+          args.Fail("--id takes exactly 6 bytes, not '" + text + "'");
+      }
+    } else if (name == "--mode") {
+      if (args.Value(&text) && !ParseDeviceMode(text, &settings->device.mode))
+        args.Fail("unknown mode '" + text +
+                  "' (normal, silent, bad-receipt, long-reply, refuse, no-dump, pause, oversize, hang-up)");
+    } else if (name == "--rate") {
+      if (args.Number(0, 100000000, &number)) settings->device.bytesPerSecond = static_cast<long>(number);
+    } else if (name == "--tty") {
+      if (args.Value(&settings->tty) && settings->tty.empty()) args.Fail("--tty needs a path");
+    } else if (name == "--link") {
+      if (args.Value(&settings->link) && settings->link.empty()) args.Fail("--link needs a path");
+    } else if (name == "--once") {
+      if (args.Flag()) settings->once = true;
+    } else {
+      args.Fail("unknown option " + name);
+    }
+  }
+  if (!args.failed() && !settings->imagePath.empty() && (seedGiven || settings->generateOptionGiven))
+    args.Fail("--image cannot be combined with --seed, --variant or --reports");
+  return !args.failed();
+}
+
+// A symlink at `link` to `target`, replacing an older symlink there but
+// never a file or a directory.
+bool MakeLink(const std::string& link, const std::string& target, std::string* error) {
+  struct stat info;
+  if (lstat(link.c_str(), &info) == 0 && !S_ISLNK(info.st_mode)) {
+    *error = link + " exists and is not a symbolic link; not replacing it";
+    return false;
+  }
+  std::string temporary = link + ".taxoscope-sim-" + std::to_string(getpid());
+  unlink(temporary.c_str());
+  if (symlink(target.c_str(), temporary.c_str()) != 0 || rename(temporary.c_str(), link.c_str()) != 0) {
+    *error = "cannot link " + link + " to " + target + ": " + std::strerror(errno);
+    unlink(temporary.c_str());
+    return false;
+  }
+  return true;
+}
+
+// Removes the link unless something else has replaced it meanwhile.
+void RemoveLink(const std::string& link, const std::string& target) {
+  if (link.empty()) return;
+  char buffer[4096];
+  ssize_t length = readlink(link.c_str(), buffer, sizeof(buffer));
+  if (length > 0 && std::string(buffer, static_cast<size_t>(length)) == target) unlink(link.c_str());
+}
+
+void Announce(const ServeSettings& settings, const std::string& path) {
+  // The path alone on stdout, at once, for the script that started us.
+  std::printf("%s\n", path.c_str());
+  std::fflush(stdout);
+  std::fprintf(stderr, "taxoscope-sim serve: device %s (%s, %zu-byte image%s) on %s%s%s; %s\n",
+               settings.device.id.c_str(), DeviceModeName(settings.device.mode), settings.device.image.size(),
+               settings.device.bytesPerSecond ? ", paced" : "", path.c_str(),
+               settings.link.empty() ? "" : " via ", settings.link.c_str(),
+               settings.once ? "ends after one dump" : "Ctrl-C ends");
+}
+
+void Nap() {
+  timespec pause{0, 20 * 1000 * 1000};
+  nanosleep(&pause, nullptr);
+}
+
+int ServeOnPty(const ServeSettings& settings) {
+  PtyDevice device;
+  std::string error;
+  if (!device.Start(settings.device, &error)) return Failure(kCommand, error);
+  if (!settings.link.empty() && !MakeLink(settings.link, device.path(), &error)) return Failure(kCommand, error);
+  Announce(settings, device.path());
+
+  int status = kExitOk;
+  while (!stopRequested) {
+    if (device.hungUp()) {
+      std::fprintf(stderr, "taxoscope-sim serve: the device hung up the line\n");
+      break;
+    }
+    if (device.lineError()) {
+      status = Failure(kCommand, device.path() + " failed: " + std::strerror(device.lineError()));
+      break;
+    }
+    if (settings.once && device.TransfersEnded() > 0) break;
+    Nap();
+  }
+  device.Stop();
+  RemoveLink(settings.link, device.path());
+  return status;
+}
+
+int ServeOnTty(const ServeSettings& settings) {
+  int fd = open(settings.tty.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
+  if (fd < 0) return Failure(kCommand, "cannot open " + settings.tty + ": " + std::strerror(errno));
+  termios mode;
+  if (tcgetattr(fd, &mode) != 0) {
+    std::string reason = std::strerror(errno);
+    close(fd);
+    return Failure(kCommand, settings.tty + " is not a terminal: " + reason);
+  }
+  cfmakeraw(&mode);  // the line speed stays as it is
+  tcsetattr(fd, TCSANOW, &mode);
+  std::string error;
+  if (!settings.link.empty() && !MakeLink(settings.link, settings.tty, &error)) {
+    close(fd);
+    return Failure(kCommand, error);
+  }
+  Announce(settings, settings.tty);
+
+  DeviceSession session(settings.device);
+  int result = ServeSession(fd, session, &stopRequested, settings.once);
+  int lineErrno = errno;
+  close(fd);
+  RemoveLink(settings.link, settings.tty);
+  if (result == kServeError) return Failure(kCommand, settings.tty + " failed: " + std::strerror(lineErrno));
+  if (result == kServeHungUp) std::fprintf(stderr, "taxoscope-sim serve: the device hung up the line\n");
+  return kExitOk;
+}
+
+}  // namespace
+
+void PrintServeHelp() {
+  std::printf(
+      "usage: taxoscope-sim serve [--image FILE | --seed N [--variant 2|3] [--reports N]]\n"
+      "                           [--id ID] [--mode MODE] [--rate BYTES_PER_SECOND]\n"
+      "                           [--tty PATH] [--link PATH] [--once]\n"
+      "\n"
+      "Plays the fiscal device on a new pseudo-terminal and prints its path (e.g.\n"
+      "/dev/pts/7) as one line on stdout; a host opens that path as its serial\n"
+      "port. The device answers the identify frame AA 3F 39 35 0A with 0x0E, its\n"
+      "id and a line, and the dump frame addressed to its id with the image, then\n"
+      "falls silent. Frames with a wrong checksum or id are ignored, like bytes\n"
+      "between frames. It keeps serving after a dump and while the host closes and\n"
+      "reopens the port.\n"
+      "\n"
+      "  --image FILE    stream this file's bytes as the image\n"
+      "  --seed N        stream the generated image of this seed (default 1; see\n"
+      "                  'taxoscope-sim generate --help' for --variant and --reports)\n"
+      "  --id ID         the six id bytes (default 123456)\n"
+      "  --mode MODE     how the device behaves (default normal):\n"
+      "                    normal       answers as above\n"
+      "                    silent       answers nothing at all\n"
+      "                    bad-receipt  identify reply 0x15 \"AB\" CR LF\n"
+      "                    long-reply   identify reply of 2000 characters\n"
+      "                    refuse       dump reply 0x15 0x0A, then silence\n"
+      "                    no-dump      identify answered, dump not\n"
+      "                    pause        a 600 ms pause in the middle of the image\n"
+      "                    oversize     2,200,000 bytes: the image, then 0xFF\n"
+      "                    hang-up      half the image, then the line is closed\n"
+      "  --rate N        send at most N bytes per second (11520 is 115200 baud);\n"
+      "                  0 (default) sends as fast as the host reads\n"
+      "  --tty PATH      serve on this existing tty instead (set raw, speed kept)\n"
+      "  --link PATH     make PATH a symlink to the line while serving, e.g.\n"
+      "                  $WINEPREFIX/dosdevices/com5 for a Windows program under\n"
+      "                  Wine; an older symlink there is replaced, a file is not\n"
+      "  --once          end after the first dump transfer: once the host has taken\n"
+      "                  the whole image, or after a refusal or a hang-up\n"
+      "\n"
+      "Without --once it runs until SIGINT or SIGTERM (or until hang-up mode has\n"
+      "dropped the line). A stream the host stops reading for %d seconds is\n"
+      "given up, as on a line without flow control.\n"
+      "\n"
+      "Exit status: 0 clean end, 1 file, terminal or line failure, 2 usage error.\n",
+      kStallSeconds);
+}
+
+int RunServeCommand(int argc, char** argv) {
+  ServeSettings settings;
+  if (!ParseServeArgs(argc, argv, &settings)) return kExitUsage;
+  if (!settings.imagePath.empty()) {
+    std::string error;
+    if (!ReadDumpFile(settings.imagePath, &settings.device.image, &error)) return Failure(kCommand, error);
+    if (settings.device.image.empty())
+      return Failure(kCommand, settings.imagePath + " is empty (a device that sends nothing is --mode no-dump)");
+  } else {
+    settings.device.image = GenerateDump(settings.generate);
+  }
+  InstallSignalHandlers();
+  return settings.tty.empty() ? ServeOnPty(settings) : ServeOnTty(settings);
+}
