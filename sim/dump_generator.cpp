@@ -67,8 +67,8 @@ const char* const kDepartmentNames[] = {
 };
 constexpr uint32_t kDepartmentNameCount = sizeof(kDepartmentNames) / sizeof(kDepartmentNames[0]);
 
-// Payment codes other than cash, the common ones first.
-const uint8_t kOtherPaymentCodes[] = {7, 7, 7, 8, 1, 2, 3, 5, 9, 10, 4, 6};
+// Payment codes other than cash, weighted: cards mostly, the reserves rarely.
+const uint8_t kOtherPaymentCodes[] = {7, 7, 7, 7, 7, 7, 8, 8, 1, 2, 3, 5, 4, 6, 9, 10};
 constexpr uint32_t kOtherPaymentCodeCount = sizeof(kOtherPaymentCodes);
 
 const uint8_t kFillerTypes[] = {2, 3, 5, 8, 9, 10, 12, 13};
@@ -107,7 +107,22 @@ void Split(Random& random, uint32_t total, uint32_t* parts, int count) {
   parts[count - 1] = left;
 }
 
-ReportData MakeReport(Random& random, uint16_t number, const Date& date, bool whole) {
+// The register's nine departments, named once per image.
+struct DepartmentNames {
+  const char* slot[9];
+  explicit DepartmentNames(Random& random) {
+    const char* pool[kDepartmentNameCount];
+    for (uint32_t i = 0; i < kDepartmentNameCount; ++i) pool[i] = kDepartmentNames[i];
+    for (uint32_t i = 0; i < 9; ++i) {
+      uint32_t pick = i + random.Below(kDepartmentNameCount - i);
+      const char* name = pool[pick];
+      pool[pick] = pool[i];
+      slot[i] = name;
+    }
+  }
+};
+
+ReportData MakeReport(Random& random, const DepartmentNames& names, uint16_t number, const Date& date, bool whole) {
   ReportData report;
   report.number = number;
   report.dateTime = PackDateTime(date.year, date.month, date.day, 17 + static_cast<int>(random.Below(7)),
@@ -133,7 +148,7 @@ ReportData MakeReport(Random& random, uint16_t number, const Date& date, bool wh
     while (used[slot]) slot = (slot + 1) % 9;
     used[slot] = true;
     Department& department = report.departments[slot];
-    department.name = kDepartmentNames[random.Below(kDepartmentNameCount)];
+    department.name = names.slot[slot];
     department.amount = departmentAmounts[i];
     department.fifth = static_cast<uint8_t>(1 + random.Below(3));
   }
@@ -191,6 +206,7 @@ std::vector<uint8_t> GenerateDump(const GenerateOptions& options, int* reportCou
   }
 
   int written = 0;
+  const DepartmentNames names(random);
   Date date{static_cast<int>(10 + random.Below(11)), static_cast<int>(1 + random.Below(12)),
             static_cast<int>(1 + random.Below(28))};
   for (int number = 1; number <= requested; ++number) {
@@ -212,7 +228,7 @@ std::vector<uint8_t> GenerateDump(const GenerateOptions& options, int* reportCou
       image.Rates(rates);
     }
     bool whole = number >= wholeFrom && number < wholeTo;
-    image.Report(MakeReport(random, static_cast<uint16_t>(number), date, whole), variant);
+    image.Report(MakeReport(random, names, static_cast<uint16_t>(number), date, whole), variant);
     written = number;
   }
   if (reportCount) *reportCount = written;
