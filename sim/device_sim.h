@@ -28,9 +28,12 @@ constexpr int kStallSeconds = 5;
 // reopen it.
 int ServeDevice(int fd, const DeviceOptions& options, const volatile bool* stop);
 // The same with an existing session (its counters stay readable) and, with
-// once, a return after the first dump transfer ends (delivered, refused,
-// hung up or abandoned).
+// once, a return after the first dump transfer ends (delivered, refused or
+// abandoned) and the host has closed the line (or kStallSeconds later).
 int ServeSession(int fd, DeviceSession& session, const volatile bool* stop, bool once);
+
+// A new pseudo-terminal, set raw: *master to serve on, *path for the host.
+bool OpenPseudoTerminal(int* master, std::string* path, std::string* error);
 
 // Plays the device on a new pseudo-terminal (posix_openpt) in a background thread.
 class PtyDevice {

@@ -192,7 +192,56 @@ void CloseFd(int& fd) {
   fd = -1;
 }
 
+// After a --once transfer: the host still reads its last, empty block, so
+// the line stays up until the host closes it (the master then sees a
+// hang-up once our own slave is gone), or kStallSeconds at most.
+void LingerUntilHostCloses(int fd, int& slave, const volatile bool* stop) {
+  CloseFd(slave);
+  uint8_t discard[256];
+  for (int waited = 0; waited < kStallSeconds * 1000 && !(stop && *stop); waited += kPollMs) {
+    pollfd pfd{fd, POLLIN, 0};
+    int ready = poll(&pfd, 1, kPollMs);
+    if (ready < 0 && errno != EINTR) return;
+    if (ready <= 0) continue;
+    if (pfd.revents & POLLIN) {
+      if (read(fd, discard, sizeof(discard)) <= 0 && errno != EAGAIN) return;
+    } else if (pfd.revents & (POLLHUP | POLLERR | POLLNVAL)) {
+      return;
+    }
+  }
+}
+
 }  // namespace
+
+bool OpenPseudoTerminal(int* master, std::string* path, std::string* error) {
+  auto fail = [&](const std::string& what, int fd) {
+    if (error) *error = what + ": " + std::strerror(errno);
+    if (fd >= 0) close(fd);
+    return false;
+  };
+  int fd = posix_openpt(O_RDWR | O_NOCTTY);
+  if (fd < 0) return fail("cannot open a pseudo-terminal", -1);
+  if (grantpt(fd) != 0 || unlockpt(fd) != 0) return fail("cannot unlock the pseudo-terminal", fd);
+  fcntl(fd, F_SETFD, FD_CLOEXEC);
+  char name[128];
+  if (ptsname_r(fd, name, sizeof(name)) != 0) return fail("cannot name the pseudo-terminal", fd);
+  // Raw from the start, so nothing is echoed or translated before the host
+  // sets its own mode; the mode stays with the terminal when we close it.
+  int slave = open(name, O_RDWR | O_NOCTTY | O_CLOEXEC);
+  if (slave < 0) return fail(std::string("cannot open ") + name, fd);
+  termios mode;
+  if (tcgetattr(slave, &mode) != 0) {
+    close(slave);
+    return fail(std::string("cannot read the mode of ") + name, fd);
+  }
+  cfmakeraw(&mode);
+  int set = tcsetattr(slave, TCSANOW, &mode);
+  close(slave);
+  if (set != 0) return fail(std::string("cannot set the mode of ") + name, fd);
+  *master = fd;
+  *path = name;
+  return true;
+}
 
 int ServeSession(int fd, DeviceSession& session, const volatile bool* stop, bool once) {
   if (session.options().id.size() != 6) {
@@ -204,6 +253,7 @@ int ServeSession(int fd, DeviceSession& session, const volatile bool* stop, bool
   int slave = OpenSlaveOf(fd);
   int result = ServeLine(fd, slave, session, [stop] { return stop && *stop; }, once);
   int savedErrno = errno;
+  if (result == kServeOnceDone) LingerUntilHostCloses(fd, slave, stop);
   CloseFd(slave);
   fcntl(fd, F_SETFL, flags);
   errno = savedErrno;
@@ -220,12 +270,6 @@ PtyDevice::PtyDevice() = default;
 PtyDevice::~PtyDevice() { Stop(); }
 
 bool PtyDevice::Start(const DeviceOptions& options, std::string* error) {
-  auto fail = [&](const std::string& what) {
-    if (error) *error = what + ": " + std::strerror(errno);
-    CloseFd(slave_);
-    CloseFd(master_);
-    return false;
-  };
   if (thread_.joinable()) {
     if (error) *error = "the device is already running on " + path_;
     return false;
@@ -234,23 +278,18 @@ bool PtyDevice::Start(const DeviceOptions& options, std::string* error) {
     if (error) *error = "the device id must be 6 bytes, not " + std::to_string(options.id.size());
     return false;
   }
-  master_ = posix_openpt(O_RDWR | O_NOCTTY);
-  if (master_ < 0) return fail("cannot open a pseudo-terminal");
-  if (grantpt(master_) != 0 || unlockpt(master_) != 0) return fail("cannot unlock the pseudo-terminal");
-  fcntl(master_, F_SETFD, FD_CLOEXEC);
-  char name[128];
-  if (ptsname_r(master_, name, sizeof(name)) != 0) return fail("cannot name the pseudo-terminal");
+  std::string name;
+  if (!OpenPseudoTerminal(&master_, &name, error)) return false;
   // Our own slave descriptor keeps the line alive while the host closes and
-  // reopens it; raw, so nothing is echoed or translated before the host
-  // sets its own mode.
-  slave_ = open(name, O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-  if (slave_ < 0) return fail(std::string("cannot open ") + name);
-  termios mode;
-  if (tcgetattr(slave_, &mode) != 0) return fail(std::string("cannot read the mode of ") + name);
-  cfmakeraw(&mode);
-  if (tcsetattr(slave_, TCSANOW, &mode) != 0) return fail(std::string("cannot set the mode of ") + name);
-  int flags = fcntl(master_, F_GETFL);
-  if (flags < 0 || fcntl(master_, F_SETFL, flags | O_NONBLOCK) < 0) return fail("cannot make the line non-blocking");
+  // reopens it.
+  slave_ = open(name.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+  int flags = slave_ < 0 ? -1 : fcntl(master_, F_GETFL);
+  if (flags < 0 || fcntl(master_, F_SETFL, flags | O_NONBLOCK) < 0) {
+    if (error) *error = "cannot hold " + name + " open: " + std::strerror(errno);
+    CloseFd(slave_);
+    CloseFd(master_);
+    return false;
+  }
 
   path_ = name;
   session_ = std::make_unique<DeviceSession>(options);

@@ -9,7 +9,6 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
-#include <ctime>
 #include <string>
 #include <vector>
 
@@ -131,60 +130,47 @@ void Announce(const ServeSettings& settings, const std::string& path) {
                settings.once ? "ends after one dump" : "Ctrl-C ends");
 }
 
-void Nap() {
-  timespec pause{0, 20 * 1000 * 1000};
-  nanosleep(&pause, nullptr);
-}
-
-int ServeOnPty(const ServeSettings& settings) {
-  PtyDevice device;
-  std::string error;
-  if (!device.Start(settings.device, &error)) return Failure(kCommand, error);
-  if (!settings.link.empty() && !MakeLink(settings.link, device.path(), &error)) return Failure(kCommand, error);
-  Announce(settings, device.path());
-
-  int status = kExitOk;
-  while (!stopRequested) {
-    if (device.hungUp()) {
-      std::fprintf(stderr, "taxoscope-sim serve: the device hung up the line\n");
-      break;
-    }
-    if (device.lineError()) {
-      status = Failure(kCommand, device.path() + " failed: " + std::strerror(device.lineError()));
-      break;
-    }
-    if (settings.once && device.TransfersEnded() > 0) break;
-    Nap();
+// Opens the line: a new pseudo-terminal, or the --tty given (set raw, its
+// speed kept). *path is what the host opens.
+bool OpenLine(const ServeSettings& settings, int* fd, std::string* path, std::string* error) {
+  if (settings.tty.empty()) return OpenPseudoTerminal(fd, path, error);
+  *fd = open(settings.tty.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
+  if (*fd < 0) {
+    *error = "cannot open " + settings.tty + ": " + std::strerror(errno);
+    return false;
   }
-  device.Stop();
-  RemoveLink(settings.link, device.path());
-  return status;
-}
-
-int ServeOnTty(const ServeSettings& settings) {
-  int fd = open(settings.tty.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
-  if (fd < 0) return Failure(kCommand, "cannot open " + settings.tty + ": " + std::strerror(errno));
   termios mode;
-  if (tcgetattr(fd, &mode) != 0) {
-    std::string reason = std::strerror(errno);
-    close(fd);
-    return Failure(kCommand, settings.tty + " is not a terminal: " + reason);
+  if (tcgetattr(*fd, &mode) != 0) {
+    *error = settings.tty + " is not a terminal: " + std::strerror(errno);
+    close(*fd);
+    return false;
   }
-  cfmakeraw(&mode);  // the line speed stays as it is
-  tcsetattr(fd, TCSANOW, &mode);
-  std::string error;
-  if (!settings.link.empty() && !MakeLink(settings.link, settings.tty, &error)) {
+  cfmakeraw(&mode);
+  if (tcsetattr(*fd, TCSANOW, &mode) != 0) {
+    *error = "cannot set the mode of " + settings.tty + ": " + std::strerror(errno);
+    close(*fd);
+    return false;
+  }
+  *path = settings.tty;
+  return true;
+}
+
+int Serve(const ServeSettings& settings) {
+  int fd = -1;
+  std::string path, error;
+  if (!OpenLine(settings, &fd, &path, &error)) return Failure(kCommand, error);
+  if (!settings.link.empty() && !MakeLink(settings.link, path, &error)) {
     close(fd);
     return Failure(kCommand, error);
   }
-  Announce(settings, settings.tty);
+  Announce(settings, path);
 
   DeviceSession session(settings.device);
   int result = ServeSession(fd, session, &stopRequested, settings.once);
   int lineErrno = errno;
   close(fd);
-  RemoveLink(settings.link, settings.tty);
-  if (result == kServeError) return Failure(kCommand, settings.tty + " failed: " + std::strerror(lineErrno));
+  RemoveLink(settings.link, path);
+  if (result == kServeError) return Failure(kCommand, path + " failed: " + std::strerror(lineErrno));
   if (result == kServeHungUp) std::fprintf(stderr, "taxoscope-sim serve: the device hung up the line\n");
   return kExitOk;
 }
@@ -225,15 +211,16 @@ void PrintServeHelp() {
       "  --link PATH     make PATH a symlink to the line while serving, e.g.\n"
       "                  $WINEPREFIX/dosdevices/com5 for a Windows program under\n"
       "                  Wine; an older symlink there is replaced, a file is not\n"
-      "  --once          end after the first dump transfer: once the host has taken\n"
-      "                  the whole image, or after a refusal or a hang-up\n"
+      "  --once          end after the first dump transfer: when the host has taken\n"
+      "                  the whole image (or the refusal) and closed the port, at\n"
+      "                  most %d seconds later; or after hang-up mode dropped the line\n"
       "\n"
       "Without --once it runs until SIGINT or SIGTERM (or until hang-up mode has\n"
       "dropped the line). A stream the host stops reading for %d seconds is\n"
       "given up, as on a line without flow control.\n"
       "\n"
       "Exit status: 0 clean end, 1 file, terminal or line failure, 2 usage error.\n",
-      kStallSeconds);
+      kStallSeconds, kStallSeconds);
 }
 
 int RunServeCommand(int argc, char** argv) {
@@ -248,5 +235,5 @@ int RunServeCommand(int argc, char** argv) {
     settings.device.image = GenerateDump(settings.generate);
   }
   InstallSignalHandlers();
-  return settings.tty.empty() ? ServeOnPty(settings) : ServeOnTty(settings);
+  return Serve(settings);
 }
