@@ -1,0 +1,43 @@
+#pragma once
+// The acquisition run: what the Read button does. It opens the chosen port,
+// identifies the device, receives its fiscal-memory image, stores it as
+// <current directory>/<id>.bin and runs the report on it, keeping the dialog
+// in its running state (port, speed and Close disabled, Read reading "STOP")
+// meanwhile. Every failure is told in a message box here.
+#include <cstdint>
+#include <string>
+
+#include "report/report_run.h"
+#include "report/ui_services.h"
+
+// Runs one read with the dialog's port, speed and report options. The caller
+// sets busyFlag before and clears it after, as the Read handler does.
+void AcquireDump(UiWindow dialog);
+
+// Port list, speed list and Close enabled or disabled, in this order, then
+// button 1 captioned "Read" (enable) or "STOP" (disable).
+void EnableRunControls(UiWindow dialog, bool enable);
+
+// The speed for an index of the speed list: that entry of the baud table, or
+// 9600 when nothing (-1) or no valid entry is selected.
+uint32_t BaudForSpeedIndex(int index);
+
+// "Bad Receipt:  " and the first `length` reply bytes as "0x41 " each; at most
+// 200 bytes are shown, as fits a 1024-character message.
+std::string BadReceiptText(const char* reply, int length);
+
+// How the last AcquireDump ended, for callers that need more than the
+// messages it showed (the command-line tool's exit status).
+enum AcquireOutcome {
+  AcquireDone = 0,             // dump stored, report run on it
+  AcquirePortNotOpened = 1,    // "Error opening serial port."
+  AcquireNoCommunication = 2,  // no identify reply: "No communication."
+  AcquireBadReceipt = 3,       // identify reply not accepted: the bad-receipt text
+  AcquireNoDump = 4,           // dump refused, nothing sent, or the line failed
+                               // during the transfer: "No communication."
+  AcquireStopped = 5,          // STOP or Close during the transfer: no file, no message
+  AcquireDumpNotWritten = 6,   // the image could not be stored; no report run
+};
+AcquireOutcome LastAcquireOutcome();
+// For AcquireDone: how the report run on the stored dump ended.
+ReportOutcome LastAcquireReportOutcome();

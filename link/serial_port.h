@@ -1,0 +1,39 @@
+#pragma once
+// The transfers the device protocol is built on, over the serial line seam.
+// Every timed read is bounded by readTimeout (run_state.h), in whole seconds
+// of the calendar clock.
+#include <cstdint>
+
+#include "link/serial_line.h"
+
+// Opens the port chosen or typed in the dialog (COM3, \\.\COM10, ttyUSB0...)
+// at `baud` bits per second, 8N1, with the port time-outs. kInvalidPort when
+// no device path of that name opens.
+PortHandle OpenComPort(const char* portName, uint32_t baud);
+
+// Clears the port's error state and drops whatever waits in the input queue.
+// False when the port status could not be read (nothing is dropped then).
+bool DropQueuedInput(PortHandle port);
+
+// Drops queued input, then writes the bytes: 1 when all `length` were
+// written, otherwise 0.
+int PurgeAndWrite(PortHandle port, const void* bytes, int32_t length);
+
+// Reads one line: up to LF, or up to CR and the one byte after it, or until
+// readTimeout seconds have passed since the call. Gives the line's length
+// without its line end. At most `capacity` bytes are stored: the line, then
+// its line end as far as room is left, and no NUL. A longer line is still
+// read to its end (or the time-out) and the rest is dropped, so the next read
+// starts after it; the result is then `capacity`. Dispatches no messages.
+int ReadLine(PortHandle port, char* buffer, int capacity);
+
+// Reads up to `count` bytes into `buffer` (zero-filled first), with one UI
+// message dispatched after every port read. Ends when `count` bytes are in,
+// when a read brings nothing after STOP (cancelFlag), when a read fails, or
+// at the first test after the clock's readTimeout-th change of second.
+// Gives the number of bytes received.
+int ReadBlock(PortHandle port, char* buffer, int count);
+
+// True when the last ReadBlock ended on a failed port read: the line is gone
+// (a device unplugged, a terminal hung up), which is not the same as silence.
+bool ReadBlockFailed();
