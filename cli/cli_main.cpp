@@ -16,6 +16,9 @@ struct Command {
 
 const Command kCommands[] = {
     {"report", "turn a dump file into its turnover report", RunReportCommand, PrintReportHelp},
+    {"read", "read the device's fiscal memory into a dump and report on it", RunReadCommand,
+     PrintReadHelp},
+    {"ports", "list the serial ports of this machine", RunPortsCommand, PrintPortsHelp},
 };
 
 void PrintUsage(FILE* out) {

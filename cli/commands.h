@@ -8,3 +8,9 @@ constexpr int kExitUsage = 2;
 
 int RunReportCommand(int argc, char** argv);
 void PrintReportHelp();
+
+int RunReadCommand(int argc, char** argv);
+void PrintReadHelp();
+
+int RunPortsCommand(int argc, char** argv);
+void PrintPortsHelp();

@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <fcntl.h>
+#include <signal.h>
 
 #include "cli/console_ui.h"
 
@@ -25,3 +26,25 @@ void ConsoleOpenFile(const char* path) {
     waitpid(child, &status, 0);
   }
 }
+
+bool ConsoleStderrIsTerminal() { return isatty(STDERR_FILENO) == 1; }
+
+namespace {
+
+volatile sig_atomic_t stopRequested = 0;
+
+void OnInterrupt(int) { stopRequested = 1; }
+
+}  // namespace
+
+void ConsoleInstallStopHandler() {
+  // The port reads poll in short steps and retry after a signal, so no
+  // SA_RESTART is needed; SA_RESETHAND lets a second Ctrl-C end the process.
+  struct sigaction action = {};
+  action.sa_handler = OnInterrupt;
+  action.sa_flags = SA_RESETHAND;
+  sigemptyset(&action.sa_mask);
+  sigaction(SIGINT, &action, nullptr);
+}
+
+bool ConsoleStopRequested() { return stopRequested != 0; }

@@ -32,12 +32,35 @@ class ConsoleUi : public UiServices {
   void SetChecked(int id, bool checked) { checked_[id] = checked; }
   void SetSelectedIndex(int id, int index) { selected_[id] = index; }
 
+  // From now on Ctrl-C is the dialog's STOP: the next message dispatched
+  // during a read clears busyFlag and sets cancelFlag. A second Ctrl-C ends
+  // the process the usual way.
+  void StopOnInterrupt();
+  // True once Ctrl-C stopped a running read.
+  bool stopped() const { return stopped_; }
+
  private:
+  void DrawProgress();
+  void FinishProgress();
+  void EndProgressLine();
+
   std::map<int, std::string> text_;
   std::map<int, bool> checked_;
   std::map<int, int> selected_;
+  bool stopped_ = false;
+  // The progress bar: drawn in place on a terminal, one final line otherwise.
+  int progress_ = 0;
+  bool progressShown_ = false;
+  bool progressOnLine_ = false;
+  bool progressReported_ = false;
 };
 
 // Platform side of the console (console_platform_*.cpp).
 // Opens a file in the user's default viewer; failures are ignored.
 void ConsoleOpenFile(const char* path);
+// Whether stderr is a terminal (where a progress bar can be redrawn in place).
+bool ConsoleStderrIsTerminal();
+// Installs the Ctrl-C handler that records a stop request; the first Ctrl-C
+// is recorded, a second one ends the process.
+void ConsoleInstallStopHandler();
+bool ConsoleStopRequested();
