@@ -69,83 +69,100 @@ size_t PacedBudget(LineState& line, long rate, size_t chunk, Clock::time_point n
   return 0;
 }
 
+constexpr int kKeepServing = 100;
+
+// Ends the current transmission; says whether the loop goes on.
+int EndTransmission(DeviceSession& session, bool once) {
+  Transmission* tx = session.current();
+  bool dump = tx->dump;
+  bool hangUp = tx->hangUpAfter;
+  session.Finish();
+  if (hangUp) return kServeHungUp;
+  if (once && dump) return kServeOnceDone;
+  return kKeepServing;
+}
+
+// How many bytes of tx to write now, keeping to the pause and the pace;
+// lowers *timeoutMs to when more may go.
+size_t PlanWrite(Transmission& tx, LineState& line, long rate, size_t chunk, Clock::time_point now,
+                 long long* timeoutMs) {
+  if (tx.sent == tx.pauseAt) {
+    tx.pauseAt = Transmission::kNoPause;
+    line.pausing = true;
+    line.pauseUntil = now + milliseconds(DeviceSession::kPauseMs);
+  }
+  if (line.pausing) {
+    if (now < line.pauseUntil) {
+      *timeoutMs = std::min(*timeoutMs, MillisecondsUntil(now, line.pauseUntil));
+      line.lastProgress = now;  // a pause is no stall
+      return 0;
+    }
+    line.pausing = false;
+    line.paceStart = now;
+    line.paceSent = 0;
+  }
+  size_t limit = tx.length;
+  if (tx.pauseAt != Transmission::kNoPause && tx.pauseAt > tx.sent) limit = std::min(limit, tx.pauseAt);
+  size_t toWrite = std::min(chunk, limit - tx.sent);
+  if (rate > 0) {
+    long long waitMs = kPollMs;
+    toWrite = std::min(toWrite, PacedBudget(line, rate, chunk, now, &waitMs));
+    if (toWrite == 0) *timeoutMs = std::min(*timeoutMs, waitMs);
+  }
+  return toWrite;
+}
+
+// Everything is written: true once the host has taken it (its queue stayed
+// empty for kDrainSettle) or has stopped taking it for kStallSeconds.
+bool Delivered(LineState& line, int queued, Clock::time_point now) {
+  if (queued != line.lastQueued) {
+    line.lastQueued = queued;
+    line.lastProgress = now;
+  }
+  if (queued > 0) {
+    line.drainedSeen = false;
+  } else if (!line.drainedSeen) {
+    line.drainedSeen = true;
+    line.drainedSince = now;
+  }
+  return (line.drainedSeen && now - line.drainedSince >= kDrainSettle) ||
+         now - line.lastProgress > std::chrono::seconds(kStallSeconds);
+}
+
 int ServeLine(int fd, int slave, DeviceSession& session, const std::function<bool()>& stopRequested, bool once) {
   const long rate = session.options().bytesPerSecond;
   const size_t chunk = rate > 0 ? static_cast<size_t>(std::max(1L, rate / 100)) : kFastChunk;
-  const auto stallLimit = std::chrono::seconds(kStallSeconds);
   uint8_t input[4096];
   LineState line;
 
   while (!stopRequested()) {
     Clock::time_point now = Clock::now();
     long long timeoutMs = kPollMs;
-    short events = POLLIN;
     size_t toWrite = 0;
     Transmission* tx = session.current();
     if (tx && tx->generation != line.generation) line.Restart(tx->generation, now);
 
     if (tx && tx->sent < tx->length) {
-      if (tx->sent == tx->pauseAt) {
-        tx->pauseAt = Transmission::kNoPause;
-        line.pausing = true;
-        line.pauseUntil = now + milliseconds(DeviceSession::kPauseMs);
-      }
-      if (line.pausing && now < line.pauseUntil) {
-        timeoutMs = std::min(timeoutMs, MillisecondsUntil(now, line.pauseUntil));
-      } else {
-        if (line.pausing) {
-          line.pausing = false;
-          line.paceStart = now;
-          line.paceSent = 0;
-          line.lastProgress = now;
-        }
-        size_t limit = tx->length;
-        if (tx->pauseAt != Transmission::kNoPause && tx->pauseAt > tx->sent) limit = std::min(limit, tx->pauseAt);
-        toWrite = std::min(chunk, limit - tx->sent);
-        if (rate > 0) {
-          long long waitMs = kPollMs;
-          toWrite = std::min(toWrite, PacedBudget(line, rate, chunk, now, &waitMs));
-          if (toWrite == 0) timeoutMs = std::min(timeoutMs, waitMs);
-        }
-        if (toWrite > 0) events |= POLLOUT;
-        if (now - line.lastProgress > stallLimit) {
-          // The host stopped reading: the rest of the stream is lost on the line.
-          bool dump = tx->dump;
-          bool hangUp = tx->hangUpAfter;
-          session.Finish();
-          if (hangUp) return kServeHungUp;
-          if (once && dump) return kServeOnceDone;
-          continue;
-        }
-      }
-    } else if (tx) {
-      // Everything written. A short reply is done; a dump is done once the
-      // host has taken it, so --once never cuts off the last bytes.
-      if (!tx->dump && !tx->hangUpAfter) {
-        session.Finish();
+      if (now - line.lastProgress > std::chrono::seconds(kStallSeconds)) {
+        // The host stopped reading: the rest of the stream is lost on the line.
+        int next = EndTransmission(session, once);
+        if (next != kKeepServing) return next;
         continue;
       }
-      int queued = QueuedForHost(fd, slave);
-      if (queued != line.lastQueued) {
-        line.lastQueued = queued;
-        line.lastProgress = now;
-      }
-      if (queued > 0) {
-        line.drainedSeen = false;
-      } else if (!line.drainedSeen) {
-        line.drainedSeen = true;
-        line.drainedSince = now;
-      }
-      if ((line.drainedSeen && now - line.drainedSince >= kDrainSettle) || now - line.lastProgress > stallLimit) {
-        bool hangUp = tx->hangUpAfter;
-        session.Finish();
-        if (hangUp) return kServeHungUp;
-        if (once) return kServeOnceDone;
+      toWrite = PlanWrite(*tx, line, rate, chunk, now, &timeoutMs);
+    } else if (tx) {
+      // A short reply is done when written; a dump when the host has taken
+      // it, so --once never cuts off the last bytes.
+      bool waitForHost = tx->dump || tx->hangUpAfter;
+      if (!waitForHost || Delivered(line, QueuedForHost(fd, slave), now)) {
+        int next = EndTransmission(session, once);
+        if (next != kKeepServing) return next;
         continue;
       }
       timeoutMs = 10;
     }
 
+    short events = toWrite > 0 ? POLLIN | POLLOUT : POLLIN;
     pollfd pfd{fd, events, 0};
     int ready = poll(&pfd, 1, static_cast<int>(timeoutMs));
     if (ready < 0) {

@@ -170,6 +170,8 @@ int Serve(const ServeSettings& settings) {
   int lineErrno = errno;
   close(fd);
   RemoveLink(settings.link, path);
+  std::fprintf(stderr, "taxoscope-sim serve: %d identify and %d dump commands received, %d transfers ended\n",
+               session.IdentifyRequests(), session.DumpRequests(), session.TransfersEnded());
   if (result == kServeError) return Failure(kCommand, path + " failed: " + std::strerror(lineErrno));
   if (result == kServeHungUp) std::fprintf(stderr, "taxoscope-sim serve: the device hung up the line\n");
   return kExitOk;
