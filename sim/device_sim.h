@@ -17,7 +17,7 @@
 
 // Results of ServeDevice.
 constexpr int kServeStopped = 0;   // *stop became true
-constexpr int kServeOnceDone = 1;  // ServeOnce: the first dump transfer ended
+constexpr int kServeOnceDone = 1;  // ServeSession with once: the first dump transfer ended
 constexpr int kServeHungUp = 2;    // HangUp mode dropped the line; the caller closes it
 constexpr int kServeError = -1;    // the line failed (errno tells why) or bad options
 constexpr int kStallSeconds = 5;
