@@ -33,6 +33,10 @@ void OnInitDialog(HWND dialog) {
   FillPortList(dialog, portPresent, ListComPorts());
   Win32DialogControls controls(dialog);
   iniFile.LoadSettings(controls);
+  // Read and Browse are both default push buttons in the template, and the
+  // dialog manager makes the last one (Browse) the dialog's default. Enter
+  // is meant to start a read.
+  SendMessageA(dialog, DM_SETDEFID, IDC_READ, 0);
 }
 
 void SaveSettings(HWND dialog) {
@@ -78,6 +82,17 @@ const char* DumpFilters() {
   return filters;
 }
 
+// The file dialog changes the current directory only as the user navigates;
+// a path typed in whole leaves it. The next read stores its dump in the
+// current directory, which is to be the chosen file's folder either way.
+void MakeFolderCurrent(const char* path, WORD fileOffset) {
+  if (fileOffset == 0 || fileOffset >= sizeof inputBuffer) return;
+  char folder[sizeof inputBuffer];
+  std::memcpy(folder, path, fileOffset);  // the folder with its last backslash
+  folder[fileOffset] = '\0';
+  SetCurrentDirectoryA(folder);
+}
+
 }  // namespace
 
 void FillPortList(HWND dialog, const uint8_t present[256], int found) {
@@ -103,7 +118,15 @@ void BrowseForDump(HWND dialog) {
   // OFN_NOCHANGEDIR the chosen folder becomes the current directory, which
   // is where the next read stores its dump.
   openFileName.Flags = OFN_HIDEREADONLY | OFN_FILEMUSTEXIST | OFN_ENABLESIZING;
-  if (!GetSaveFileNameA(&openFileName)) return;  // cancelled or failed: nothing changes
+  // The dialog may wander the current directory while the user browses;
+  // a cancelled Browse must leave it where it was.
+  char before[MAX_PATH];
+  DWORD beforeLength = GetCurrentDirectoryA(sizeof before, before);
+  if (!GetSaveFileNameA(&openFileName)) {  // cancelled or failed: nothing changes
+    if (beforeLength > 0 && beforeLength < sizeof before) SetCurrentDirectoryA(before);
+    return;
+  }
+  MakeFolderCurrent(inputBuffer, openFileName.nFileOffset);
 
   SetDlgItemTextA(dialog, IDC_FILE_NAME, inputBuffer);
   RunReport(ReportRequestFromDialog(dialog, inputBuffer));

@@ -1,0 +1,325 @@
+// The main dialog from the real resource, driven by messages inside its own
+// modal loop: settings in and out, the port list, Enter and Esc, Read with a
+// port that does not open, and Browse with the real file dialog.
+#include "app/main_dialog.h"
+
+#include <windows.h>
+
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "app/app_test_support.h"
+#include "app/main_window.h"
+#include "link/run_state.h"
+#include "res/resource.h"
+#include "settings/settings_store.h"
+#include "sim/dump_builder.h"
+#include "testsupport/temp_dir.h"
+
+namespace {
+
+INT_PTR CALLBACK InertDialogProc(HWND, UINT, WPARAM, LPARAM) { return FALSE; }
+
+std::string CurrentDirectoryNow() {
+  char path[MAX_PATH] = "";
+  GetCurrentDirectoryA(sizeof path, path);
+  return path;
+}
+
+std::vector<std::string> ListEntries(HWND dialog, int id) {
+  std::vector<std::string> entries;
+  LRESULT count = SendDlgItemMessageA(dialog, id, CB_GETCOUNT, 0, 0);
+  for (LRESULT i = 0; i < count; ++i) {
+    char text[64] = "";
+    SendDlgItemMessageA(dialog, id, CB_GETLBTEXT, i, reinterpret_cast<LPARAM>(text));
+    entries.push_back(text);
+  }
+  return entries;
+}
+
+int Selected(HWND dialog, int id) {
+  return static_cast<int>(SendDlgItemMessageA(dialog, id, CB_GETCURSEL, 0, 0));
+}
+
+bool IsMainDialog(HWND window) { return IsDialogTitled(window, "Taxoscope"); }
+
+class MainDialogTest : public testing::Test {
+ protected:
+  MainDialogTest() : savedDirectory_(CurrentDirectoryNow()) {
+    appInstance = GetModuleHandleA(nullptr);
+    std::strcpy(savedIniPath_, iniFile.iniPath);
+    std::string path = dir.File("taxoscope.ini");
+    std::strcpy(iniFile.iniPath, path.c_str());
+    busyFlag = 0;
+    cancelFlag = 0;
+  }
+  ~MainDialogTest() override {
+    std::strcpy(iniFile.iniPath, savedIniPath_);
+    SetCurrentDirectoryA(savedDirectory_.c_str());
+  }
+
+  std::string Stored(const char* key) { return ReadSetting(iniFile.iniPath, "main", key, "<absent>"); }
+  void Store(const char* key, const char* value) { WriteSetting(iniFile.iniPath, "main", key, value); }
+
+  // Runs the dialog modally, as the main window does; gives its result.
+  INT_PTR RunDialog() {
+    return DialogBoxParamA(appInstance, MAKEINTRESOURCEA(IDD_MAIN), nullptr, MainDialogProc, 0);
+  }
+
+  TempDir dir;
+  RecordingWin32Ui ui;
+
+ private:
+  char savedIniPath_[kIniPathSize];
+  std::string savedDirectory_;
+};
+
+TEST_F(MainDialogTest, OpensWithTheStoredSettingsAndSavesThemOnClose) {
+  Store("Port", "com3");
+  Store("BaudRate", "38400");
+  Store("FileName", "C:\\dumps\\AB1234.bin");
+  Store("Start", "01/03/2010");
+  Store("End", "31/03/2010");
+  Store("Type", "2");
+  Store("ShowFile", "1");
+  ModalScript script;
+  script.Then([&](HWND dialog) {
+    if (!IsMainDialog(dialog)) return false;
+    std::vector<std::string> ports = ListEntries(dialog, IDC_PORT);
+    EXPECT_GE(ports.size(), 4u);
+    EXPECT_EQ(std::vector<std::string>(ports.begin(), ports.begin() + 4),
+              (std::vector<std::string>{"COM1", "COM2", "COM3", "COM4"}));
+    EXPECT_EQ(Selected(dialog, IDC_PORT), 2);
+    EXPECT_EQ(ControlText(dialog, IDC_PORT), "COM3");
+    EXPECT_EQ(ListEntries(dialog, IDC_SPEED),
+              (std::vector<std::string>{"9600", "19200", "38400", "57600", "115200"}));
+    EXPECT_EQ(Selected(dialog, IDC_SPEED), 2);
+    EXPECT_EQ(ControlText(dialog, IDC_FILE_NAME), "C:\\dumps\\AB1234.bin");
+    EXPECT_EQ(ControlText(dialog, IDC_FROM), "01/03/2010");
+    EXPECT_EQ(ControlText(dialog, IDC_TO), "31/03/2010");
+    EXPECT_EQ(IsDlgButtonChecked(dialog, IDC_BY_DATE), BST_CHECKED);
+    EXPECT_EQ(IsDlgButtonChecked(dialog, IDC_ALL_RECORDS), BST_UNCHECKED);
+    EXPECT_EQ(IsDlgButtonChecked(dialog, IDC_BY_NUMBER), BST_UNCHECKED);
+    EXPECT_EQ(IsDlgButtonChecked(dialog, IDC_SHOW_RESULT), BST_CHECKED);
+    // The progress controls only show during a transfer.
+    EXPECT_FALSE(IsWindowVisible(GetDlgItem(dialog, IDC_PROGRESS)));
+    EXPECT_FALSE(IsWindowVisible(GetDlgItem(dialog, IDC_PROGRESS_LABEL)));
+    // Enter means Read, although Browse is a default push button too.
+    EXPECT_EQ(LOWORD(SendMessageA(dialog, DM_GETDEFID, 0, 0)), IDC_READ);
+
+    SetDlgItemTextA(dialog, IDC_TO, "30/04/2010");
+    Click(dialog, IDC_BY_NUMBER);
+    Click(dialog, IDC_CLOSE);
+    return true;
+  });
+  EXPECT_EQ(RunDialog(), 0);
+  EXPECT_EQ(Stored("Port"), "COM3");  // the list entry's own spelling
+  EXPECT_EQ(Stored("BaudRate"), "38400");
+  EXPECT_EQ(Stored("End"), "30/04/2010");
+  EXPECT_EQ(Stored("Type"), "1");
+  EXPECT_EQ(Stored("ShowFile"), "1");
+  EXPECT_TRUE(ui.messages.empty());
+}
+
+TEST_F(MainDialogTest, FirstStartShowsTheDefaults) {
+  ModalScript script;
+  script.Then([&](HWND dialog) {
+    if (!IsMainDialog(dialog)) return false;
+    EXPECT_EQ(ControlText(dialog, IDC_PORT), "COM1");
+    EXPECT_EQ(Selected(dialog, IDC_SPEED), 0);
+    EXPECT_EQ(IsDlgButtonChecked(dialog, IDC_ALL_RECORDS), BST_CHECKED);
+    EXPECT_EQ(IsDlgButtonChecked(dialog, IDC_SHOW_RESULT), BST_UNCHECKED);
+    Command(dialog, IDC_CLOSE);
+    return true;
+  });
+  EXPECT_EQ(RunDialog(), 0);
+  EXPECT_EQ(Stored("Type"), "0");
+  EXPECT_EQ(Stored("ShowFile"), "0");
+  EXPECT_EQ(Stored("FileName"), "");
+}
+
+TEST_F(MainDialogTest, EscapeClosesAfterSaving) {
+  ModalScript script;
+  script.Then([&](HWND dialog) {
+    if (!IsMainDialog(dialog)) return false;
+    SetDlgItemTextA(dialog, IDC_FROM, "7");
+    PostMessageA(GetFocus(), WM_KEYDOWN, VK_ESCAPE, 0);
+    return true;
+  });
+  EXPECT_EQ(RunDialog(), 0);
+  EXPECT_EQ(Stored("Start"), "7");
+}
+
+TEST_F(MainDialogTest, EnterInAnEditFieldStartsARead) {
+  // A port that does not exist: the read ends at once with its message.
+  Store("Port", "COM250");
+  ModalScript script;
+  script
+      .Then([&](HWND dialog) {
+        if (!IsMainDialog(dialog)) return false;
+        SetDlgItemTextA(dialog, IDC_PORT, "COM250");
+        HWND from = GetDlgItem(dialog, IDC_FROM);
+        SetFocus(from);
+        PostMessageA(from, WM_KEYDOWN, VK_RETURN, 0);
+        return true;
+      })
+      .Then([&](HWND dialog) {
+        if (!IsMainDialog(dialog) || ui.messages.empty()) return false;
+        EXPECT_EQ(ui.MessageTexts(), std::vector<std::string>{"Error opening serial port."});
+        EXPECT_EQ(ui.messages[0].owner, dialog);
+        EXPECT_FALSE(ui.messages[0].hasCaption);
+        EXPECT_EQ(ui.messages[0].icon, MessageIconError);
+        // The controls never left the idle state.
+        EXPECT_EQ(ControlText(dialog, IDC_READ), "Read");
+        EXPECT_TRUE(IsWindowEnabled(GetDlgItem(dialog, IDC_PORT)));
+        EXPECT_TRUE(IsWindowEnabled(GetDlgItem(dialog, IDC_SPEED)));
+        EXPECT_TRUE(IsWindowEnabled(GetDlgItem(dialog, IDC_CLOSE)));
+        EXPECT_EQ(busyFlag, 0);
+        Command(dialog, IDC_CLOSE);
+        return true;
+      });
+  EXPECT_EQ(RunDialog(), 0);
+  // Saved before the read started, and again at Close: the typed name.
+  EXPECT_EQ(Stored("Port"), "COM250");
+}
+
+// The file dialog's parts (explorer style): the file name box and the filter list.
+const int kFileNameCombo = 0x47C;
+const int kFileNameEdit = 0x480;
+const int kFilterList = 0x470;
+
+bool IsFileDialog(HWND window) {
+  // "Четене на файл ФМ" in Windows-1251.
+  return IsDialogTitled(window, "\xD7\xE5\xF2\xE5\xED\xE5 \xED\xE0 \xF4\xE0\xE9\xEB \xD4\xCC");
+}
+
+void TypeFileName(HWND fileDialog, const std::string& path) {
+  HWND box = GetDlgItem(fileDialog, kFileNameCombo);
+  if (!box) box = GetDlgItem(fileDialog, kFileNameEdit);
+  SetWindowTextA(box, path.c_str());
+}
+
+TEST_F(MainDialogTest, BrowseReportsOnTheChosenDumpAtOnce) {
+  TempDir dumps;
+  std::string dump = dumps.File("AB1234.bin");
+  std::vector<uint8_t> image = GenerateDump(GenerateOptions{5, 3, 20});
+  ASSERT_TRUE(WriteFileBytes(dump, std::string(image.begin(), image.end())));
+  std::string before = CurrentDirectoryNow();
+
+  ModalScript script;
+  script
+      .Then([&](HWND dialog) {
+        if (!IsMainDialog(dialog)) return false;
+        Click(dialog, IDC_BROWSE);
+        return true;
+      })
+      .Then([&](HWND fileDialog) {
+        if (!IsFileDialog(fileDialog)) return false;
+        std::vector<std::string> filters = ListEntries(fileDialog, kFilterList);
+        EXPECT_EQ(filters.size(), 2u);
+        filters.resize(2);
+        EXPECT_NE(filters[0].find("BIN \xF4\xE0\xE9\xEB\xEE\xE2\xE5"), std::string::npos);  // "BIN файлове"
+        EXPECT_NE(filters[1].find("\xC2\xF1\xE8\xF7\xEA\xE8 \xF4\xE0\xE9\xEB\xEE\xE2\xE5"),  // "Всички файлове"
+                  std::string::npos);
+        EXPECT_EQ(Selected(fileDialog, kFilterList), 0);
+        TypeFileName(fileDialog, dump);
+        Command(fileDialog, IDOK);
+        return true;
+      })
+      .Then([&](HWND dialog) {
+        if (!IsMainDialog(dialog) || ui.messages.empty()) return false;
+        EXPECT_EQ(ControlText(dialog, IDC_FILE_NAME), dump);
+        Command(dialog, IDC_CLOSE);
+        return true;
+      });
+  EXPECT_EQ(RunDialog(), 0);
+  EXPECT_EQ(ui.MessageTexts(), std::vector<std::string>{"Parse successfull"});
+  EXPECT_TRUE(FileExists(dump + ".txt"));
+  // The chosen folder is now the current one: the next read stores its dump there.
+  EXPECT_EQ(CurrentDirectoryNow(), dumps.path());
+  EXPECT_NE(before, dumps.path());
+  // Browse does not save; Close does.
+  EXPECT_EQ(Stored("FileName"), dump);
+}
+
+TEST_F(MainDialogTest, BrowseWithShowResultOpensTheReport) {
+  TempDir dumps;
+  std::string dump = dumps.File("CD5678.bin");
+  std::vector<uint8_t> image = GenerateDump(GenerateOptions{6, 3, 10});
+  ASSERT_TRUE(WriteFileBytes(dump, std::string(image.begin(), image.end())));
+  Store("ShowFile", "1");
+  ModalScript script;
+  script
+      .Then([&](HWND dialog) {
+        if (!IsMainDialog(dialog)) return false;
+        Click(dialog, IDC_BROWSE);
+        return true;
+      })
+      .Then([&](HWND fileDialog) {
+        if (!IsFileDialog(fileDialog)) return false;
+        TypeFileName(fileDialog, dump);
+        Command(fileDialog, IDOK);
+        return true;
+      })
+      .Then([&](HWND dialog) {
+        if (!IsMainDialog(dialog) || ui.opened.empty()) return false;
+        Command(dialog, IDC_CLOSE);
+        return true;
+      });
+  EXPECT_EQ(RunDialog(), 0);
+  EXPECT_EQ(ui.opened, std::vector<std::string>{dump + ".txt"});
+  EXPECT_TRUE(ui.messages.empty());
+}
+
+TEST_F(MainDialogTest, BrowseCancelledChangesNothing) {
+  Store("FileName", "kept.bin");
+  std::string before = CurrentDirectoryNow();
+  ModalScript script;
+  script
+      .Then([&](HWND dialog) {
+        if (!IsMainDialog(dialog)) return false;
+        Click(dialog, IDC_BROWSE);
+        return true;
+      })
+      .Then([&](HWND fileDialog) {
+        if (!IsFileDialog(fileDialog)) return false;
+        Command(fileDialog, IDCANCEL);
+        return true;
+      })
+      .Then([&](HWND dialog) {
+        if (!IsMainDialog(dialog) || !IsWindowEnabled(dialog)) return false;
+        EXPECT_EQ(ControlText(dialog, IDC_FILE_NAME), "kept.bin");
+        Command(dialog, IDC_CLOSE);
+        return true;
+      });
+  EXPECT_EQ(RunDialog(), 0);
+  EXPECT_TRUE(ui.messages.empty());
+  EXPECT_EQ(CurrentDirectoryNow(), before);
+}
+
+TEST(PortList, FirstFourAlwaysThenThePresentOnes) {
+  HWND dialog = CreateDialogParamA(GetModuleHandleA(nullptr), MAKEINTRESOURCEA(IDD_MAIN), nullptr,
+                                   InertDialogProc, 0);
+  ASSERT_TRUE(dialog);
+  uint8_t present[256] = {};
+  present[1] = present[3] = present[7] = 1;
+  FillPortList(dialog, present, 3);
+  EXPECT_EQ(ListEntries(dialog, IDC_PORT),
+            (std::vector<std::string>{"COM1", "COM2", "COM3", "COM4", "COM7"}));
+
+  SendDlgItemMessageA(dialog, IDC_PORT, CB_RESETCONTENT, 0, 0);
+  present[255] = 1;
+  FillPortList(dialog, present, 0);  // nothing found: the entries are not trusted
+  EXPECT_EQ(ListEntries(dialog, IDC_PORT), (std::vector<std::string>{"COM1", "COM2", "COM3", "COM4"}));
+
+  SendDlgItemMessageA(dialog, IDC_PORT, CB_RESETCONTENT, 0, 0);
+  FillPortList(dialog, present, 4);
+  EXPECT_EQ(ListEntries(dialog, IDC_PORT),
+            (std::vector<std::string>{"COM1", "COM2", "COM3", "COM4", "COM7", "COM255"}));
+  DestroyWindow(dialog);
+}
+
+}  // namespace

@@ -1,0 +1,379 @@
+// The resources as the program gets them from its own executable: the main
+// dialog's controls with their ids, classes, texts, styles, positions and tab
+// order, the About box, the menu, the accelerators, the strings, the icon and
+// the manifest.
+#include <windows.h>
+
+#include <commctrl.h>
+
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "res/resource.h"
+
+namespace {
+
+INT_PTR CALLBACK PlainDialogProc(HWND, UINT message, WPARAM, LPARAM) {
+  return message == WM_INITDIALOG;
+}
+
+// A dialog made from the resource with a procedure that does nothing, so
+// only the template speaks.
+class TemplateDialog {
+ public:
+  explicit TemplateDialog(int id)
+      : hwnd(CreateDialogParamA(GetModuleHandleA(nullptr), MAKEINTRESOURCEA(id), nullptr,
+                                PlainDialogProc, 0)) {}
+  ~TemplateDialog() {
+    if (hwnd) DestroyWindow(hwnd);
+  }
+  HWND hwnd;
+};
+
+std::string TextOf(HWND window) {
+  char text[256] = "";
+  GetWindowTextA(window, text, sizeof text);
+  return text;
+}
+
+RECT Units(int x, int y, int width, int height) { return RECT{x, y, width, height}; }
+
+// The size in pixels of a rectangle in dialog units.
+SIZE PixelSize(HWND dialog, int width, int height) {
+  RECT r{0, 0, width, height};
+  MapDialogRect(dialog, &r);
+  return SIZE{r.right, r.bottom};
+}
+
+// One control of an extended dialog template (DLGITEMTEMPLATEEX), as the
+// resource compiler wrote it. Created windows adjust their own styles (an
+// edit field trades WS_BORDER for a 3-D edge, the dialog manager keeps one
+// default push button), so the template is where the styles are checked.
+struct Control {
+  int id;
+  std::string className;
+  std::string text;
+  DWORD style;
+  RECT units;  // x, y, width, height
+};
+
+std::string Text(const RECT& r) {
+  return std::to_string(r.left) + ", " + std::to_string(r.top) + ", " + std::to_string(r.right) +
+         ", " + std::to_string(r.bottom);
+}
+
+class TemplateReader {
+ public:
+  explicit TemplateReader(const BYTE* at) : at_(at) {}
+  WORD Word() { WORD v; std::memcpy(&v, at_, 2); at_ += 2; return v; }
+  DWORD Dword() { DWORD v; std::memcpy(&v, at_, 4); at_ += 4; return v; }
+  short Short() { return static_cast<short>(Word()); }
+  // A string or an ordinal (0xFFFF and a number).
+  std::string StringOrOrdinal(WORD* ordinal = nullptr) {
+    WORD first = Word();
+    if (first == 0xFFFF) {
+      WORD value = Word();
+      if (ordinal) *ordinal = value;
+      return "#" + std::to_string(value);
+    }
+    std::string text;
+    for (WORD c = first; c != 0; c = Word()) text += static_cast<char>(c);  // the texts are ASCII
+    return text;
+  }
+  void AlignToDword(const BYTE* base) {
+    while ((at_ - base) % 4) ++at_;
+  }
+  void Skip(size_t bytes) { at_ += bytes; }
+
+ private:
+  const BYTE* at_;
+};
+
+struct DialogTemplate {
+  DWORD style = 0;
+  RECT units{};
+  std::string caption;
+  WORD pointSize = 0;
+  std::string typeface;
+  std::vector<Control> controls;
+};
+
+DialogTemplate ReadTemplate(int id) {
+  HMODULE module = GetModuleHandleA(nullptr);
+  HRSRC found = FindResourceA(module, MAKEINTRESOURCEA(id), MAKEINTRESOURCEA(5));  // RT_DIALOG
+  const BYTE* base = static_cast<const BYTE*>(LockResource(LoadResource(module, found)));
+  DialogTemplate result;
+  if (!base) return result;
+  TemplateReader in(base);
+  EXPECT_EQ(in.Word(), 1);       // dlgVer
+  EXPECT_EQ(in.Word(), 0xFFFF);  // an extended template
+  in.Dword();                    // helpID
+  in.Dword();                    // exStyle
+  result.style = in.Dword();
+  WORD count = in.Word();
+  result.units.left = in.Short();
+  result.units.top = in.Short();
+  result.units.right = in.Short();
+  result.units.bottom = in.Short();
+  in.StringOrOrdinal();  // menu
+  in.StringOrOrdinal();  // class
+  result.caption = in.StringOrOrdinal();
+  if (result.style & DS_SETFONT) {
+    result.pointSize = in.Word();
+    in.Word();  // weight
+    in.Skip(2);  // italic, charset
+    result.typeface = in.StringOrOrdinal();
+  }
+  static const char* const kClasses[] = {"Button", "Edit", "Static", "ListBox", "ScrollBar", "ComboBox"};
+  for (WORD i = 0; i < count; ++i) {
+    in.AlignToDword(base);
+    Control control;
+    in.Dword();  // helpID
+    in.Dword();  // exStyle
+    control.style = in.Dword();
+    control.units.left = in.Short();
+    control.units.top = in.Short();
+    control.units.right = in.Short();
+    control.units.bottom = in.Short();
+    control.id = static_cast<int>(in.Dword());
+    WORD ordinal = 0;
+    control.className = in.StringOrOrdinal(&ordinal);
+    if (ordinal >= 0x80 && ordinal <= 0x85) control.className = kClasses[ordinal - 0x80];
+    control.text = in.StringOrOrdinal();
+    in.Skip(in.Word());  // creation data
+    result.controls.push_back(control);
+  }
+  return result;
+}
+
+void ExpectControls(const DialogTemplate& dialog, const std::vector<Control>& expected) {
+  ASSERT_EQ(dialog.controls.size(), expected.size());
+  for (size_t i = 0; i < expected.size(); ++i) {
+    const Control& want = expected[i];
+    const Control& got = dialog.controls[i];
+    SCOPED_TRACE("control " + std::to_string(i) + " \"" + want.text + "\" (" +
+                 std::to_string(want.id) + ")");
+    EXPECT_EQ(static_cast<int>(static_cast<short>(got.id)), want.id);
+    EXPECT_STRCASEEQ(got.className.c_str(), want.className.c_str());  // class names ignore case
+    EXPECT_EQ(got.text, want.text);
+    // Every control is a visible child unless told otherwise.
+    EXPECT_EQ(got.style, want.style | WS_CHILD) << std::hex << "style 0x" << got.style;
+    EXPECT_EQ(Text(got.units), Text(want.units));
+  }
+}
+
+TEST(MainDialogTemplate, FrameIsAModalPopupWithoutSystemMenu) {
+  DialogTemplate resource = ReadTemplate(IDD_MAIN);
+  EXPECT_EQ(Text(resource.units), Text(Units(0, 0, 323, 138)));
+  EXPECT_EQ(resource.caption, "Taxoscope");
+  EXPECT_EQ(resource.pointSize, 8);
+  EXPECT_EQ(resource.typeface, "MS Shell Dlg");
+  TemplateDialog dialog(IDD_MAIN);
+  ASSERT_TRUE(dialog.hwnd);
+  EXPECT_EQ(TextOf(dialog.hwnd), "Taxoscope");
+  LONG style = GetWindowLongA(dialog.hwnd, GWL_STYLE);
+  EXPECT_TRUE(style & WS_POPUP);
+  EXPECT_EQ(style & WS_CAPTION, WS_CAPTION);
+  EXPECT_FALSE(style & WS_SYSMENU) << "no close box: Close and Esc end the dialog";
+  EXPECT_TRUE(style & DS_MODALFRAME);
+  EXPECT_TRUE(style & DS_CENTER);
+  RECT client;
+  GetClientRect(dialog.hwnd, &client);
+  SIZE size = PixelSize(dialog.hwnd, 323, 138);
+  EXPECT_EQ(client.right, size.cx);
+  EXPECT_EQ(client.bottom, size.cy);
+}
+
+const DWORD kButtonAutoRadio = BS_AUTORADIOBUTTON | WS_VISIBLE;
+
+TEST(MainDialogTemplate, ControlsInTabOrder) {
+  const DWORD label = SS_LEFT | WS_VISIBLE | WS_GROUP;
+  const DWORD edit = ES_LEFT | ES_AUTOHSCROLL | WS_VISIBLE | WS_BORDER | WS_TABSTOP;
+  ExpectControls(ReadTemplate(IDD_MAIN), {
+      {IDC_PROGRESS_LABEL, "Static", "Progress indicator", SS_LEFT | WS_GROUP, Units(9, 104, 100, 8)},
+      {IDC_PROGRESS, PROGRESS_CLASSA, "", WS_BORDER, Units(8, 116, 304, 14)},
+      {IDC_STATIC, "Static", "Port", label, Units(9, 3, 50, 8)},
+      {IDC_PORT, "ComboBox", "", CBS_DROPDOWN | WS_VISIBLE | WS_VSCROLL | WS_TABSTOP | WS_GROUP,
+       Units(8, 15, 50, 30)},
+      {IDC_STATIC, "Static", "Speed", label, Units(63, 3, 50, 8)},
+      {IDC_SPEED, "ComboBox", "", CBS_DROPDOWNLIST | WS_VISIBLE | WS_VSCROLL | WS_TABSTOP,
+       Units(62, 15, 50, 30)},
+      {IDC_SHOW_RESULT, "Button", "show result", BS_AUTOCHECKBOX | WS_VISIBLE | WS_TABSTOP,
+       Units(115, 16, 53, 10)},
+      {IDC_READ, "Button", "Read", BS_DEFPUSHBUTTON | WS_VISIBLE | WS_TABSTOP | WS_GROUP,
+       Units(198, 14, 60, 14)},
+      {IDC_FILE_NAME, "Edit", "", edit, Units(8, 32, 185, 14)},
+      {IDC_BROWSE, "Button", "Browse", BS_DEFPUSHBUTTON | WS_VISIBLE | WS_TABSTOP | WS_GROUP,
+       Units(198, 32, 60, 14)},
+      {IDC_CLOSE, "Button", "Close", BS_PUSHBUTTON | WS_VISIBLE | WS_TABSTOP, Units(261, 32, 50, 14)},
+      {IDC_STATIC, "Button", "Report type", BS_GROUPBOX | WS_VISIBLE, Units(8, 52, 76, 49)},
+      {IDC_ALL_RECORDS, "Button", "All records", kButtonAutoRadio, Units(11, 63, 64, 10)},
+      {IDC_BY_DATE, "Button", "By date", kButtonAutoRadio, Units(11, 74, 64, 10)},
+      {IDC_BY_NUMBER, "Button", "By rep no.", kButtonAutoRadio, Units(11, 87, 70, 10)},
+      {IDC_FROM, "Edit", "", edit, Units(111, 56, 68, 14)},
+      {IDC_TO, "Edit", "", edit, Units(111, 72, 68, 14)},
+      {IDC_STATIC, "Static", "From:", label, Units(87, 60, 19, 8)},
+      {IDC_STATIC, "Static", "To:", label, Units(87, 76, 14, 8)},
+      {IDC_STATIC, "Static", "Date format: dd/mm/yyyy", label, Units(181, 59, 84, 8)},
+  });
+}
+
+TEST(MainDialogTemplate, RadioButtonsFormOneGroup) {
+  TemplateDialog dialog(IDD_MAIN);
+  ASSERT_TRUE(dialog.hwnd);
+  CheckDlgButton(dialog.hwnd, IDC_BY_DATE, BST_CHECKED);
+  // An automatic radio button unchecks the others of its group when clicked.
+  SendDlgItemMessageA(dialog.hwnd, IDC_BY_NUMBER, BM_CLICK, 0, 0);
+  EXPECT_EQ(IsDlgButtonChecked(dialog.hwnd, IDC_BY_NUMBER), BST_CHECKED);
+  EXPECT_EQ(IsDlgButtonChecked(dialog.hwnd, IDC_BY_DATE), BST_UNCHECKED);
+  SendDlgItemMessageA(dialog.hwnd, IDC_ALL_RECORDS, BM_CLICK, 0, 0);
+  EXPECT_EQ(IsDlgButtonChecked(dialog.hwnd, IDC_ALL_RECORDS), BST_CHECKED);
+  EXPECT_EQ(IsDlgButtonChecked(dialog.hwnd, IDC_BY_NUMBER), BST_UNCHECKED);
+  // The progress bar starts with the default range.
+  PBRANGE range;
+  SendDlgItemMessageA(dialog.hwnd, IDC_PROGRESS, PBM_GETRANGE, FALSE, reinterpret_cast<LPARAM>(&range));
+  EXPECT_EQ(range.iLow, 0);
+  EXPECT_EQ(range.iHigh, 100);
+}
+
+TEST(AboutBoxTemplate, CaptionAndControls) {
+  DialogTemplate resource = ReadTemplate(IDD_ABOUTBOX);
+  EXPECT_EQ(Text(resource.units), Text(Units(0, 0, 170, 62)));
+  EXPECT_EQ(resource.caption, "About Taxoscope");
+  EXPECT_EQ(resource.pointSize, 8);
+  EXPECT_EQ(resource.typeface, "MS Shell Dlg");
+  TemplateDialog dialog(IDD_ABOUTBOX);
+  ASSERT_TRUE(dialog.hwnd);
+  EXPECT_EQ(TextOf(dialog.hwnd), "About Taxoscope");
+  LONG style = GetWindowLongA(dialog.hwnd, GWL_STYLE);
+  EXPECT_TRUE(style & WS_POPUP);
+  EXPECT_TRUE(style & WS_SYSMENU);
+  EXPECT_TRUE(style & DS_MODALFRAME);
+  ExpectControls(resource, {
+      {IDC_STATIC, "Static", "", SS_ICON | WS_VISIBLE, Units(14, 14, 21, 20)},
+      {IDC_STATIC, "Static", "Taxoscope, Version 1.0", SS_LEFT | SS_NOPREFIX | WS_VISIBLE | WS_GROUP,
+       Units(42, 14, 114, 8)},
+      {IDOK, "Button", "OK", BS_DEFPUSHBUTTON | WS_VISIBLE | WS_TABSTOP | WS_GROUP,
+       Units(113, 41, 50, 14)},
+  });
+}
+
+std::string MenuText(HMENU menu, UINT item, UINT flags) {
+  char text[64] = "";
+  GetMenuStringA(menu, item, text, sizeof text, flags);
+  return text;
+}
+
+TEST(MainWindowResources, MenuWithExitAndAbout) {
+  HMENU menu = LoadMenuA(GetModuleHandleA(nullptr), MAKEINTRESOURCEA(IDC_TAXOSCOPE));
+  ASSERT_TRUE(menu);
+  ASSERT_EQ(GetMenuItemCount(menu), 2);
+  EXPECT_EQ(MenuText(menu, 0, MF_BYPOSITION), "&File");
+  EXPECT_EQ(MenuText(menu, 1, MF_BYPOSITION), "&Help");
+  HMENU file = GetSubMenu(menu, 0);
+  HMENU help = GetSubMenu(menu, 1);
+  ASSERT_EQ(GetMenuItemCount(file), 1);
+  ASSERT_EQ(GetMenuItemCount(help), 1);
+  EXPECT_EQ(GetMenuItemID(file, 0), static_cast<UINT>(IDM_EXIT));
+  EXPECT_EQ(MenuText(file, 0, MF_BYPOSITION), "E&xit");
+  EXPECT_EQ(GetMenuItemID(help, 0), static_cast<UINT>(IDM_ABOUT));
+  EXPECT_EQ(MenuText(help, 0, MF_BYPOSITION), "&About ...");
+  DestroyMenu(menu);
+}
+
+TEST(MainWindowResources, AcceleratorsAreAltCharacters) {
+  HACCEL table = LoadAcceleratorsA(GetModuleHandleA(nullptr), MAKEINTRESOURCEA(IDC_TAXOSCOPE));
+  ASSERT_TRUE(table);
+  ACCEL entries[8];
+  int count = CopyAcceleratorTableA(table, entries, 8);
+  ASSERT_EQ(count, 2);
+  EXPECT_EQ(entries[0].key, '?');
+  EXPECT_EQ(entries[1].key, '/');
+  for (int i = 0; i < count; ++i) {
+    EXPECT_EQ(entries[i].cmd, IDM_ABOUT);
+    // Characters, not virtual keys: FVIRTKEY is clear.
+    EXPECT_EQ(entries[i].fVirt & (FVIRTKEY | FALT | FSHIFT | FCONTROL), FALT);
+  }
+  DestroyAcceleratorTable(table);
+}
+
+TEST(MainWindowResources, TitleAndClassName) {
+  char text[100];
+  ASSERT_EQ(LoadStringA(GetModuleHandleA(nullptr), IDS_APP_TITLE, text, sizeof text), 9);
+  EXPECT_STREQ(text, "Taxoscope");
+  ASSERT_EQ(LoadStringA(GetModuleHandleA(nullptr), IDS_WINDOW_CLASS, text, sizeof text), 9);
+  EXPECT_STREQ(text, "Taxoscope");
+}
+
+#pragma pack(push, 2)
+struct IconDirEntry {
+  BYTE width, height, colorCount, reserved;
+  WORD planes, bitCount;
+  DWORD bytesInRes;
+  WORD id;
+};
+struct IconDir {
+  WORD reserved, type, count;
+  IconDirEntry entries[1];
+};
+#pragma pack(pop)
+
+TEST(MainWindowResources, IconHasThree16x16Images) {
+  HMODULE module = GetModuleHandleA(nullptr);
+  HRSRC found = FindResourceA(module, MAKEINTRESOURCEA(IDI_TAXOSCOPE), MAKEINTRESOURCEA(14));  // RT_GROUP_ICON
+  ASSERT_TRUE(found);
+  const IconDir* dir = static_cast<const IconDir*>(LockResource(LoadResource(module, found)));
+  ASSERT_EQ(dir->count, 3);
+  std::vector<int> depths;
+  for (int i = 0; i < dir->count; ++i) {
+    EXPECT_EQ(dir->entries[i].width, 16);
+    EXPECT_EQ(dir->entries[i].height, 16);
+    depths.push_back(dir->entries[i].bitCount);
+  }
+  EXPECT_EQ(depths, (std::vector<int>{4, 8, 32}));
+  EXPECT_TRUE(LoadImageA(module, MAKEINTRESOURCEA(IDI_TAXOSCOPE), IMAGE_ICON, 16, 16, 0));
+}
+
+TEST(MainWindowResources, ManifestBindsCommonControls6) {
+  HMODULE module = GetModuleHandleA(nullptr);
+  HRSRC found = FindResourceA(module, MAKEINTRESOURCEA(1), MAKEINTRESOURCEA(24));  // RT_MANIFEST
+  ASSERT_TRUE(found);
+  std::string manifest(static_cast<const char*>(LockResource(LoadResource(module, found))),
+                       SizeofResource(module, found));
+  EXPECT_NE(manifest.find("name=\"Microsoft.Windows.Common-Controls\" version=\"6.0.0.0\""),
+            std::string::npos);
+#ifdef _WIN64
+  EXPECT_NE(manifest.find("processorArchitecture=\"amd64\" publicKeyToken"), std::string::npos);
+#else
+  EXPECT_NE(manifest.find("processorArchitecture=\"x86\" publicKeyToken"), std::string::npos);
+#endif
+  EXPECT_NE(manifest.find("<requestedExecutionLevel level=\"asInvoker\" uiAccess=\"false\"/>"),
+            std::string::npos);
+}
+
+BOOL CALLBACK CollectLanguage(HMODULE, LPCSTR, LPCSTR, WORD language, LONG_PTR out) {
+  reinterpret_cast<std::vector<WORD>*>(out)->push_back(language);
+  return TRUE;
+}
+
+TEST(MainWindowResources, AllInEnglishUnitedStates) {
+  HMODULE module = GetModuleHandleA(nullptr);
+  struct { LPCSTR type; LPCSTR name; } resources[] = {
+      {MAKEINTRESOURCEA(5), MAKEINTRESOURCEA(IDD_MAIN)},      // RT_DIALOG
+      {MAKEINTRESOURCEA(5), MAKEINTRESOURCEA(IDD_ABOUTBOX)},
+      {MAKEINTRESOURCEA(4), MAKEINTRESOURCEA(IDC_TAXOSCOPE)}, // RT_MENU
+      {MAKEINTRESOURCEA(9), MAKEINTRESOURCEA(IDC_TAXOSCOPE)}, // RT_ACCELERATOR
+      {MAKEINTRESOURCEA(14), MAKEINTRESOURCEA(IDI_TAXOSCOPE)},// RT_GROUP_ICON
+      {MAKEINTRESOURCEA(6), MAKEINTRESOURCEA(IDS_APP_TITLE / 16 + 1)},  // RT_STRING block
+  };
+  for (const auto& r : resources) {
+    std::vector<WORD> languages;
+    EnumResourceLanguagesA(module, r.type, r.name, CollectLanguage, reinterpret_cast<LONG_PTR>(&languages));
+    EXPECT_EQ(languages, (std::vector<WORD>{MAKELANGID(LANG_ENGLISH, SUBLANG_ENGLISH_US)}));
+  }
+}
+
+}  // namespace
