@@ -8,17 +8,15 @@
 
 #include "cli/commands.h"
 #include "cli/console_ui.h"
+#include "cli/report_options.h"
 #include "link/acquire.h"
 #include "link/run_state.h"
 #include "res/resource.h"
 
 namespace {
 
-// 1 to 4 mean what they mean for 'report': the dump was stored, the report
-// on it was not made.
-constexpr int kExitInvalidBound = 1;
-constexpr int kExitDumpUnreadable = 3;
-constexpr int kExitReportNotWritten = 4;
+// 1 to 4 (report_options.h) mean what they mean for 'report': the dump was
+// stored, the report on it was not made.
 constexpr int kExitPortNotOpened = 5;
 constexpr int kExitNoCommunication = 6;
 constexpr int kExitBadReceipt = 7;
@@ -57,13 +55,7 @@ int ExitStatus(const ConsoleUi& ui) {
     case AcquireStopped: return kExitStopped;
     case AcquireDumpNotWritten: return kExitDumpNotWritten;
   }
-  switch (LastAcquireReportOutcome()) {
-    case ReportWritten: return kExitOk;
-    case ReportInvalidBound: return kExitInvalidBound;
-    case ReportDumpUnreadable: return kExitDumpUnreadable;
-    case ReportWriteFailed: break;
-  }
-  return kExitReportNotWritten;
+  return ReportExitStatus(LastAcquireReportOutcome());
 }
 
 }  // namespace
@@ -112,11 +104,13 @@ int RunReadCommand(int argc, char** argv) {
   ConsoleUi ui;
   UiWindow dialog = &ui;  // the console stands in for the main dialog
   bool havePort = false;
-  bool haveFilter = false;
-  ui.SetChecked(IDC_ALL_RECORDS, true);
+  ReportOptions options(ui);
 
   for (int i = 0; i < argc; ++i) {
     const char* arg = argv[i];
+    ReportOptionResult taken = options.Take(argc, argv, &i);
+    if (taken == ReportOptionError) return Usage(options.problem().c_str());
+    if (taken == ReportOptionTaken) continue;
     if (!std::strcmp(arg, "--port")) {
       if (i + 1 >= argc) return Usage("--port needs a port name");
       ui.SetControlText(dialog, IDC_PORT, argv[++i]);
@@ -126,16 +120,6 @@ int RunReadCommand(int argc, char** argv) {
       int index = SpeedIndex(argv[++i]);
       if (index < 0) return Usage("the speed is one of 9600, 19200, 38400, 57600 and 115200");
       ui.SetSelectedIndex(IDC_SPEED, index);
-    } else if (!std::strcmp(arg, "--by-date") || !std::strcmp(arg, "--by-number")) {
-      if (haveFilter) return Usage("give at most one of --by-date and --by-number");
-      if (i + 2 >= argc) return Usage("a filter needs FROM and TO");
-      haveFilter = true;
-      ui.SetChecked(IDC_ALL_RECORDS, false);
-      ui.SetChecked(arg[5] == 'd' ? IDC_BY_DATE : IDC_BY_NUMBER, true);
-      ui.SetControlText(dialog, IDC_FROM, argv[++i]);
-      ui.SetControlText(dialog, IDC_TO, argv[++i]);
-    } else if (!std::strcmp(arg, "--open")) {
-      ui.SetChecked(IDC_SHOW_RESULT, true);
     } else {
       return Usage((std::string("unknown argument ") + arg).c_str());
     }

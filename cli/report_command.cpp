@@ -6,15 +6,10 @@
 
 #include "cli/commands.h"
 #include "cli/console_ui.h"
+#include "cli/report_options.h"
 #include "fm/input_file.h"
-#include "report/report_run.h"
-#include "res/resource.h"
 
 namespace {
-
-constexpr int kExitInvalidBound = 1;
-constexpr int kExitDumpUnreadable = 3;
-constexpr int kExitReportNotWritten = 4;
 
 int Usage(const char* problem) {
   std::fprintf(stderr, "taxoscope-cli report: %s\n", problem);
@@ -50,22 +45,14 @@ int RunReportCommand(int argc, char** argv) {
   ConsoleUi ui;
   UiWindow dialog = &ui;  // the console stands in for the main dialog
   std::string dump;
-  bool haveFilter = false;
-  ui.SetChecked(IDC_ALL_RECORDS, true);
+  ReportOptions options(ui);
 
   for (int i = 0; i < argc; ++i) {
     const char* arg = argv[i];
-    if (!std::strcmp(arg, "--by-date") || !std::strcmp(arg, "--by-number")) {
-      if (haveFilter) return Usage("give at most one of --by-date and --by-number");
-      if (i + 2 >= argc) return Usage("a filter needs FROM and TO");
-      haveFilter = true;
-      ui.SetChecked(IDC_ALL_RECORDS, false);
-      ui.SetChecked(arg[5] == 'd' ? IDC_BY_DATE : IDC_BY_NUMBER, true);
-      ui.SetControlText(dialog, IDC_FROM, argv[++i]);
-      ui.SetControlText(dialog, IDC_TO, argv[++i]);
-    } else if (!std::strcmp(arg, "--open")) {
-      ui.SetChecked(IDC_SHOW_RESULT, true);
-    } else if (arg[0] == '-' && arg[1] != 0) {
+    ReportOptionResult taken = options.Take(argc, argv, &i);
+    if (taken == ReportOptionError) return Usage(options.problem().c_str());
+    if (taken == ReportOptionTaken) continue;
+    if (arg[0] == '-' && arg[1] != 0) {
       return Usage((std::string("unknown option ") + arg).c_str());
     } else if (dump.empty()) {
       dump = arg;
@@ -75,20 +62,11 @@ int RunReportCommand(int argc, char** argv) {
   }
   if (dump.empty()) return Usage("no dump file given");
 
-  ReportRequest request = ReportRequestFromDialog(dialog, dump);
-  switch (RunReportWithOutcome(request)) {
-    case ReportWritten:
-      return kExitOk;
-    case ReportInvalidBound:
-      return kExitInvalidBound;
-    case ReportDumpUnreadable: {
-      CInputFileBin probe(dump.c_str());
-      std::fprintf(stderr, "taxoscope-cli: cannot open '%s': %s\n", dump.c_str(),
-                   std::strerror(probe.OpenError()));
-      return kExitDumpUnreadable;
-    }
-    case ReportWriteFailed:
-      break;
+  ReportOutcome outcome = RunReportWithOutcome(ReportRequestFromDialog(dialog, dump));
+  if (outcome == ReportDumpUnreadable) {
+    CInputFileBin probe(dump.c_str());
+    std::fprintf(stderr, "taxoscope-cli: cannot open '%s': %s\n", dump.c_str(),
+                 std::strerror(probe.OpenError()));
   }
-  return kExitReportNotWritten;
+  return ReportExitStatus(outcome);
 }

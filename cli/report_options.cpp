@@ -1,0 +1,43 @@
+#include "cli/report_options.h"
+
+#include <cstring>
+
+#include "cli/commands.h"
+#include "res/resource.h"
+
+ReportOptions::ReportOptions(ConsoleUi& ui) : ui_(ui) { ui_.SetChecked(IDC_ALL_RECORDS, true); }
+
+ReportOptionResult ReportOptions::Take(int argc, char** argv, int* i) {
+  const char* arg = argv[*i];
+  if (!std::strcmp(arg, "--open")) {
+    ui_.SetChecked(IDC_SHOW_RESULT, true);
+    return ReportOptionTaken;
+  }
+  bool byDate = !std::strcmp(arg, "--by-date");
+  if (!byDate && std::strcmp(arg, "--by-number") != 0) return NotReportOption;
+  if (haveFilter_) {
+    problem_ = "give at most one of --by-date and --by-number";
+    return ReportOptionError;
+  }
+  if (*i + 2 >= argc) {
+    problem_ = "a filter needs FROM and TO";
+    return ReportOptionError;
+  }
+  haveFilter_ = true;
+  // The texts go in as typed: the report run checks them with its own messages.
+  ui_.SetChecked(IDC_ALL_RECORDS, false);
+  ui_.SetChecked(byDate ? IDC_BY_DATE : IDC_BY_NUMBER, true);
+  ui_.SetControlText(&ui_, IDC_FROM, argv[++*i]);
+  ui_.SetControlText(&ui_, IDC_TO, argv[++*i]);
+  return ReportOptionTaken;
+}
+
+int ReportExitStatus(ReportOutcome outcome) {
+  switch (outcome) {
+    case ReportWritten: return kExitOk;
+    case ReportInvalidBound: return kExitInvalidBound;
+    case ReportDumpUnreadable: return kExitDumpUnreadable;
+    case ReportWriteFailed: break;
+  }
+  return kExitReportNotWritten;
+}
