@@ -29,20 +29,9 @@ constexpr size_t kImageSize = 200 * 1024;
 // Notes when each message dispatch happens: ReceiveDump dispatches after every
 // port read and every block, so the first long pause between two dispatches
 // is the device's closing silence.
-class TimingUi : public UiServices {
+class TimingUi : public NullUi {
  public:
-  void ShowMessage(UiWindow, const char*, const char*, MessageIcon) override {}
-  void OpenFile(UiWindow, const char*) override {}
   void DispatchOneMessage() override { dispatched.push_back(Clock::now()); }
-  std::string GetControlText(UiWindow, int) override { return std::string(); }
-  void SetControlText(UiWindow, int, const char*) override {}
-  int GetSelectedIndex(UiWindow, int) override { return -1; }
-  bool IsChecked(UiWindow, int) override { return false; }
-  void EnableControl(UiWindow, int, bool) override {}
-  void ShowControl(UiWindow, int, bool) override {}
-  void SetProgress(UiWindow, int, int) override {}
-  UiWindow GetFocusWindow() override { return nullptr; }
-  void SetFocusWindow(UiWindow) override {}
 
   std::vector<Clock::time_point> dispatched;
 };

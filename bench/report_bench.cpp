@@ -15,22 +15,11 @@
 
 namespace {
 
-// Message boxes would stop a benchmark; this one swallows them.
-class SilentUi : public UiServices {
+// Message boxes would stop a benchmark; these services swallow them.
+class SilentUi : public NullUi {
  public:
   SilentUi() { SetUi(this); }
-  void ShowMessage(UiWindow, const char*, const char*, MessageIcon) override {}
-  void OpenFile(UiWindow, const char*) override {}
-  void DispatchOneMessage() override {}
-  std::string GetControlText(UiWindow, int) override { return {}; }
-  void SetControlText(UiWindow, int, const char*) override {}
-  int GetSelectedIndex(UiWindow, int) override { return -1; }
-  bool IsChecked(UiWindow, int) override { return false; }
-  void EnableControl(UiWindow, int, bool) override {}
-  void ShowControl(UiWindow, int, bool) override {}
-  void SetProgress(UiWindow, int, int) override {}
-  UiWindow GetFocusWindow() override { return nullptr; }
-  void SetFocusWindow(UiWindow) override {}
+  ~SilentUi() override { SetUi(nullptr); }
 };
 
 std::string BenchFile(const char* name, const std::vector<uint8_t>& bytes) {

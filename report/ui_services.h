@@ -45,6 +45,24 @@ class UiServices {
   virtual void SetFocusWindow(UiWindow window) = 0;
 };
 
+// Services with no dialog behind them: every call does nothing. A base for
+// front ends and tools that need only one or two of the services.
+class NullUi : public UiServices {
+ public:
+  void ShowMessage(UiWindow, const char*, const char*, MessageIcon) override {}
+  void OpenFile(UiWindow, const char*) override {}
+  void DispatchOneMessage() override {}
+  std::string GetControlText(UiWindow, int) override { return std::string(); }
+  void SetControlText(UiWindow, int, const char*) override {}
+  int GetSelectedIndex(UiWindow, int) override { return -1; }
+  bool IsChecked(UiWindow, int) override { return false; }
+  void EnableControl(UiWindow, int, bool) override {}
+  void ShowControl(UiWindow, int, bool) override {}
+  void SetProgress(UiWindow, int, int) override {}
+  UiWindow GetFocusWindow() override { return nullptr; }
+  void SetFocusWindow(UiWindow) override {}
+};
+
 // The services of this process. Before a front end installs its own, a
 // minimal console implementation answers (messages on stderr, nothing else).
 UiServices& Ui();
