@@ -1,0 +1,405 @@
+// The Win32 serial line and everything above it against the simulated
+// fiscal device, on COM ports that Wine maps onto the simulator's
+// pseudo-terminals (scripts/with-sim). Each case names the device behaviour
+// it needs; without the simulator the cases are skipped.
+#include <windows.h>
+
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "app/app_test_support.h"
+#include "app/main_dialog.h"
+#include "app/main_window.h"
+#include "link/acquire.h"
+#include "link/device_protocol.h"
+#include "link/run_state.h"
+#include "link/serial_port.h"
+#include "res/resource.h"
+#include "settings/settings_store.h"
+#include "testsupport/fake_ui.h"
+#include "testsupport/temp_dir.h"
+
+namespace {
+
+std::string DevicePort(const char* name) {
+  const char* port = std::getenv((std::string("TAXOSCOPE_SIM_") + name).c_str());
+  return port ? port : "";
+}
+
+#define REQUIRE_DEVICE(var, name)                                                \
+  const std::string var = DevicePort(name);                                     \
+  if (var.empty()) GTEST_SKIP() << "no simulated " name " device (scripts/with-sim runs one)"
+
+// The image a simulated device serves, as the native simulator wrote it.
+std::string Image(const char* device) {
+  const char* path = std::getenv((std::string("TAXOSCOPE_SIM_") + device + "_IMAGE").c_str());
+  std::string image = path ? ReadFileBytes(path) : std::string();
+  EXPECT_FALSE(image.empty()) << "no image file for the " << device << " device";
+  return image;
+}
+
+const uint8_t kIdentifyFrame[] = {0xAA, 0x3F, 0x39, 0x35, 0x0A};
+
+double SecondsSince(DWORD start) { return (GetTickCount() - start) / 1000.0; }
+
+// A port opened by the link's own OpenComPort, closed on every path.
+class OpenPort {
+ public:
+  OpenPort(const std::string& name, uint32_t baud) : handle(OpenComPort(name.c_str(), baud)) {}
+  ~OpenPort() {
+    if (handle != kInvalidPort) SerialClose(handle);
+  }
+  PortHandle handle;
+};
+
+// Each case runs in a fresh current directory, where reads store their dumps.
+class DeviceTest : public testing::Test {
+ protected:
+  DeviceTest() {
+    char path[MAX_PATH] = "";
+    GetCurrentDirectoryA(sizeof path, path);
+    savedDirectory_ = path;
+    SetCurrentDirectoryA(dir.path().c_str());
+    busyFlag = 0;
+    cancelFlag = 0;
+    readTimeout = 5;
+  }
+  ~DeviceTest() override { SetCurrentDirectoryA(savedDirectory_.c_str()); }
+
+  std::string DumpPath() { return dir.File("123456.bin"); }
+
+  TempDir dir;
+
+ private:
+  std::string savedDirectory_;
+};
+
+using SerialWin32 = DeviceTest;
+
+TEST_F(SerialWin32, OpensByNameOrDevicePathWithTheDeviceLine) {
+  REQUIRE_DEVICE(port, "NORMAL");
+  {
+    OpenPort byName(port, 115200);
+    ASSERT_NE(byName.handle, kInvalidPort);
+    HANDLE handle = reinterpret_cast<HANDLE>(byName.handle);
+    DCB dcb = {};
+    dcb.DCBlength = sizeof dcb;
+    ASSERT_TRUE(GetCommState(handle, &dcb));
+    EXPECT_EQ(dcb.BaudRate, 115200u);
+    EXPECT_EQ(dcb.ByteSize, 8);
+    EXPECT_EQ(dcb.Parity, NOPARITY);
+    EXPECT_EQ(dcb.StopBits, ONESTOPBIT);
+    EXPECT_FALSE(dcb.fOutX);
+    COMMTIMEOUTS timeouts = {};
+    ASSERT_TRUE(GetCommTimeouts(handle, &timeouts));
+    EXPECT_EQ(timeouts.ReadIntervalTimeout, 500u);
+    EXPECT_EQ(timeouts.ReadTotalTimeoutMultiplier, 0u);
+    EXPECT_EQ(timeouts.ReadTotalTimeoutConstant, 1000u);
+    EXPECT_EQ(timeouts.WriteTotalTimeoutMultiplier, 0u);
+    EXPECT_EQ(timeouts.WriteTotalTimeoutConstant, 1000u);
+  }
+  // Not shared: the port opens again once closed, and by its device path.
+  OpenPort byPath("\\\\.\\" + port, 9600);
+  EXPECT_NE(byPath.handle, kInvalidPort);
+  OpenPort missing("COM199", 9600);
+  EXPECT_EQ(missing.handle, kInvalidPort);
+}
+
+TEST_F(SerialWin32, IdentifyGivesTheDeviceId) {
+  REQUIRE_DEVICE(port, "NORMAL");
+  OpenPort line(port, 115200);
+  ASSERT_NE(line.handle, kInvalidPort);
+  ASSERT_TRUE(DropQueuedInput(line.handle));
+  char reply[1024];
+  int length = 0;
+  ASSERT_EQ(IdentifyDevice(line.handle, reply, sizeof reply, &length), 1);
+  EXPECT_EQ(reply[0], 0x0E);
+  EXPECT_EQ(std::string(reply + 1, 6), "123456");
+  EXPECT_GT(length, 6);
+}
+
+TEST_F(SerialWin32, PurgeDropsAStaleReplyBeforeWriting) {
+  REQUIRE_DEVICE(port, "NORMAL");
+  OpenPort line(port, 115200);
+  ASSERT_NE(line.handle, kInvalidPort);
+  ASSERT_EQ(SerialWrite(line.handle, kIdentifyFrame, sizeof kIdentifyFrame), 5);
+  DWORD start = GetTickCount();
+  while (SerialInputWaiting(line.handle) <= 0 && SecondsSince(start) < 3) Sleep(20);
+  Sleep(200);  // the whole stale reply is in
+  ASSERT_GT(SerialInputWaiting(line.handle), 0);
+
+  ASSERT_EQ(PurgeAndWrite(line.handle, kIdentifyFrame, sizeof kIdentifyFrame), 1);
+  readTimeout = 2;
+  char buffer[1024];
+  int first = ReadLine(line.handle, buffer, sizeof buffer);
+  ASSERT_GT(first, 7);
+  EXPECT_EQ(buffer[0], 0x0E);
+  EXPECT_EQ(std::string(buffer + first, 2), "\r\n");  // the line end was read too
+  // One reply only: the stale one was dropped.
+  Sleep(300);
+  EXPECT_EQ(SerialInputWaiting(line.handle), 0);
+}
+
+TEST_F(SerialWin32, SilentDeviceTimesOut) {
+  REQUIRE_DEVICE(port, "SILENT");
+  OpenPort line(port, 115200);
+  ASSERT_NE(line.handle, kInvalidPort);
+  char buffer[64];
+
+  // One port read: nothing for a whole second, then 0 bytes.
+  DWORD start = GetTickCount();
+  EXPECT_EQ(SerialRead(line.handle, buffer, sizeof buffer), 0);
+  EXPECT_GE(SecondsSince(start), 0.8);
+  EXPECT_LE(SecondsSince(start), 2.5);
+
+  // A timed block read: readTimeout seconds, give or take one.
+  readTimeout = 2;
+  start = GetTickCount();
+  EXPECT_EQ(ReadBlock(line.handle, buffer, 1), 0);
+  EXPECT_GE(SecondsSince(start), 0.9);
+  EXPECT_LE(SecondsSince(start), 4.0);
+
+  readTimeout = 1;
+  start = GetTickCount();
+  EXPECT_EQ(ReadLine(line.handle, buffer, sizeof buffer), 0);
+  EXPECT_LE(SecondsSince(start), 3.0);
+
+  // After STOP the first empty read ends it, well before the time-out.
+  readTimeout = 5;
+  cancelFlag = 1;
+  start = GetTickCount();
+  EXPECT_EQ(ReadBlock(line.handle, buffer, 1), 0);
+  EXPECT_LE(SecondsSince(start), 2.5);
+}
+
+TEST_F(SerialWin32, ReceivesTheWholeImage) {
+  REQUIRE_DEVICE(port, "NORMAL");
+  FakeUi ui;
+  OpenPort line(port, 115200);
+  ASSERT_NE(line.handle, kInvalidPort);
+  ASSERT_TRUE(DropQueuedInput(line.handle));
+  char reply[1024];
+  int length = 0;
+  ASSERT_EQ(IdentifyDevice(line.handle, reply, sizeof reply, &length), 1);
+  busyFlag = 1;
+  std::string image = Image("NORMAL");
+  int total = ReceiveDump(line.handle, nullptr, reply + 1);
+  ASSERT_EQ(total, static_cast<int>(image.size()));
+  EXPECT_TRUE(std::memcmp(dumpBuffer, image.data(), image.size()) == 0);
+  EXPECT_EQ(readTimeout, 1);
+  ASSERT_FALSE(ui.progress.empty());
+  EXPECT_EQ(ui.progress.back(), 100);
+}
+
+TEST_F(SerialWin32, PauseInTheImageIsNotItsEnd) {
+  REQUIRE_DEVICE(port, "PAUSE");
+  FakeUi ui;
+  OpenPort line(port, 115200);
+  ASSERT_NE(line.handle, kInvalidPort);
+  ASSERT_TRUE(DropQueuedInput(line.handle));
+  char reply[1024];
+  int length = 0;
+  ASSERT_EQ(IdentifyDevice(line.handle, reply, sizeof reply, &length), 1);
+  busyFlag = 1;
+  std::string image = Image("PAUSE");
+  ASSERT_EQ(ReceiveDump(line.handle, nullptr, reply + 1), static_cast<int>(image.size()));
+  EXPECT_TRUE(std::memcmp(dumpBuffer, image.data(), image.size()) == 0);
+}
+
+using AcquireWin32 = DeviceTest;
+
+// The run as the command line and the dialog start it, with recorded UI.
+void PrepareRun(FakeUi* ui, const std::string& port) {
+  ui->text[IDC_PORT] = port;
+  ui->selected[IDC_SPEED] = 4;  // 115200
+  ui->checked[IDC_ALL_RECORDS] = true;
+  busyFlag = 1;
+}
+
+TEST_F(AcquireWin32, StoresTheDumpAndReportsOnIt) {
+  REQUIRE_DEVICE(port, "NORMAL");
+  ASSERT_TRUE(WriteFileBytes(DumpPath(), "an older dump of the same device"));
+  FakeUi ui;
+  PrepareRun(&ui, port);
+  AcquireDump(nullptr);
+  EXPECT_EQ(LastAcquireOutcome(), AcquireDone);
+  std::vector<std::string> texts;
+  for (const auto& m : ui.messages) texts.push_back(m.text);
+  EXPECT_EQ(texts, std::vector<std::string>{"Parse successfull"});
+  EXPECT_TRUE(ReadFileBytes(DumpPath()) == Image("NORMAL")) << "the dump is the image byte for byte";
+  EXPECT_TRUE(FileExists(DumpPath() + ".txt"));
+  EXPECT_EQ(ui.text[IDC_FILE_NAME], DumpPath());
+  EXPECT_EQ(ui.text[IDC_READ], "Read");
+  EXPECT_FALSE(ui.shown[IDC_PROGRESS]);
+  // No temporary file is left beside the dump.
+  WIN32_FIND_DATAA found;
+  HANDLE search = FindFirstFileA(dir.File("*").c_str(), &found);
+  int files = 0;
+  if (search != INVALID_HANDLE_VALUE) {
+    do {
+      if (!(found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) ++files;
+    } while (FindNextFileA(search, &found));
+    FindClose(search);
+  }
+  EXPECT_EQ(files, 2);
+}
+
+TEST_F(AcquireWin32, BadReceiptShowsTheReplyBytes) {
+  REQUIRE_DEVICE(port, "BAD_RECEIPT");
+  FakeUi ui;
+  PrepareRun(&ui, port);
+  AcquireDump(nullptr);
+  ASSERT_EQ(ui.messages.size(), 1u);
+  EXPECT_EQ(ui.messages[0].text, "Bad Receipt:  0x41 0x42 ");
+  EXPECT_EQ(ui.messages[0].icon, MessageIconError);
+  EXPECT_FALSE(FileExists(DumpPath()));
+  EXPECT_EQ(ui.text[IDC_READ], "Read");
+}
+
+TEST_F(AcquireWin32, RefusedDumpIsNoCommunication) {
+  REQUIRE_DEVICE(port, "REFUSE");
+  FakeUi ui;
+  PrepareRun(&ui, port);
+  AcquireDump(nullptr);
+  ASSERT_EQ(ui.messages.size(), 1u);
+  EXPECT_EQ(ui.messages[0].text, "No communication.");
+  EXPECT_FALSE(FileExists(DumpPath()));
+}
+
+// The real dialog, as the user drives it.
+class DialogReadTest : public DeviceTest {
+ protected:
+  DialogReadTest() {
+    appInstance = GetModuleHandleA(nullptr);
+    std::strcpy(savedIniPath_, iniFile.iniPath);
+    std::strcpy(iniFile.iniPath, dir.File("taxoscope.ini").c_str());
+    WriteSetting(iniFile.iniPath, "main", "BaudRate", "115200");
+  }
+  ~DialogReadTest() override { std::strcpy(iniFile.iniPath, savedIniPath_); }
+
+  INT_PTR RunDialog() {
+    return DialogBoxParamA(appInstance, MAKEINTRESOURCEA(IDD_MAIN), nullptr, MainDialogProc, 0);
+  }
+
+  // Types the port into the box and presses Read.
+  static ModalScript::Step StartRead(const std::string& port) {
+    return [port](HWND dialog) {
+      if (!IsDialogTitled(dialog, "Taxoscope")) return false;
+      SetDlgItemTextA(dialog, IDC_PORT, port.c_str());
+      Click(dialog, IDC_READ);
+      return true;
+    };
+  }
+
+  // True while the image comes in: the progress bar is up.
+  static bool Transferring(HWND dialog) {
+    return IsWindowVisible(GetDlgItem(dialog, IDC_PROGRESS));
+  }
+
+  RecordingWin32Ui ui;
+
+ private:
+  char savedIniPath_[kIniPathSize];
+};
+
+TEST_F(DialogReadTest, ReadStoresTheDumpAndShowsItsPath) {
+  REQUIRE_DEVICE(port, "NORMAL");
+  HWND seen = nullptr;
+  bool runningStateSeen = false;
+  ui.onDispatch = [&](int) {
+    if (!seen || runningStateSeen || !Transferring(seen)) return;
+    runningStateSeen = true;
+    EXPECT_EQ(ControlText(seen, IDC_READ), "STOP");
+    EXPECT_FALSE(IsWindowEnabled(GetDlgItem(seen, IDC_PORT)));
+    EXPECT_FALSE(IsWindowEnabled(GetDlgItem(seen, IDC_SPEED)));
+    EXPECT_FALSE(IsWindowEnabled(GetDlgItem(seen, IDC_CLOSE)));
+    EXPECT_TRUE(IsWindowEnabled(GetDlgItem(seen, IDC_BROWSE)));
+    EXPECT_EQ(busyFlag, 1);
+  };
+  ModalScript script;
+  script
+      .Then([&](HWND dialog) {
+        if (!IsDialogTitled(dialog, "Taxoscope")) return false;
+        seen = dialog;
+        return StartRead(port)(dialog);
+      })
+      .Then([&](HWND dialog) {
+        if (dialog != seen || ui.messages.empty()) return false;
+        EXPECT_EQ(ControlText(dialog, IDC_FILE_NAME), DumpPath());
+        EXPECT_EQ(ControlText(dialog, IDC_READ), "Read");
+        EXPECT_TRUE(IsWindowEnabled(GetDlgItem(dialog, IDC_CLOSE)));
+        EXPECT_FALSE(Transferring(dialog));
+        Click(dialog, IDC_CLOSE);
+        return true;
+      });
+  EXPECT_EQ(RunDialog(), 0);
+  EXPECT_TRUE(runningStateSeen);
+  EXPECT_EQ(ui.MessageTexts(), std::vector<std::string>{"Parse successfull"});
+  EXPECT_EQ(ui.messages[0].owner, seen);
+  EXPECT_TRUE(ReadFileBytes(DumpPath()) == Image("NORMAL"));
+  EXPECT_TRUE(FileExists(DumpPath() + ".txt"));
+  EXPECT_EQ(ReadSetting(iniFile.iniPath, "main", "Port", ""), port);
+  EXPECT_EQ(ReadSetting(iniFile.iniPath, "main", "FileName", ""), DumpPath());
+  EXPECT_EQ(busyFlag, 0);
+}
+
+TEST_F(DialogReadTest, SecondPressIsStop) {
+  REQUIRE_DEVICE(port, "STOP");
+  HWND seen = nullptr;
+  bool stopped = false;
+  ui.onDispatch = [&](int) {
+    if (seen && !stopped && Transferring(seen)) {
+      stopped = true;
+      Click(seen, IDC_READ);  // the button reads "STOP" now
+    }
+  };
+  ModalScript script;
+  script
+      .Then([&](HWND dialog) {
+        if (!IsDialogTitled(dialog, "Taxoscope")) return false;
+        seen = dialog;
+        return StartRead(port)(dialog);
+      })
+      .Then([&](HWND dialog) {
+        if (dialog != seen || !stopped || Transferring(dialog) || busyFlag) return false;
+        EXPECT_EQ(ControlText(dialog, IDC_READ), "Read");
+        EXPECT_TRUE(IsWindowEnabled(GetDlgItem(dialog, IDC_PORT)));
+        Click(dialog, IDC_CLOSE);
+        return true;
+      });
+  EXPECT_EQ(RunDialog(), 0);
+  EXPECT_TRUE(stopped);
+  EXPECT_TRUE(ui.messages.empty()) << ui.messages[0].text;
+  EXPECT_FALSE(FileExists(DumpPath()));
+  EXPECT_EQ(cancelFlag, 1);
+}
+
+TEST_F(DialogReadTest, CloseDuringAReadEndsTheDialogOnceTheReadWindsDown) {
+  REQUIRE_DEVICE(port, "CLOSE");
+  HWND seen = nullptr;
+  bool closed = false;
+  ui.onDispatch = [&](int) {
+    if (seen && !closed && Transferring(seen)) {
+      closed = true;
+      Command(seen, IDC_CLOSE);
+    }
+  };
+  ModalScript script;
+  script.Then([&](HWND dialog) {
+    if (!IsDialogTitled(dialog, "Taxoscope")) return false;
+    seen = dialog;
+    return StartRead(port)(dialog);
+  });
+  EXPECT_EQ(RunDialog(), 0);
+  EXPECT_TRUE(closed);
+  EXPECT_TRUE(ui.messages.empty());
+  EXPECT_FALSE(FileExists(DumpPath()));
+  EXPECT_EQ(busyFlag, 0);
+  EXPECT_EQ(ReadSetting(iniFile.iniPath, "main", "Port", ""), port);
+}
+
+}  // namespace
