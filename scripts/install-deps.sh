@@ -7,6 +7,8 @@ set -euo pipefail
 need=()
 command -v i686-w64-mingw32-g++ >/dev/null || need+=(mingw-w64)
 dpkg -s wine32:i386 >/dev/null 2>&1 || need+=(wine wine32:i386)
+# Wine's Tahoma: dialogs get the metrics they have on Windows.
+[ -f /usr/share/wine/fonts/tahoma.ttf ] || need+=(fonts-wine)
 command -v Xvfb >/dev/null || need+=(xvfb xauth)
 command -v socat >/dev/null || need+=(socat)
 command -v convert >/dev/null && convert -version 2>/dev/null | grep -q ImageMagick || need+=(imagemagick)

@@ -1,0 +1,126 @@
+#!/usr/bin/env bash
+# taxoscope-cli.exe under Wine beside the native taxoscope-cli: for the same
+# dump, filter and device, the same report bytes, the same messages and the
+# same exit statuses. Messages are compared without the CR a Windows console
+# line ends with, and with the dump's path in its own platform's spelling.
+#   cli_parity_test.sh BUILD-DIR NATIVE-SIM NATIVE-CLI
+set -euo pipefail
+
+build=$(cd "$1" && pwd)
+sim=$(realpath "$2")
+cli=$(realpath "$3")
+scripts=$(cd "$(dirname "$0")/../../scripts" && pwd)
+wine_cli=("$scripts/wine-run" --prefix "$build/wineprefix" "$build/taxoscope-cli.exe")
+
+work=$(mktemp -d "$build/parity.XXXXXX")
+trap 'rm -rf "$work"' EXIT
+mkdir "$work/native" "$work/windows"
+failures=0
+checks=0
+
+note_failure() {
+  echo "cli parity: $*" >&2
+  failures=$((failures + 1))
+}
+
+# run SIDE DIR COMMAND...: output in DIR/out, DIR/err, status in DIR/status.
+run() {
+  local dir=$1
+  shift
+  local status=0
+  (cd "$dir" && "$@" > out 2> err) || status=$?
+  echo "$status" > "$dir/status"
+  tr -d '\r' < "$dir/out" > "$dir/out.txt"
+  tr -d '\r' < "$dir/err" > "$dir/err.txt"
+}
+
+# same CASE ARGS...: one report command on both sides, compared.
+same() {
+  local name=$1
+  shift
+  checks=$((checks + 1))
+  rm -f "$work"/native/*.txt "$work"/windows/*.txt
+  run "$work/native" "$cli" "$@"
+  run "$work/windows" "${wine_cli[@]}" "$@"
+  for part in status out.txt err.txt; do
+    cmp -s "$work/native/$part" "$work/windows/$part" ||
+      note_failure "$name: $part differs: native '$(head -c 300 "$work/native/$part")'," \
+                   "windows '$(head -c 300 "$work/windows/$part")'"
+  done
+  local report
+  for report in "$work"/native/*.bin.txt; do
+    [ -e "$report" ] || continue
+    cmp -s "$report" "$work/windows/$(basename "$report")" ||
+      note_failure "$name: report $(basename "$report") differs"
+  done
+  for report in "$work"/windows/*.bin.txt; do
+    [ -e "$report" ] || continue
+    [ -e "$work/native/$(basename "$report")" ] || note_failure "$name: only Windows wrote $(basename "$report")"
+  done
+}
+
+for side in native windows; do
+  "$sim" generate --seed 11 --out "$work/$side/v3.bin" >/dev/null
+  "$sim" generate --seed 12 --variant 2 --reports 300 --out "$work/$side/v2.bin" >/dev/null
+  printf 'not a dump at all' > "$work/$side/junk.bin"
+done
+
+same "all records, variant 3" report v3.bin
+same "all records, variant 2" report v2.bin
+same "by date" report v3.bin --by-date 01/03/2010 31/12/2011
+same "by date, day rolls over" report v3.bin --by-date 31/04/2010 1/2/2013xyz
+same "by number, hex and octal" report v3.bin --by-number 017 0x1A
+same "by number, negative" report v2.bin --by-number 5 -1
+same "invalid from" report v3.bin --by-date 0/04/2010 abc
+same "invalid to" report v3.bin --by-number 1 abc
+same "junk dump" report junk.bin
+same "missing dump" report missing.bin
+same "usage" report
+same "unknown option" report v3.bin --sideways
+same "help" report --help
+same "no command" 
+same "unknown command" fly
+
+# read: the native side on the pseudo-terminal, the Windows side on a COM
+# port that Wine maps onto another one of the same kind of device.
+read_both() {
+  local name=$1 seed=$2 options=$3
+  shift 3
+  checks=$((checks + 1))
+  rm -f "$work"/native/1234* "$work"/windows/1234*
+  local link="$work/native-line"
+  "$sim" generate --seed "$seed" --out "$work/served.bin" >/dev/null
+  # shellcheck disable=SC2086
+  "$sim" serve --image "$work/served.bin" --link "$link" $options >/dev/null 2>&1 &
+  local device=$!
+  for _ in $(seq 100); do [ -L "$link" ] && break; sleep 0.05; done
+  run "$work/native" "$cli" read --port "$link" "$@"
+  kill $device 2>/dev/null || true
+  wait $device 2>/dev/null || true
+  "$scripts/with-sim" --sim "$sim" --prefix "$build/wineprefix" --device PARITY COM31 "$seed" "$options" \
+    -- bash -c 'cd "$0" && "$@" > out 2> err; echo $? > status' \
+    "$work/windows" "${wine_cli[@]}" read --port COM31 "$@"
+  tr -d '\r' < "$work/windows/out" > "$work/windows/out.txt"
+  tr -d '\r' < "$work/windows/err" > "$work/windows/err.txt"
+  # The dump's path in each platform's spelling.
+  sed -i "s|^Z:${work//\//\\\\}\\\\windows\\\\|$work/native/|" "$work/windows/out.txt"
+  for part in status out.txt err.txt; do
+    cmp -s "$work/native/$part" "$work/windows/$part" ||
+      note_failure "$name: $part differs: native '$(head -c 300 "$work/native/$part")'," \
+                   "windows '$(head -c 300 "$work/windows/$part")'"
+  done
+  local file
+  for file in 123456.bin 123456.bin.txt; do
+    if [ -e "$work/native/$file" ] || [ -e "$work/windows/$file" ]; then
+      cmp -s "$work/native/$file" "$work/windows/$file" || note_failure "$name: $file differs"
+    fi
+  done
+}
+
+read_both "read" 13 "" --baud 115200
+read_both "read by number" 14 "" --baud 57600 --by-number 3 9
+read_both "bad receipt" 1 "--mode bad-receipt"
+read_both "refused" 1 "--mode refuse" --baud 115200
+
+echo "cli parity: $checks cases, $failures differences"
+[ $failures -eq 0 ]

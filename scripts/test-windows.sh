@@ -1,0 +1,57 @@
+#!/usr/bin/env bash
+# Builds the Windows programs and runs their tests under Wine: the 32-bit
+# build (the shipped one) with every test, including taxoscope.exe end to
+# end and taxoscope-cli.exe beside the native one; the 64-bit build is only
+# built. Needs the native build in build/ (scripts/test.sh makes it first)
+# for taxoscope-sim and taxoscope-cli. One Xvfb and one Wine server serve
+# the whole run.
+#   scripts/test-windows.sh [NATIVE-BUILD-DIR]
+set -euo pipefail
+cd "$(dirname "$0")/.."
+root=$PWD
+native=$(realpath "${1:-build}")
+win32=$root/build-win32
+win64=$root/build-win64
+
+for tool in taxoscope-sim taxoscope-cli; do
+  if [ ! -x "$native/$tool" ]; then
+    cmake -S . -B "$native" >/dev/null
+    cmake --build "$native" -j2 --target "$tool"
+  fi
+done
+
+cmake -S . -B "$win32" -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-i686.cmake -DTAXOSCOPE_BENCH=OFF \
+  -DTAXOSCOPE_NATIVE_SIM="$native/taxoscope-sim" -DTAXOSCOPE_NATIVE_CLI="$native/taxoscope-cli" >/dev/null
+cmake --build "$win32" -j2
+
+cmake -S . -B "$win64" -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-x86_64.cmake -DTAXOSCOPE_TESTS=OFF \
+  -DTAXOSCOPE_BENCH=OFF >/dev/null
+cmake --build "$win64" -j2 --target taxoscope taxoscope-cli
+
+export WINEPREFIX=$win32/wineprefix WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+xvfb_pid=
+cleanup() {
+  wineserver -k >/dev/null 2>&1 || true
+  if [ -n "$xvfb_pid" ]; then kill "$xvfb_pid" 2>/dev/null || true; fi
+}
+trap cleanup EXIT
+
+# A display of our own for the dialogs; Xvfb names a free one.
+exec 5< <(Xvfb -displayfd 1 -screen 0 1024x768x24 -nolisten tcp 2>/dev/null & echo "pid $!")
+read -r _ xvfb_pid <&5
+read -r display <&5 || true
+if [ -z "${display:-}" ]; then
+  echo "test-windows: Xvfb did not start" >&2
+  exit 1
+fi
+export DISPLAY=:$display
+
+# The prefix is made once (wine-run does it on first use); then one server
+# for every test.
+scripts/wine-run --prefix "$WINEPREFIX" cmd /c exit 0 >/dev/null 2>&1 || true
+wineserver -p >/dev/null 2>&1 || true
+
+ctest --test-dir "$win32" --output-on-failure -j2
+if [ -f "$win32/taxoscope-main-dialog.png" ]; then
+  echo "test-windows: screenshot of the main dialog: $win32/taxoscope-main-dialog.png"
+fi
