@@ -60,8 +60,9 @@ HWND WaitForDialog(const char* title, HWND owner) {
 // Writes the dialog as it shows on the screen, frame included, as a 24-bit BMP.
 bool SaveScreenshot(HWND window, const char* path) {
   RECT r;
-  GetWindowRect(window, &r);
+  if (!GetWindowRect(window, &r)) return false;
   int width = r.right - r.left, height = r.bottom - r.top;
+  if (width <= 0 || height <= 0 || width > 4096 || height > 4096) return false;
   HDC screen = GetDC(nullptr);
   HDC memory = CreateCompatibleDC(screen);
   HBITMAP bitmap = CreateCompatibleBitmap(screen, width, height);
