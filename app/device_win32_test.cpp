@@ -20,6 +20,7 @@
 #include "link/serial_port.h"
 #include "res/resource.h"
 #include "settings/settings_store.h"
+#include "sim/dump_builder.h"
 #include "testsupport/fake_ui.h"
 #include "testsupport/temp_dir.h"
 
@@ -400,6 +401,54 @@ TEST_F(DialogReadTest, CloseDuringAReadEndsTheDialogOnceTheReadWindsDown) {
   EXPECT_FALSE(FileExists(DumpPath()));
   EXPECT_EQ(busyFlag, 0);
   EXPECT_EQ(ReadSetting(iniFile.iniPath, "main", "Port", ""), port);
+}
+
+TEST_F(DialogReadTest, BrowseDuringAReadReportsAndTheReadGoesOn) {
+  REQUIRE_DEVICE(port, "BROWSE");
+  TempDir other;
+  std::string picked = other.File("AB1234.bin");
+  std::vector<uint8_t> image = GenerateDump(GenerateOptions{8, 3, 15});
+  ASSERT_TRUE(WriteFileBytes(picked, std::string(image.begin(), image.end())));
+  HWND seen = nullptr;
+  bool browsed = false;
+  ui.onDispatch = [&](int) {
+    if (seen && !browsed && Transferring(seen)) {
+      browsed = true;
+      Click(seen, IDC_BROWSE);  // Browse stays enabled during a read
+    }
+  };
+  ModalScript script;
+  script
+      .Then([&](HWND dialog) {
+        if (!IsDialogTitled(dialog, "Taxoscope")) return false;
+        seen = dialog;
+        return StartRead(port)(dialog);
+      })
+      .Then([&](HWND fileDialog) {
+        // "Четене на файл ФМ"; the read waits inside this dialog's loop.
+        if (!IsDialogTitled(fileDialog, "\xD7\xE5\xF2\xE5\xED\xE5 \xED\xE0 \xF4\xE0\xE9\xEB \xD4\xCC"))
+          return false;
+        EXPECT_EQ(busyFlag, 1);
+        HWND box = GetDlgItem(fileDialog, 0x47C);
+        if (!box) box = GetDlgItem(fileDialog, 0x480);
+        SetWindowTextA(box, picked.c_str());
+        Command(fileDialog, IDOK);
+        return true;
+      })
+      .Then([&](HWND dialog) {
+        if (dialog != seen || ui.messages.size() < 2 || busyFlag) return false;
+        Click(dialog, IDC_CLOSE);
+        return true;
+      });
+  EXPECT_EQ(RunDialog(), 0);
+  // First the report on the picked dump, then the read's own.
+  EXPECT_EQ(ui.MessageTexts(), (std::vector<std::string>{"Parse successfull", "Parse successfull"}));
+  EXPECT_TRUE(FileExists(picked + ".txt"));
+  // Browse made the picked dump's folder current: the read stored its dump there.
+  std::string dump = other.File("123456.bin");
+  EXPECT_TRUE(ReadFileBytes(dump) == Image("BROWSE"));
+  EXPECT_TRUE(FileExists(dump + ".txt"));
+  EXPECT_FALSE(FileExists(DumpPath()));
 }
 
 }  // namespace

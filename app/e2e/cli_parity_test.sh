@@ -97,7 +97,7 @@ read_both() {
   run "$work/native" "$cli" read --port "$link" "$@"
   kill $device 2>/dev/null || true
   wait $device 2>/dev/null || true
-  "$scripts/with-sim" --sim "$sim" --prefix "$build/wineprefix" --device PARITY COM31 "$seed" "$options" \
+  "$scripts/with-sim" --sim "$sim" --prefix "$build/wineprefix" --device PARITY COM31 "--seed $seed" "$options" \
     -- bash -c 'cd "$0" && "$@" > out 2> err; echo $? > status' \
     "$work/windows" "${wine_cli[@]}" read --port COM31 "$@"
   tr -d '\r' < "$work/windows/out" > "$work/windows/out.txt"

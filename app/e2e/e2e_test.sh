@@ -39,7 +39,7 @@ RUN
 chmod +x "$work/run.sh"
 
 status=0
-"$scripts/with-sim" --sim "$sim" --prefix "$build/wineprefix" --device E2E COM30 7 "" \
+"$scripts/with-sim" --sim "$sim" --prefix "$build/wineprefix" --device E2E COM30 "--seed 7" "" \
     -- "$work/run.sh" || status=$?
 tr -d '\r' < "$work/driver.out" > "$work/driver.txt"  # a Windows program's line ends
 cat "$work/driver.txt"
