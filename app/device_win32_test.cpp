@@ -177,18 +177,28 @@ TEST_F(SerialWin32, SilentDeviceTimesOut) {
   EXPECT_LE(SecondsSince(start), 2.5);
 }
 
+// Opens the device's port, identifies the device and receives its image into
+// the dump buffer, as a read does. Gives the image's size, -1 when the device
+// could not be identified.
+int ReceiveImage(const std::string& port) {
+  OpenPort line(port, 115200);
+  EXPECT_NE(line.handle, kInvalidPort);
+  EXPECT_TRUE(DropQueuedInput(line.handle));
+  char reply[1024];
+  int length = 0;
+  if (IdentifyDevice(line.handle, reply, sizeof reply, &length) != 1) {
+    ADD_FAILURE() << "the device was not identified";
+    return -1;
+  }
+  busyFlag = 1;
+  return ReceiveDump(line.handle, nullptr, reply + 1);
+}
+
 TEST_F(SerialWin32, ReceivesTheWholeImage) {
   REQUIRE_DEVICE(port, "NORMAL");
   FakeUi ui;
-  OpenPort line(port, 115200);
-  ASSERT_NE(line.handle, kInvalidPort);
-  ASSERT_TRUE(DropQueuedInput(line.handle));
-  char reply[1024];
-  int length = 0;
-  ASSERT_EQ(IdentifyDevice(line.handle, reply, sizeof reply, &length), 1);
-  busyFlag = 1;
   std::string image = Image("NORMAL");
-  int total = ReceiveDump(line.handle, nullptr, reply + 1);
+  int total = ReceiveImage(port);
   ASSERT_EQ(total, static_cast<int>(image.size()));
   EXPECT_TRUE(std::memcmp(dumpBuffer, image.data(), image.size()) == 0);
   EXPECT_EQ(readTimeout, 1);
@@ -199,15 +209,8 @@ TEST_F(SerialWin32, ReceivesTheWholeImage) {
 TEST_F(SerialWin32, PauseInTheImageIsNotItsEnd) {
   REQUIRE_DEVICE(port, "PAUSE");
   FakeUi ui;
-  OpenPort line(port, 115200);
-  ASSERT_NE(line.handle, kInvalidPort);
-  ASSERT_TRUE(DropQueuedInput(line.handle));
-  char reply[1024];
-  int length = 0;
-  ASSERT_EQ(IdentifyDevice(line.handle, reply, sizeof reply, &length), 1);
-  busyFlag = 1;
   std::string image = Image("PAUSE");
-  ASSERT_EQ(ReceiveDump(line.handle, nullptr, reply + 1), static_cast<int>(image.size()));
+  ASSERT_EQ(ReceiveImage(port), static_cast<int>(image.size()));
   EXPECT_TRUE(std::memcmp(dumpBuffer, image.data(), image.size()) == 0);
 }
 
