@@ -12,7 +12,7 @@ CFM::CFM(const char* path)
   groupTurnover = new double[groupCount]();
   groupTax = new double[groupCount]();
   departmentTurnover = new double[kDepartmentCount]();
-  paymentTotals = new double[kPaymentCount]();
+  paymentTotals = new double[kPaymentCodeCount]();
   input = new CInputFileBin(path);
   ResetTotals();
 }
@@ -39,15 +39,13 @@ int32_t CFM::Parse() {
 void CFM::ResetTotals() {
   for (int32_t g = 0; g < groupCount; ++g) groupTurnover[g] = groupTax[g] = 0;
   for (int32_t d = 0; d < kDepartmentCount; ++d) departmentTurnover[d] = 0;
-  for (int32_t p = 0; p < kPaymentCount; ++p) paymentTotals[p] = 0;
+  for (int32_t p = 0; p < kPaymentCodeCount; ++p) paymentTotals[p] = 0;
 }
 
 const char* CFM::AddTurnover(const char* text, int32_t group) {
   double amount = AmountValue(text);
-  double rate = taxRates[group];
   groupTurnover[group] += amount;
-  // Amounts include their tax: this is the tax part of the amount.
-  groupTax[group] += amount * (rate / (rate + 100));
+  groupTax[group] += TaxShare(amount, group);
   return text;
 }
 

@@ -5,6 +5,7 @@
 // the record handlers and the summary.
 #include <cstdint>
 
+#include "fm/daily_report.h"
 #include "fm/input_file.h"
 #include "fm/record.h"
 
@@ -30,6 +31,12 @@ class CFM {
   // Adds the amount in `text` and its tax share to tax group `group`
   // (0-based); gives `text` back for printing.
   const char* AddTurnover(const char* text, int32_t group);
+  // The tax part of an amount of tax group `group` at its rate in force:
+  // amounts include their tax.
+  double TaxShare(double amount, int32_t group) const {
+    double rate = taxRates[group];
+    return amount * (rate / (rate + 100));
+  }
 
   int32_t reportType = 0;  // ReportAll, ReportByNumber or ReportByDate; set by the report run
   int64_t fromValue = 0;
@@ -45,8 +52,6 @@ class CFM {
   CInputFileBase* input;
   int32_t recordSize = 48;
 
-  static constexpr int32_t kDepartmentCount = 9;
-  static constexpr int32_t kPaymentCount = 11;
 };
 
 // The number at the start of an amount text as a double, '.' as the decimal

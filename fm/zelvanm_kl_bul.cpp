@@ -4,9 +4,8 @@
 
 #include <cstring>
 
-#include "fm/cp1251.h"
 #include "fm/crc16.h"
-#include "report/report_buffer.h"
+#include "report/text_report.h"
 
 int32_t modelVariant = 3;
 DecimalModeEntry* decimalModeHistory = nullptr;
@@ -51,7 +50,7 @@ void PushDecimalModeFront(uint8_t fractional, int32_t fromReport) {
   if (!decimalModeTail) decimalModeTail = decimalModeHistory;
 }
 
-CZELVANM_KL_BUL::CZELVANM_KL_BUL(const char* path) : CFM(path) {
+CZELVANM_KL_BUL::CZELVANM_KL_BUL(const char* path) : CFM(path), sink(&TheTextReport()) {
   // A variant-2 dump read earlier in this process must not make this one
   // parse with 69-byte reports.
   modelVariant = 3;
@@ -96,10 +95,12 @@ int32_t CZELVANM_KL_BUL::ReadRecord() {
   int framed = FrameNextRecord();
   if (framed < 0) return RecordEndOfInput;
   if (framed == 0) return RecordErasedBlock;
-  if (CheckRecord()) return ProcessRecord(static_cast<uint32_t>(recordType));
-  ReportPrintf("%s", CP1251("\r\nWARNING: Грешка CRC.\r\n"));
-  ProcessRecord(static_cast<uint32_t>(recordType));
-  return RecordCrcMismatch;
+  // A record whose CRC fails is still processed, after the consumers have
+  // been told (the text report warns).
+  recordCrcOk = CheckRecord() == 1;
+  sink->OnRecord(static_cast<uint32_t>(recordType), recordCrcOk);
+  int32_t processed = ProcessRecord(static_cast<uint32_t>(recordType));
+  return recordCrcOk ? processed : RecordCrcMismatch;
 }
 
 int32_t CZELVANM_KL_BUL::CheckRecord() {

@@ -15,6 +15,7 @@
 #include <deque>
 #include <vector>
 
+#include "fm/daily_report.h"
 #include "fm/fm.h"
 
 // Result codes of ReadRecord besides a record type (0..13).
@@ -59,6 +60,10 @@ class CZELVANM_KL_BUL : public CFM {
   int32_t recordEnd = 0;    // recordStart + recordSize
   int32_t recordType = 0;
 
+  // Where the walk's records, daily reports and totals go: the text report of
+  // the report buffer unless the run names other consumers.
+  ReportSink* sink;
+
  private:
   // What one scan of the decimal-mode area found and left behind.
   struct DecimalScan {
@@ -80,4 +85,8 @@ class CZELVANM_KL_BUL : public CFM {
   void ProcessModeAndRates();
   void ProcessRates(int32_t firstOffset);
   void ProcessReport();
+  void ReadVariant3Fields(DailyReport& report, int32_t amountFlags);
+  void ReadAmount(int32_t offset, int32_t length, int32_t flags, ReportAmount* amount);
+
+  bool recordCrcOk = true;  // the CRC of the record being processed matched
 };

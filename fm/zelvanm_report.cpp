@@ -1,5 +1,6 @@
-// What the device's records add to the report: the per-report lines and the
-// totals, in Windows-1251 with CR LF line ends.
+// What the device's records add to a run: each daily report that passes the
+// filter as one value for the run's consumers, the totals, the tax rates and
+// the decimal mode.
 //
 // Record contents (offsets from the type byte; numbers little-endian):
 //   type 0, model record (32): model marker at 25 ("ZA02": model variant 2)
@@ -13,28 +14,29 @@
 //   type 6 (25): tax rates at 7 + 2k
 #include <cstring>
 
-#include "fm/cp1251.h"
 #include "fm/zelvanm_kl_bul.h"
-#include "report/report_buffer.h"
 
 namespace {
 
 constexpr int32_t kAmountLength = 4;
-
-const char* PaymentName(int code) {
-  static const char* const kNames[CFM::kPaymentCount] = {
-      CP1251("В брой"), CP1251("Чек   "), CP1251("Талон "), CP1251("В.тал."),
-      CP1251("Амбал."), CP1251("Обслуж"), CP1251("Повред"), CP1251("Карта "),
-      CP1251("Банка "), CP1251("Рез.1 "), CP1251("Рез.2 "),
-  };
-  return kNames[code];
-}
 
 // A decoded unsigned number as an integer ("%i" of a digits-only text).
 int32_t DecodedInteger(const char* text) {
   int32_t value = 0;
   for (const char* p = text; *p >= '0' && *p <= '9'; ++p) value = value * 10 + (*p - '0');
   return value;
+}
+
+// The two characters of one field of a decoded date-time, "07" or ":0" (100).
+int TwoDigits(const char* text) { return (text[0] - '0') * 10 + (text[1] - '0'); }
+
+// A decoded text of at most n - 1 characters into a field of n bytes.
+template <size_t N>
+void CopyText(char (&to)[N], const char* text) {
+  size_t length = std::strlen(text);
+  if (length >= N) length = N - 1;
+  std::memcpy(to, text, length);
+  to[length] = 0;
 }
 
 }  // namespace
@@ -73,77 +75,84 @@ void CZELVANM_KL_BUL::ProcessRates(int32_t firstOffset) {
   }
 }
 
+void CZELVANM_KL_BUL::ReadAmount(int32_t offset, int32_t length, int32_t flags, ReportAmount* amount) {
+  CopyText(amount->text, record->Decode(offset, length, DecodeBinary, flags));
+  amount->value = AmountValue(amount->text);
+}
+
 void CZELVANM_KL_BUL::ProcessReport() {
-  char number[CRecord::kTextSize];
-  std::strcpy(number, record->Decode(recordStart + 5, 2, DecodeBinary, DecodeReverse));
-  int32_t reportNumber = DecodedInteger(number);
+  int32_t number = DecodedInteger(record->Decode(recordStart + 5, 2, DecodeBinary, DecodeReverse));
   const char* date = record->Decode(recordStart + 1, 4, DecodePackedDateTime, 0);
-  if (!MatchesFilter(reportNumber, record->time)) return;
+  if (!MatchesFilter(number, record->time)) return;
 
-  ReportPrintf("\r\nDate: %s\r\n", date);
-  ReportPrintf(CP1251("Отчет# %s\r\n"), number);
-  const int32_t amountFlags = FractionalFor(reportNumber) ? DecodeReverse | DecodePoint : DecodeReverse;
+  DailyReport report;
+  report.number = number;
+  report.modelVariant = modelVariant;
+  report.crcOk = recordCrcOk;
+  CopyText(report.dateText, date);  // DD-MM-YY HH:MM
+  report.recorded = {TwoDigits(date + 6), TwoDigits(date + 3), TwoDigits(date), TwoDigits(date + 9),
+                     TwoDigits(date + 12)};
+  report.time = record->time;
+  report.local = record->timeParts;
+  report.fractional = FractionalFor(number);
+  const int32_t amountFlags = report.fractional ? DecodeReverse | DecodePoint : DecodeReverse;
 
-  if (modelVariant == 2) {
-    // Every group is printed and counted, zero amounts included.
-    for (int32_t k = 0; k < groupCount; ++k) {
-      const char* amount = record->Decode(recordStart + 8 + 4 * k, kAmountLength, DecodeBinary, amountFlags);
-      ReportPrintf(CP1251("Дан. гр. %i: %s\r\n"), k + 1, AddTurnover(amount, k));
-    }
-    return;
-  }
-
+  // Variant 2 counts every tax group, zero amounts included; variant 3 only
+  // the amounts above 0.
+  const int32_t firstGroup = modelVariant == 2 ? 8 : 7;
   for (int32_t k = 0; k < groupCount; ++k) {
-    const char* amount = record->Decode(recordStart + 7 + 4 * k, kAmountLength, DecodeBinary, amountFlags);
-    if (AmountValue(amount) > 0) ReportPrintf(CP1251("Дан. гр. %i: %s\r\n"), k + 1, AddTurnover(amount, k));
+    ReportAmount& amount = report.groups[k];
+    ReadAmount(recordStart + firstGroup + 4 * k, kAmountLength, amountFlags, &amount);
+    amount.counted = modelVariant == 2 || amount.value > 0;
+    if (!amount.counted) continue;
+    AddTurnover(amount.text, k);
+    report.tax[k] = TaxShare(amount.value, k);
   }
+  if (modelVariant != 2) ReadVariant3Fields(report, amountFlags);
+  sink->OnDailyReport(report);
+}
 
+void CZELVANM_KL_BUL::ReadVariant3Fields(DailyReport& report, int32_t amountFlags) {
   for (int32_t d = 0; d < kDepartmentCount; ++d) {
+    DepartmentAmount& department = report.departments[d];
     const int32_t entry = recordStart + 39 + 21 * d;
     // Read 8 bytes wide: the decoder keeps the low 32 bits, the 4 amount bytes.
-    const char* decoded = record->Decode(entry + 16, 8, DecodeBinary, amountFlags);
-    double value = AmountValue(decoded);
-    if (value <= 0) continue;
-    char amount[CRecord::kTextSize];
-    std::strcpy(amount, decoded);  // decoding the name reuses the text area
-    ReportPrintf(CP1251("Деп %i: %s"), d + 1, record->Decode(entry, 16, DecodeRaw, 0));
-    departmentTurnover[d] += value;
-    ReportPrintf(CP1251(" Оборот: %s\r\n"), amount);
+    ReadAmount(entry + 16, 8, amountFlags, &department.amount);
+    department.amount.counted = department.amount.value > 0;
+    if (!department.amount.counted) continue;
+    CopyText(department.name, record->Decode(entry, 16, DecodeRaw, 0));
+    // The same bytes through the device's character map (as DecodeMapChars
+    // maps them), up to the zero byte that ends the stored name.
+    size_t length = std::strlen(department.name);
+    for (size_t i = 0; i < length; ++i)
+      department.mappedName[i] = static_cast<char>(record->charMap[static_cast<uint8_t>(department.name[i])]);
+    department.mappedName[length] = 0;
+    departmentTurnover[d] += department.amount.value;
   }
 
-  for (int32_t p = 0; p < 4; ++p) {
-    const int32_t slot = recordStart + 274 + 5 * p;
-    int code = static_cast<uint8_t>(record->Decode(slot + 4, 1, DecodeRaw, 0)[0]);
-    const char* amount = record->Decode(slot, kAmountLength, DecodeBinary, amountFlags);
-    double value = AmountValue(amount);
-    if (value > 0 && code < kPaymentCount) {
-      paymentTotals[code] += value;
-      ReportPrintf(CP1251("Плащане %i сума: %s\r\n"), code, amount);
-    }
+  for (int32_t p = 0; p < kPaymentSlotCount; ++p) {
+    PaymentSlot& slot = report.slots[p];
+    const int32_t at = recordStart + 274 + 5 * p;
+    slot.code = static_cast<uint8_t>(record->Decode(at + 4, 1, DecodeRaw, 0)[0]);
+    ReadAmount(at, kAmountLength, amountFlags, &slot.amount);
+    slot.amount.counted = slot.amount.value > 0 && slot.code < kPaymentCodeCount;
+    if (!slot.amount.counted) continue;
+    paymentTotals[slot.code] += slot.amount.value;
+    report.payments[slot.code] += slot.amount.value;
   }
 
-  int32_t flag = DecodedInteger(record->Decode(recordStart + 331, 1, DecodeBinary, DecodeReverse));
-  const char* mode = flag == 170  ? CP1251("Дробни числа.")
-                     : flag == 85 ? CP1251("Цели числа.")
-                                  : CP1251("Грешка десетична точка!");
-  ReportPrintf("%s\r\n", mode);
+  report.decimalFlag = DecodedInteger(record->Decode(recordStart + 331, 1, DecodeBinary, DecodeReverse));
 }
 
 void CZELVANM_KL_BUL::PrintTotals() {
-  const char* rule = "_____________\r\n";
-  ReportPrintf("%s", CP1251("Оборот:\r\n"));
-  ReportPrintf("%s", rule);
-  for (int32_t g = 0; g < groupCount; ++g) {
-    ReportPrintf(CP1251("Дан гр. %i: %.2f\r\n"), g + 1, groupTurnover[g]);
-    ReportPrintf(CP1251("    Данък: %.2f\r\n"), groupTax[g]);
+  ReportTotals totals;
+  for (int32_t g = 0; g < kTaxGroupCount; ++g) {
+    totals.groupTurnover[g] = groupTurnover[g];
+    totals.groupTax[g] = groupTax[g];
   }
-  ReportPrintf("%s", CP1251("\r\nОборот по департаменти:\r\n"));
-  ReportPrintf("%s", rule);
-  for (int32_t d = 0; d < kDepartmentCount; ++d)
-    ReportPrintf(CP1251("Деп. %i: %.2f\r\n"), d + 1, departmentTurnover[d]);
-  ReportPrintf("%s", CP1251("\r\nПлащания:\r\n"));
-  ReportPrintf("%s", rule);
-  for (int32_t p = 0; p < kPaymentCount; ++p)
-    ReportPrintf(CP1251("Плащане %2i %s: %.2f\r\n"), p, PaymentName(p), paymentTotals[p]);
+  for (int32_t d = 0; d < kDepartmentCount; ++d) totals.departments[d] = departmentTurnover[d];
+  for (int32_t p = 0; p < kPaymentCodeCount; ++p) totals.payments[p] = paymentTotals[p];
+  totals.modelVariant = modelVariant;
+  sink->OnTotals(totals);
   ResetTotals();
 }

@@ -5,6 +5,7 @@
 #include "fm/zelvanm_kl_bul.h"
 #include "report/bound_parsing.h"
 #include "report/report_buffer.h"
+#include "report/text_report.h"
 
 namespace {
 
@@ -12,9 +13,11 @@ void ShowPlain(UiWindow owner, const char* text) {
   Ui().ShowMessage(owner, text, nullptr, MessageIconNone);
 }
 
-// Sets the reader's filter from the request. False, after the message, for
-// an invalid bound; the lower bound is checked first.
-bool SetFilter(CFM& reader, const ReportRequest& request) {
+}  // namespace
+
+std::string ReportOutput::ViewPath(const std::string&) const { return std::string(); }
+
+bool SetReaderFilter(CFM& reader, const ReportRequest& request) {
   reader.fromValue = 0;
   reader.toValue = 0;
   reader.reportType = ReportAll;
@@ -45,12 +48,14 @@ bool SetFilter(CFM& reader, const ReportRequest& request) {
   return true;
 }
 
-}  // namespace
-
 ReportOutcome RunReportWithOutcome(const ReportRequest& request) {
   ResetReportBuffer();
   auto reader = std::make_unique<CZELVANM_KL_BUL>(request.dumpPath.c_str());
-  if (!SetFilter(*reader, request)) return ReportInvalidBound;
+  if (!SetReaderFilter(*reader, request)) return ReportInvalidBound;
+  ReportSinks consumers;
+  consumers.Add(&TheTextReport());
+  for (ReportOutput* output : request.outputs) consumers.Add(output);
+  reader->sink = &consumers;
 
   int32_t parsed = reader->Parse();
   reader.reset();  // closes the dump file
@@ -65,9 +70,15 @@ ReportOutcome RunReportWithOutcome(const ReportRequest& request) {
   std::string reportName = request.dumpPath + ".txt";
   if (!WriteBufferToFile(reportName.c_str(), ReportText(), static_cast<int64_t>(ReportLength())))
     return ReportWriteFailed;
+  std::string viewName = reportName;
+  for (ReportOutput* output : request.outputs) {
+    if (!output->Write(request.dumpPath)) return ReportWriteFailed;
+    std::string view = output->ViewPath(request.dumpPath);
+    if (!view.empty()) viewName = view;
+  }
 
   if (request.showResult)
-    Ui().OpenFile(request.owner, reportName.c_str());
+    Ui().OpenFile(request.owner, viewName.c_str());
   else
     ShowPlain(request.owner, "Parse successfull");
   return ReportWritten;

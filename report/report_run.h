@@ -3,13 +3,29 @@
 // (the dump's full name with ".txt" appended) out.
 #include <cstdint>
 #include <string>
+#include <vector>
 
+#include "fm/daily_report.h"
 #include "report/ui_services.h"
+
+class CFM;
 
 enum ReportType {
   ReportAll = 0,
   ReportByNumber = 1,
   ReportByDate = 2,
+};
+
+// A further output of a report run beside the text report (an export): fed
+// by the same walk, written next to the dump after the report file.
+class ReportOutput : public ReportSink {
+ public:
+  // Writes the output for the dump. False when it was not written in full;
+  // the writer has shown why.
+  virtual bool Write(const std::string& dumpPath) = 0;
+  // The file that "show result" opens instead of the text report; empty to
+  // leave that to the text report.
+  virtual std::string ViewPath(const std::string& dumpPath) const;
 };
 
 struct ReportRequest {
@@ -19,6 +35,7 @@ struct ReportRequest {
   std::string toText;
   bool showResult = false;  // open the report file when done
   UiWindow owner = nullptr;
+  std::vector<ReportOutput*> outputs;  // written after the report file, in order
 };
 
 // How a run ended. RunReport gives true only for ReportWritten; the
@@ -31,6 +48,11 @@ enum ReportOutcome {
 };
 
 ReportOutcome RunReportWithOutcome(const ReportRequest& request);
+
+// Sets the reader's filter from the request's report type and bound texts.
+// False, after the message "Invalid input value ..." for the first invalid
+// bound, the lower one first.
+bool SetReaderFilter(CFM& reader, const ReportRequest& request);
 bool RunReport(const ReportRequest& request);
 
 // A date typed as day/month/year: the calendar time of 00:00:00 of that day,
