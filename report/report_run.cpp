@@ -15,6 +15,7 @@ void ShowPlain(UiWindow owner, const char* text) {
 
 }  // namespace
 
+void ReportOutput::Begin(const ReportRequest&) {}
 std::string ReportOutput::ViewPath(const std::string&) const { return std::string(); }
 
 bool SetReaderFilter(CFM& reader, const ReportRequest& request) {
@@ -48,15 +49,10 @@ bool SetReaderFilter(CFM& reader, const ReportRequest& request) {
   return true;
 }
 
-ReportOutcome RunReportWithOutcome(const ReportRequest& request) {
-  ResetReportBuffer();
+ReportOutcome WalkDump(const ReportRequest& request, ReportSink& sink) {
   auto reader = std::make_unique<CZELVANM_KL_BUL>(request.dumpPath.c_str());
   if (!SetReaderFilter(*reader, request)) return ReportInvalidBound;
-  ReportSinks consumers;
-  consumers.Add(&TheTextReport());
-  for (ReportOutput* output : request.outputs) consumers.Add(output);
-  reader->sink = &consumers;
-
+  reader->sink = &sink;
   int32_t parsed = reader->Parse();
   reader.reset();  // closes the dump file
 
@@ -66,6 +62,19 @@ ReportOutcome RunReportWithOutcome(const ReportRequest& request) {
     Ui().ShowMessage(request.owner, "Error parsing data", nullptr, MessageIconError);
     return ReportDumpUnreadable;
   }
+  return ReportWritten;
+}
+
+ReportOutcome RunReportWithOutcome(const ReportRequest& request) {
+  ResetReportBuffer();
+  ReportSinks consumers;
+  consumers.Add(&TheTextReport());
+  for (ReportOutput* output : request.outputs) {
+    output->Begin(request);
+    consumers.Add(output);
+  }
+  ReportOutcome walked = WalkDump(request, consumers);
+  if (walked != ReportWritten) return walked;
 
   std::string reportName = request.dumpPath + ".txt";
   if (!WriteBufferToFile(reportName.c_str(), ReportText(), static_cast<int64_t>(ReportLength())))

@@ -9,6 +9,7 @@
 #include "report/ui_services.h"
 
 class CFM;
+struct ReportRequest;
 
 enum ReportType {
   ReportAll = 0,
@@ -20,6 +21,8 @@ enum ReportType {
 // by the same walk, written next to the dump after the report file.
 class ReportOutput : public ReportSink {
  public:
+  // Called once before the walk: the dump and the filter as typed.
+  virtual void Begin(const ReportRequest& request);
   // Writes the output for the dump. False when it was not written in full;
   // the writer has shown why.
   virtual bool Write(const std::string& dumpPath) = 0;
@@ -48,6 +51,12 @@ enum ReportOutcome {
 };
 
 ReportOutcome RunReportWithOutcome(const ReportRequest& request);
+
+// Walks the dump with the request's filter, handing its records, reports and
+// totals to sink alone (request.outputs and the text report are not fed).
+// ReportInvalidBound after the bound's message; ReportDumpUnreadable after
+// "Error parsing data" when the dump could not be opened; else ReportWritten.
+ReportOutcome WalkDump(const ReportRequest& request, ReportSink& sink);
 
 // Sets the reader's filter from the request's report type and bound texts.
 // False, after the message "Invalid input value ..." for the first invalid
