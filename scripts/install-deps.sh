@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Installs what a fresh Debian machine lacks for the whole build and test run:
-# the MinGW-w64 cross compilers, 32-bit Wine, Xvfb, socat and ImageMagick.
+# the MinGW-w64 cross compilers, 32-bit Wine, Xvfb, socat, ImageMagick, the
+# nlohmann-json headers and Chromium (the HTML export's screenshot test).
 # g++, cmake, GoogleTest and Google Benchmark are expected to be there already.
 set -euo pipefail
 
@@ -13,6 +14,9 @@ command -v Xvfb >/dev/null || need+=(xvfb xauth)
 command -v socat >/dev/null || need+=(socat)
 command -v convert >/dev/null && convert -version 2>/dev/null | grep -q ImageMagick || need+=(imagemagick)
 command -v iconv >/dev/null || need+=(libc-bin)
+[ -f /usr/include/nlohmann/json.hpp ] || need+=(nlohmann-json3-dev)
+command -v chromium >/dev/null || need+=(chromium)
+command -v python3 >/dev/null || need+=(python3)
 
 if [ ${#need[@]} -eq 0 ]; then
   exit 0

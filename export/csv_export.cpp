@@ -1,0 +1,94 @@
+#include "export/csv_export.h"
+
+#include "export/amount_text.h"
+#include "export/report_fields.h"
+
+namespace {
+
+// The header's numbered columns: name_first .. name_last.
+void AppendNumbered(std::string* out, char separator, const char* name, int first, int last) {
+  for (int i = first; i <= last; ++i) {
+    *out += separator;
+    *out += name;
+    *out += std::to_string(i);
+  }
+}
+
+void AppendAmountColumns(std::string* out, char separator, const char* firstColumn) {
+  *out += firstColumn;
+  AppendNumbered(out, separator, "group_", 1, kTaxGroupCount);
+  AppendNumbered(out, separator, "tax_", 1, kTaxGroupCount);
+  AppendNumbered(out, separator, "department_", 1, kDepartmentCount);
+  AppendNumbered(out, separator, "payment_", 0, kPaymentCodeCount - 1);
+}
+
+void StartCsv(std::string* out, const CsvDialect& dialect, const std::string& leadingColumns) {
+  out->clear();
+  if (dialect.byteOrderMark) *out += "\xEF\xBB\xBF";
+  std::string first = leadingColumns;
+  for (char& c : first)
+    if (c == ',') c = dialect.separator;
+  AppendAmountColumns(out, dialect.separator, first.c_str());
+}
+
+void AppendSeparatedAmount(std::string* out, const CsvDialect& dialect, double value) {
+  *out += dialect.separator;
+  AppendAmount(out, value, dialect.decimalSeparator);
+}
+
+}  // namespace
+
+CsvExport::CsvExport(CsvDialect dialect) : ExportOutput(".csv", false), dialect_(dialect) {}
+
+void CsvExport::Begin(const ReportRequest& request) {
+  ExportOutput::Begin(request);
+  StartCsv(&text_, dialect_, "date,report");
+  text_ += dialect_.separator;
+  text_ += "decimal_point";
+  text_ += dialect_.separator;
+  text_ += "crc_ok\r\n";
+}
+
+void CsvExport::OnDailyReport(const DailyReport& report) {
+  AppendDateTime(&text_, report.Civil());
+  text_ += dialect_.separator;
+  text_ += std::to_string(report.number);
+  for (const ReportAmount& group : report.groups) AppendSeparatedAmount(&text_, dialect_, CountedValue(group));
+  // Each report's tax to the cent, as it would be printed.
+  for (double tax : report.tax) AppendSeparatedAmount(&text_, dialect_, tax);
+  for (const DepartmentAmount& department : report.departments)
+    AppendSeparatedAmount(&text_, dialect_, CountedValue(department.amount));
+  for (double payment : report.payments) AppendSeparatedAmount(&text_, dialect_, payment);
+  text_ += dialect_.separator;
+  text_ += DecimalPointWord(report);
+  text_ += dialect_.separator;
+  text_ += report.crcOk ? '1' : '0';
+  text_ += "\r\n";
+}
+
+MonthlyCsvExport::MonthlyCsvExport(CsvDialect dialect) : ExportOutput(".csv", false), dialect_(dialect) {}
+
+void MonthlyCsvExport::Begin(const ReportRequest& request) {
+  ExportOutput::Begin(request);
+  months_ = MonthTable();
+  StartCsv(&text_, dialect_, "month,reports,first_report,last_report");
+  text_ += "\r\n";
+}
+
+void MonthlyCsvExport::OnDailyReport(const DailyReport& report) { months_.Add(report); }
+
+void MonthlyCsvExport::OnTotals(const ReportTotals&) {
+  const char separator = dialect_.separator;
+  for (const MonthRow& row : months_.Rows()) {
+    text_ += row.MonthText();
+    for (int32_t count : {static_cast<int32_t>(row.reports), row.firstReport, row.lastReport}) {
+      text_ += separator;
+      text_ += std::to_string(count);
+    }
+    for (double value : row.groups) AppendSeparatedAmount(&text_, dialect_, value);
+    for (double value : row.tax) AppendSeparatedAmount(&text_, dialect_, value);
+    for (double value : row.departments) AppendSeparatedAmount(&text_, dialect_, value);
+    for (double value : row.payments) AppendSeparatedAmount(&text_, dialect_, value);
+    text_ += "\r\n";
+  }
+}

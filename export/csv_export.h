@@ -1,0 +1,44 @@
+#pragma once
+// The CSV exports: one row per daily report, or one per calendar month.
+// RFC 4180 with CR LF; no field ever needs quoting (numbers, dates and fixed
+// words only).
+//
+// Per report:  date,report,group_1..group_8,tax_1..tax_8,department_1..
+//              department_9,payment_0..payment_10,decimal_point,crc_ok
+// Per month:   month,reports,first_report,last_report,group_1..group_8,
+//              tax_1..tax_8,department_1..department_9,payment_0..payment_10
+#include "export/export_output.h"
+#include "export/month_table.h"
+
+// The plain form (UTF-8, ',' between fields, '.' in amounts) or the form
+// that Excel in a Bulgarian locale opens with a double-click (UTF-8 with a
+// byte-order mark, ';' between fields, ',' in amounts).
+struct CsvDialect {
+  char separator;
+  char decimalSeparator;
+  bool byteOrderMark;
+};
+constexpr CsvDialect kPlainCsv{',', '.', false};
+constexpr CsvDialect kExcelCsv{';', ',', true};
+
+class CsvExport : public ExportOutput {
+ public:
+  explicit CsvExport(CsvDialect dialect);
+  void Begin(const ReportRequest& request) override;
+  void OnDailyReport(const DailyReport& report) override;
+
+ private:
+  CsvDialect dialect_;
+};
+
+class MonthlyCsvExport : public ExportOutput {
+ public:
+  explicit MonthlyCsvExport(CsvDialect dialect);
+  void Begin(const ReportRequest& request) override;
+  void OnDailyReport(const DailyReport& report) override;
+  void OnTotals(const ReportTotals& totals) override;
+
+ private:
+  CsvDialect dialect_;
+  MonthTable months_;
+};

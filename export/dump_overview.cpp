@@ -1,0 +1,44 @@
+#include "export/dump_overview.h"
+
+#include <utility>
+
+#include "export/report_fields.h"
+
+DumpOverview::DumpOverview(std::string path, uint64_t size) : path_(std::move(path)), size_(size) {}
+
+void DumpOverview::OnRecord(uint32_t type, bool crcOk) {
+  crcFailures_ += !crcOk;
+  dailyReports_ += type == 4;
+  decimalModeRecords_ += type == 7;
+  taxRateRecords_ += type == 1 || type == 6;
+  unknownRecords_ += type == 11 || type >= 14;
+}
+
+void DumpOverview::OnDailyReport(const DailyReport& report) {
+  if (!haveReport_) {
+    firstNumber_ = report.number;
+    firstDate_ = DateTimeText(report);
+    haveReport_ = true;
+  }
+  lastNumber_ = report.number;
+  lastDate_ = DateTimeText(report);
+}
+
+void DumpOverview::OnTotals(const ReportTotals& totals) { modelVariant_ = totals.modelVariant; }
+
+std::string DumpOverview::Text() const {
+  std::string text;
+  auto line = [&](const char* key, const std::string& value) { text += std::string(key) + ": " + value + "\n"; };
+  line("file", path_);
+  line("size", std::to_string(size_));
+  line("model variant", std::to_string(modelVariant_));
+  line("daily reports", std::to_string(dailyReports_));
+  line("report numbers",
+       haveReport_ ? std::to_string(firstNumber_) + "-" + std::to_string(lastNumber_) : std::string("none"));
+  line("dates", haveReport_ ? firstDate_ + " - " + lastDate_ : std::string("none"));
+  line("crc failures", std::to_string(crcFailures_));
+  line("unknown records", std::to_string(unknownRecords_));
+  line("decimal-mode changes", std::to_string(decimalModeRecords_));
+  line("tax-rate records", std::to_string(taxRateRecords_));
+  return text;
+}

@@ -1,0 +1,33 @@
+#pragma once
+// What a service technician checks first in a dump: one "key: value" line
+// each for the file, its size, the model variant, the daily reports (their
+// count, first and last numbers and dates in dump order) and the records
+// that tell of damage or of changes: CRC failures, unknown records,
+// decimal-mode records and tax-rate records. Fed by an unfiltered walk.
+#include <cstdint>
+#include <string>
+
+#include "fm/daily_report.h"
+
+class DumpOverview : public ReportSink {
+ public:
+  DumpOverview(std::string path, uint64_t size);
+  void OnRecord(uint32_t type, bool crcOk) override;
+  void OnDailyReport(const DailyReport& report) override;
+  void OnTotals(const ReportTotals& totals) override;
+  // The lines; complete once the walk has handed over the totals.
+  std::string Text() const;
+
+ private:
+  std::string path_;
+  uint64_t size_;
+  int32_t modelVariant_ = 3;
+  uint64_t dailyReports_ = 0;
+  uint64_t crcFailures_ = 0;
+  uint64_t unknownRecords_ = 0;
+  uint64_t decimalModeRecords_ = 0;
+  uint64_t taxRateRecords_ = 0;
+  bool haveReport_ = false;
+  int32_t firstNumber_ = 0, lastNumber_ = 0;
+  std::string firstDate_, lastDate_;
+};
