@@ -19,6 +19,9 @@ const Command kCommands[] = {
     {"read", "read the device's fiscal memory into a dump and report on it", RunReadCommand,
      PrintReadHelp},
     {"ports", "list the serial ports of this machine", RunPortsCommand, PrintPortsHelp},
+    {"export", "export a dump's daily reports as CSV, JSON or HTML", RunExportCommand, PrintExportHelp},
+    {"summary", "print a dump's monthly VAT table", RunSummaryCommand, PrintSummaryHelp},
+    {"info", "tell what a dump holds and whether it is damaged", RunInfoCommand, PrintInfoHelp},
 };
 
 void PrintUsage(FILE* out) {

@@ -14,3 +14,12 @@ void PrintReadHelp();
 
 int RunPortsCommand(int argc, char** argv);
 void PrintPortsHelp();
+
+int RunExportCommand(int argc, char** argv);
+void PrintExportHelp();
+
+int RunSummaryCommand(int argc, char** argv);
+void PrintSummaryHelp();
+
+int RunInfoCommand(int argc, char** argv);
+void PrintInfoHelp();

@@ -48,3 +48,7 @@ void ConsoleInstallStopHandler() {
 }
 
 bool ConsoleStopRequested() { return stopRequested != 0; }
+
+// POSIX streams never translate line ends, and terminals take UTF-8.
+void ConsoleBinaryStdout() {}
+void ConsoleUtf8Output() {}

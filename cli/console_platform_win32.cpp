@@ -1,6 +1,7 @@
 // Console services on Windows.
 #include <windows.h>
 
+#include <fcntl.h>
 #include <io.h>
 #include <shellapi.h>
 
@@ -30,3 +31,10 @@ BOOL WINAPI OnConsoleControl(DWORD event) {
 void ConsoleInstallStopHandler() { SetConsoleCtrlHandler(OnConsoleControl, TRUE); }
 
 bool ConsoleStopRequested() { return stopRequested != 0; }
+
+void ConsoleBinaryStdout() {
+  std::fflush(stdout);
+  _setmode(_fileno(stdout), _O_BINARY);
+}
+
+void ConsoleUtf8Output() { SetConsoleOutputCP(CP_UTF8); }

@@ -64,3 +64,8 @@ bool ConsoleStderrIsTerminal();
 // is recorded, a second one ends the process.
 void ConsoleInstallStopHandler();
 bool ConsoleStopRequested();
+// Standard output takes bytes as written: no CR added before LF on Windows.
+void ConsoleBinaryStdout();
+// A console shows what goes to standard output as UTF-8 (Windows consoles
+// otherwise take the OEM code page).
+void ConsoleUtf8Output();

@@ -7,7 +7,6 @@
 #include "cli/commands.h"
 #include "cli/console_ui.h"
 #include "cli/report_options.h"
-#include "fm/input_file.h"
 
 namespace {
 
@@ -63,10 +62,6 @@ int RunReportCommand(int argc, char** argv) {
   if (dump.empty()) return Usage("no dump file given");
 
   ReportOutcome outcome = RunReportWithOutcome(ReportRequestFromDialog(dialog, dump));
-  if (outcome == ReportDumpUnreadable) {
-    CInputFileBin probe(dump.c_str());
-    std::fprintf(stderr, "taxoscope-cli: cannot open '%s': %s\n", dump.c_str(),
-                 std::strerror(probe.OpenError()));
-  }
+  if (outcome == ReportDumpUnreadable) PrintDumpOpenError(dump);
   return ReportExitStatus(outcome);
 }

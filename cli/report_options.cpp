@@ -1,15 +1,19 @@
 #include "cli/report_options.h"
 
+#include <cstdio>
 #include <cstring>
 
 #include "cli/commands.h"
+#include "fm/input_file.h"
 #include "res/resource.h"
 
-ReportOptions::ReportOptions(ConsoleUi& ui) : ui_(ui) { ui_.SetChecked(IDC_ALL_RECORDS, true); }
+ReportOptions::ReportOptions(ConsoleUi& ui, bool takesOpen) : ui_(ui), takesOpen_(takesOpen) {
+  ui_.SetChecked(IDC_ALL_RECORDS, true);
+}
 
 ReportOptionResult ReportOptions::Take(int argc, char** argv, int* i) {
   const char* arg = argv[*i];
-  if (!std::strcmp(arg, "--open")) {
+  if (takesOpen_ && !std::strcmp(arg, "--open")) {
     ui_.SetChecked(IDC_SHOW_RESULT, true);
     return ReportOptionTaken;
   }
@@ -40,4 +44,9 @@ int ReportExitStatus(ReportOutcome outcome) {
     case ReportWriteFailed: break;
   }
   return kExitReportNotWritten;
+}
+
+void PrintDumpOpenError(const std::string& dump) {
+  CInputFileBin probe(dump.c_str());
+  std::fprintf(stderr, "taxoscope-cli: cannot open '%s': %s\n", dump.c_str(), std::strerror(probe.OpenError()));
 }

@@ -13,19 +13,24 @@ constexpr int kExitReportNotWritten = 4;
 
 enum ReportOptionResult { NotReportOption, ReportOptionTaken, ReportOptionError };
 
-// Looks at argv[*i]: --by-date FROM TO, --by-number FROM TO or --open. A
-// taken option moves *i past its values. Starts the report type at "All
-// records" on first use.
+// Looks at argv[*i]: --by-date FROM TO, --by-number FROM TO or, where the
+// command opens what it wrote, --open. A taken option moves *i past its
+// values. Starts the report type at "All records".
 class ReportOptions {
  public:
-  explicit ReportOptions(ConsoleUi& ui);
+  explicit ReportOptions(ConsoleUi& ui, bool takesOpen = true);
   ReportOptionResult Take(int argc, char** argv, int* i);
   const std::string& problem() const { return problem_; }
 
  private:
   ConsoleUi& ui_;
+  bool takesOpen_;
   bool haveFilter_ = false;
   std::string problem_;
 };
 
 int ReportExitStatus(ReportOutcome outcome);
+
+// "taxoscope-cli: cannot open 'DUMP': reason" on stderr, after a run found
+// that the dump does not open.
+void PrintDumpOpenError(const std::string& dump);

@@ -1,0 +1,68 @@
+#include "cli/walk_command.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+
+#include "cli/commands.h"
+
+WalkCommand::WalkCommand(const char* name, const char* usage, bool takesFilter)
+    : name_(name), usage_(usage), takesFilter_(takesFilter), options_(ui_, false) {}
+
+int WalkCommand::Usage(const std::string& problem) const {
+  std::fprintf(stderr, "taxoscope-cli %s: %s\nusage: %s\n", name_, problem.c_str(), usage_);
+  return kExitUsage;
+}
+
+bool WalkCommand::Parse(int argc, char** argv, const OwnOption& own) {
+  for (int i = 0; i < argc; ++i) {
+    const char* arg = argv[i];
+    if (takesFilter_) {
+      ReportOptionResult taken = options_.Take(argc, argv, &i);
+      if (taken == ReportOptionError) {
+        Usage(options_.problem());
+        return false;
+      }
+      if (taken == ReportOptionTaken) continue;
+    }
+    if (own) {
+      std::string problem;
+      ReportOptionResult taken = own(argc, argv, &i, &problem);
+      if (taken == ReportOptionError) {
+        Usage(problem);
+        return false;
+      }
+      if (taken == ReportOptionTaken) continue;
+    }
+    if (arg[0] == '-' && arg[1] != 0) {
+        Usage(std::string("unknown option ") + arg);
+        return false;
+      }
+    if (!dump_.empty()) {
+        Usage("give one dump file");
+        return false;
+      }
+    dump_ = arg;
+  }
+  if (dump_.empty()) {
+        Usage("no dump file given");
+        return false;
+      }
+  return true;
+}
+
+ReportRequest WalkCommand::Request() { return ReportRequestFromDialog(&ui_, dump_); }
+
+int WalkCommand::Walk(ReportSink& sink) {
+  ReportOutcome outcome = WalkDump(Request(), sink);
+  if (outcome == ReportDumpUnreadable) PrintDumpOpenError(dump_);
+  return ReportExitStatus(outcome);
+}
+
+bool WriteCommandOutput(const std::string& out, const std::string& text) {
+  if (out != "-") return WriteBufferToFile(out.c_str(), text.data(), static_cast<int64_t>(text.size()));
+  ConsoleBinaryStdout();  // CR LF stay as written
+  if (std::fwrite(text.data(), 1, text.size(), stdout) == text.size() && std::fflush(stdout) == 0) return true;
+  std::fprintf(stderr, "taxoscope-cli: cannot write to standard output: %s\n", std::strerror(errno));
+  return false;
+}
