@@ -24,6 +24,7 @@
 #include <string>
 #include <vector>
 
+#include "fm/cp1251.h"
 #include "sim/dump_builder.h"
 
 namespace {
@@ -50,20 +51,12 @@ class Random {
   uint64_t state_;
 };
 
-// Department names as the device prints them: Windows-1251 or plain ASCII.
+// Department names; the register stores them in the device's own character
+// set (see DeviceText).
 const char* const kDepartmentNames[] = {
-    "\xD5\xEB\xE5\xE1\xED\xE8",          // Хлебни
-    "\xCD\xE0\xEF\xE8\xF2\xEA\xE8",      // Напитки
-    "\xD6\xE8\xE3\xE0\xF0\xE8",          // Цигари
-    "\xCF\xEB\xEE\xE4\xEE\xE2\xE5",      // Плодове
-    "\xC7\xE5\xEB\xE5\xED\xF7\xF3\xF6\xE8",  // Зеленчуци
-    "\xCC\xE5\xF1\xEE",                  // Месо
-    "\xD1\xEB\xE0\xE4\xEA\xE8\xF8\xE8",  // Сладкиши
-    "\xC0\xEB\xEA\xEE\xF5\xEE\xEB",      // Алкохол
-    "\xCA\xE0\xF4\xE5",                  // Кафе
-    "\xC2\xE5\xF1\xF2\xED\xE8\xF6\xE8",  // Вестници
-    "LOTTO",
-    "SERVICE",
+    CP1251("Хлебни"),   CP1251("Напитки"),  CP1251("Цигари"),  CP1251("Плодове"),
+    CP1251("Зеленчуци"), CP1251("Месо"),    CP1251("Сладкиши"), CP1251("Алкохол"),
+    CP1251("Кафе"),     CP1251("Вестници"), "LOTTO",           "SERVICE",
 };
 constexpr uint32_t kDepartmentNameCount = sizeof(kDepartmentNames) / sizeof(kDepartmentNames[0]);
 
@@ -107,9 +100,18 @@ void Split(Random& random, uint32_t total, uint32_t* parts, int count) {
   parts[count - 1] = left;
 }
 
+// Windows-1251 text in the device's character set: its Cyrillic letters
+// А..ю sit at 0x80..0xBE, which its character map turns into 0xC0..0xFE.
+std::string DeviceText(const char* cp1251) {
+  std::string text(cp1251);
+  for (char& c : text)
+    if (static_cast<unsigned char>(c) >= 0xC0) c = static_cast<char>(static_cast<unsigned char>(c) - 0x40);
+  return text;
+}
+
 // The register's nine departments, named once per image.
 struct DepartmentNames {
-  const char* slot[9];
+  std::string slot[9];
   explicit DepartmentNames(Random& random) {
     const char* pool[kDepartmentNameCount];
     for (uint32_t i = 0; i < kDepartmentNameCount; ++i) pool[i] = kDepartmentNames[i];
@@ -117,7 +119,7 @@ struct DepartmentNames {
       uint32_t pick = i + random.Below(kDepartmentNameCount - i);
       const char* name = pool[pick];
       pool[pick] = pool[i];
-      slot[i] = name;
+      slot[i] = DeviceText(name);
     }
   }
 };
