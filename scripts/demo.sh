@@ -3,7 +3,8 @@
 # taxoscope-cli and taxoscope-sim if needed, plays the fiscal device on a
 # pseudo-terminal, reads its fiscal memory with 'taxoscope-cli read' as the
 # Read button would, and shows the turnover report (Windows-1251 on disk,
-# UTF-8 here). The simulator is stopped on every way out.
+# UTF-8 here) and the monthly VAT table of 'taxoscope-cli summary'. The
+# simulator is stopped on every way out.
 #
 #   scripts/demo.sh            dump and report land in build/demo/
 #   DEMO_RATE=11520 scripts/demo.sh   a real 115,200-baud line (about three minutes)
@@ -71,4 +72,10 @@ echo
 echo "Dump:   $dump"
 echo "Report: $dump.txt"
 echo "------------------------------------------------------------"
-iconv -f WINDOWS-1251 -t UTF-8 "$dump.txt" | tr -d '\r'
+# The report prints department names as the device stores them; the bytes
+# Windows-1251 leaves undefined are dropped here (-c).
+iconv -c -f WINDOWS-1251 -t UTF-8 "$dump.txt" | tr -d '\r'
+echo "------------------------------------------------------------"
+echo "Monthly VAT table: taxoscope-cli summary $dump"
+echo
+"$cli" summary "$dump"
