@@ -42,6 +42,7 @@ void AppendAmountTables(std::string* out, const double* groups, const double* ta
   AppendAmounts(out, "payments", payments, kPaymentCodeCount);
 }
 
+// name: already a JSON string.
 void AppendNamedAmount(std::string* out, const char* numberKey, int number, const std::string& name,
                        double amount) {
   *out += '{';
@@ -49,7 +50,7 @@ void AppendNamedAmount(std::string* out, const char* numberKey, int number, cons
   *out += std::to_string(number);
   *out += ", ";
   AppendKey(out, "name");
-  AppendString(out, name);
+  *out += name;
   *out += ", ";
   AppendKey(out, "amount");
   AppendAmount(out, amount);
@@ -84,6 +85,11 @@ void JsonExport::Begin(const ReportRequest& request) {
   ExportOutput::Begin(request);
   months_ = MonthTable();
   firstReport_ = true;
+  for (int d = 0; d < kDepartmentCount; ++d) departmentRaw_[d] = departmentJson_[d] = std::string();
+  for (int code = 0; code < kPaymentCodeCount; ++code) {
+    paymentJson_[code].clear();
+    AppendString(&paymentJson_[code], PaymentNameUtf8(code));
+  }
   text_ += "{\n  ";
   AppendKey(&text_, "dump");
   AppendString(&text_, PathAsUtf8(dumpPath()));
@@ -136,7 +142,13 @@ void JsonExport::OnDailyReport(const DailyReport& report) {
     if (!department.amount.counted) continue;
     if (!first) text_ += ", ";
     first = false;
-    AppendNamedAmount(&text_, "number", d + 1, DepartmentName(department), department.amount.value);
+    // A register keeps its department names for long: each is escaped once.
+    if (departmentRaw_[d] != department.mappedName) {
+      departmentRaw_[d] = department.mappedName;
+      departmentJson_[d].clear();
+      AppendString(&departmentJson_[d], DepartmentName(department));
+    }
+    AppendNamedAmount(&text_, "number", d + 1, departmentJson_[d], department.amount.value);
   }
   text_ += "], ";
 
@@ -147,7 +159,7 @@ void JsonExport::OnDailyReport(const DailyReport& report) {
     if (!(report.payments[code] > 0)) continue;  // only counted slots add to a code
     if (!first) text_ += ", ";
     first = false;
-    AppendNamedAmount(&text_, "code", code, PaymentNameUtf8(code), report.payments[code]);
+    AppendNamedAmount(&text_, "code", code, paymentJson_[code], report.payments[code]);
   }
   text_ += "]}";
 }

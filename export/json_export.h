@@ -2,6 +2,8 @@
 // The JSON export: the dump, its model variant, the filter, every daily
 // report, the monthly table and the totals in one object (shape in
 // docs/export.md). Amounts are JSON numbers with exactly two decimals.
+#include <string>
+
 #include "export/export_output.h"
 #include "export/month_table.h"
 
@@ -16,4 +18,8 @@ class JsonExport : public ExportOutput {
   MonthTable months_;
   size_t variantAt_ = 0;  // where the model variant's digit goes once the walk is over
   bool firstReport_ = true;
+  // The names as JSON strings; a department's together with the stored name it came from.
+  std::string paymentJson_[kPaymentCodeCount];
+  std::string departmentRaw_[kDepartmentCount];
+  std::string departmentJson_[kDepartmentCount];
 };
