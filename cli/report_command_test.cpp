@@ -1,22 +1,14 @@
 // taxoscope-cli report, run as a user runs it: the real binary, real files.
-#include <sys/wait.h>
-
 #include <gtest/gtest.h>
 
-#include <cstdlib>
 #include <string>
 
+#include "cli/cli_test_support.h"
 #include "fm/cp1251.h"
 #include "sim/dump_builder.h"
 #include "testsupport/temp_dir.h"
 
 namespace {
-
-struct CliRun {
-  int status;
-  std::string out;
-  std::string err;
-};
 
 class ReportCommand : public ::testing::Test {
  protected:
@@ -33,12 +25,7 @@ class ReportCommand : public ::testing::Test {
     ASSERT_TRUE(dump.WriteFile(dumpPath, &error)) << error;
   }
 
-  CliRun Cli(const std::string& args) {
-    std::string out = dir.File("stdout"), err = dir.File("stderr");
-    std::string command = std::string("'") + TAXOSCOPE_CLI + "' " + args + " >'" + out + "' 2>'" + err + "'";
-    int raw = std::system(command.c_str());
-    return {WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, ReadFileBytes(out), ReadFileBytes(err)};
-  }
+  CliRun Cli(const std::string& args) { return RunCli(dir, args); }
   std::string Quoted(const std::string& path) { return "'" + path + "'"; }
 
   TempDir dir;
