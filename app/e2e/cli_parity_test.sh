@@ -122,5 +122,19 @@ read_both "read by number" 14 "" --baud 57600 --by-number 3 9
 read_both "bad receipt" 1 "--mode bad-receipt"
 read_both "refused" 1 "--mode refuse" --baud 115200
 
+# The exports, summary and info: the same bytes on standard output, CR LF
+# included (the Windows side writes it in binary mode).
+same_bytes() {
+  same "$@"
+  cmp -s "$work/native/out" "$work/windows/out" || note_failure "$1: the bytes on standard output differ"
+}
+same_bytes "export csv" export v3.bin --out -
+same_bytes "export months, excel" export v3.bin --months --excel --by-date 01/03/2010 31/12/2011 --out -
+same_bytes "export json" export v2.bin --format json --by-number 5 40 --out -
+same_bytes "export html" export v3.bin --format html --out -
+same_bytes "summary" summary v3.bin
+same_bytes "info" info v3.bin
+same "export, invalid to" export v3.bin --by-number 1 abc
+
 echo "cli parity: $checks cases, $failures differences"
 [ $failures -eq 0 ]
