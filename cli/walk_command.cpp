@@ -35,19 +35,19 @@ bool WalkCommand::Parse(int argc, char** argv, const OwnOption& own) {
       if (taken == ReportOptionTaken) continue;
     }
     if (arg[0] == '-' && arg[1] != 0) {
-        Usage(std::string("unknown option ") + arg);
-        return false;
-      }
+      Usage(std::string("unknown option ") + arg);
+      return false;
+    }
     if (!dump_.empty()) {
-        Usage("give one dump file");
-        return false;
-      }
+      Usage("give one dump file");
+      return false;
+    }
     dump_ = arg;
   }
   if (dump_.empty()) {
-        Usage("no dump file given");
-        return false;
-      }
+    Usage("no dump file given");
+    return false;
+  }
   return true;
 }
 
