@@ -17,6 +17,7 @@ void Win32Ui::ShowMessage(UiWindow owner, const char* text, const char* caption,
                           MessageIcon icon) {
   UINT type = MB_OK;
   if (icon == MessageIconError) type |= MB_ICONERROR;
+  if (icon == MessageIconInformation) type |= MB_ICONINFORMATION;
   MessageBoxA(Hwnd(owner), text, caption, type);
 }
 

@@ -24,18 +24,22 @@ const int kMessageText = 0xFFFF;
 
 BOOL CALLBACK FindShownIcon(HWND child, LPARAM found) {
   if (WindowClass(child) == "Static" && (GetWindowLongA(child, GWL_STYLE) & SS_TYPEMASK) == SS_ICON &&
-      IsWindowVisible(child) && SendMessageA(child, STM_GETICON, 0, 0) != 0) {
-    *reinterpret_cast<bool*>(found) = true;
+      IsWindowVisible(child)) {
+    HICON icon = reinterpret_cast<HICON>(SendMessageA(child, STM_GETICON, 0, 0));
+    if (icon) *reinterpret_cast<HICON*>(found) = icon;
   }
   return TRUE;
 }
+
+// The system's shared icons, which a message box shows.
+HICON SystemIcon(LPCSTR id) { return LoadIconA(nullptr, id); }
 
 struct SeenBox {
   bool seen = false;
   std::string caption;
   std::string text;
   HWND owner = nullptr;
-  bool hasIcon = false;
+  HICON icon = nullptr;
 };
 
 ModalScript::Step Capture(SeenBox* box) {
@@ -45,8 +49,8 @@ ModalScript::Step Capture(SeenBox* box) {
     box->caption = WindowText(window);
     box->text = ControlText(window, kMessageText);
     box->owner = GetWindow(window, GW_OWNER);
-    box->hasIcon = false;
-    EnumChildWindows(window, FindShownIcon, reinterpret_cast<LPARAM>(&box->hasIcon));
+    box->icon = nullptr;
+    EnumChildWindows(window, FindShownIcon, reinterpret_cast<LPARAM>(&box->icon));
     PostMessageA(window, WM_COMMAND, IDOK, 0);
     return true;
   };
@@ -61,48 +65,47 @@ class Win32UiTest : public testing::Test {
   }
   ~Win32UiTest() override { DestroyWindow(dialog); }
 
+  // Shows the box and gives what the user saw of it.
+  SeenBox Show(UiWindow owner, const char* text, const char* caption, MessageIcon icon) {
+    SeenBox box;
+    ModalScript script;
+    script.Then(Capture(&box));
+    ui.ShowMessage(owner, text, caption, icon);
+    return box;
+  }
+
   Win32Ui ui;
   HWND dialog;
 };
 
 TEST_F(Win32UiTest, RunMessagesAreOwnedByTheDialogWithTheErrorIcon) {
   ASSERT_TRUE(dialog);
-  SeenBox box;
-  {
-    ModalScript script;
-    script.Then(Capture(&box));
-    ui.ShowMessage(dialog, "No communication.", nullptr, MessageIconError);
-  }
+  SeenBox box = Show(dialog, "No communication.", nullptr, MessageIconError);
   ASSERT_TRUE(box.seen);
   EXPECT_EQ(box.text, "No communication.");
   EXPECT_EQ(box.caption, "Error");  // the platform's default caption
   EXPECT_EQ(box.owner, dialog);
-  EXPECT_TRUE(box.hasIcon);
+  EXPECT_EQ(box.icon, SystemIcon(IDI_ERROR));
 }
 
-TEST_F(Win32UiTest, CompletionMessageHasNoIcon) {
-  SeenBox box;
-  {
-    ModalScript script;
-    script.Then(Capture(&box));
-    ui.ShowMessage(dialog, "Parse successfull", nullptr, MessageIconNone);
-  }
-  ASSERT_TRUE(box.seen);
-  EXPECT_EQ(box.text, "Parse successfull");
-  EXPECT_FALSE(box.hasIcon);
+TEST_F(Win32UiTest, PlainAndInformationMessages) {
+  SeenBox plain = Show(dialog, "Invalid input value \"from\"", nullptr, MessageIconNone);
+  ASSERT_TRUE(plain.seen);
+  EXPECT_EQ(plain.icon, nullptr);
+  // The success box names the program and carries the information icon.
+  SeenBox success = Show(dialog, "Parse successfull", "Taxoscope", MessageIconInformation);
+  ASSERT_TRUE(success.seen);
+  EXPECT_EQ(success.text, "Parse successfull");
+  EXPECT_EQ(success.caption, "Taxoscope");
+  EXPECT_EQ(success.icon, SystemIcon(IDI_INFORMATION));
 }
 
 TEST_F(Win32UiTest, FileErrorsHaveTheirCaptionAndNoOwner) {
-  SeenBox box;
-  {
-    ModalScript script;
-    script.Then(Capture(&box));
-    ui.ShowMessage(nullptr, "Access denied.", "Error", MessageIconError);
-  }
+  SeenBox box = Show(nullptr, "Access denied.", "Error", MessageIconError);
   ASSERT_TRUE(box.seen);
   EXPECT_EQ(box.caption, "Error");
   EXPECT_EQ(box.owner, nullptr);
-  EXPECT_TRUE(box.hasIcon);
+  EXPECT_EQ(box.icon, SystemIcon(IDI_ERROR));
   // Without an owner the dialog stays usable behind the box.
   EXPECT_TRUE(IsWindowEnabled(dialog));
 }

@@ -15,6 +15,7 @@ ConsoleUi::ConsoleUi() { SetUi(this); }
 
 ConsoleUi::~ConsoleUi() { SetUi(nullptr); }
 
+// Only the text: a caption or an icon has no form on the console.
 void ConsoleUi::ShowMessage(UiWindow, const char* text, const char*, MessageIcon) {
   if (progressShown_) FinishProgress();
   std::fputs(text, stderr);

@@ -9,6 +9,10 @@
 
 namespace {
 
+// The success box names the program: the platform's default caption would
+// read "Error".
+const char kProgramName[] = "Taxoscope";
+
 void ShowPlain(UiWindow owner, const char* text) {
   Ui().ShowMessage(owner, text, nullptr, MessageIconNone);
 }
@@ -89,7 +93,7 @@ ReportOutcome RunReportWithOutcome(const ReportRequest& request) {
   if (request.showResult)
     Ui().OpenFile(request.owner, viewName.c_str());
   else
-    ShowPlain(request.owner, "Parse successfull");
+    Ui().ShowMessage(request.owner, "Parse successfull", kProgramName, MessageIconInformation);
   return ReportWritten;
 }
 

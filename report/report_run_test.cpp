@@ -57,8 +57,8 @@ TEST_F(ReportRun, AllRecordsIgnoresTheBoundTexts) {
   ASSERT_EQ(ui.messages.size(), 1u);
   EXPECT_EQ(ui.messages[0].text, "Parse successfull");
   EXPECT_EQ(ui.messages[0].owner, &ui);
-  EXPECT_FALSE(ui.messages[0].hasCaption);
-  EXPECT_EQ(ui.messages[0].icon, MessageIconNone);
+  EXPECT_EQ(ui.messages[0].caption, "Taxoscope");
+  EXPECT_EQ(ui.messages[0].icon, MessageIconInformation);
 }
 
 TEST_F(ReportRun, ByDateTakesWholeDays) {
@@ -91,6 +91,7 @@ TEST_F(ReportRun, InvalidBoundsShowOneMessageAndKeepTheOldReport) {
     EXPECT_EQ(RunReportWithOutcome(Request(c.type, c.from, c.to)), ReportInvalidBound);
     ASSERT_EQ(ui.messages.size(), 1u) << c.from;
     EXPECT_EQ(ui.messages[0].text, c.message);
+    EXPECT_FALSE(ui.messages[0].hasCaption);
     EXPECT_EQ(ui.messages[0].icon, MessageIconNone);
     EXPECT_EQ(Report(), "previous report");
   }

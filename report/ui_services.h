@@ -13,6 +13,7 @@ using UiWindow = void*;
 enum MessageIcon {
   MessageIconNone = 0,
   MessageIconError = 1,
+  MessageIconInformation = 2,
 };
 
 class UiServices {

@@ -116,6 +116,7 @@ bool Drive(const char* port, const char* screenshot) {
   if (!box) return Fail("no message after Read");
   std::string message = Text(GetDlgItem(box, 0xFFFF));
   std::printf("message: %s\n", message.c_str());
+  std::printf("caption: %s\n", Text(box).c_str());
   PostMessageA(box, WM_COMMAND, IDOK, 0);
   if (message != "Parse successfull") return Fail("the read did not end with its report");
 

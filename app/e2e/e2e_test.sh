@@ -47,6 +47,7 @@ cat "$work/driver.txt"
 
 cd "$work/dumps"
 grep -Fqx "message: Parse successfull" "$work/driver.txt" || fail "no completion message"
+grep -Fqx "caption: Taxoscope" "$work/driver.txt" || fail "the completion message does not name the program"
 grep -Fqx "button: Read" "$work/driver.txt" || fail "Read did not come back"
 grep -Fqx "file: $windows_work\\dumps\\123456.bin" "$work/driver.txt" || fail "wrong dump path in the dialog"
 grep -Fqx "exit code: 0" "$work/driver.txt" || fail "taxoscope.exe did not exit with 0"
