@@ -329,6 +329,7 @@ TEST_F(DialogReadTest, ReadStoresTheDumpAndShowsItsPath) {
       .Then([&](HWND dialog) {
         if (!IsDialogTitled(dialog, "Taxoscope")) return false;
         seen = dialog;
+        Click(dialog, IDC_EXPORT);
         return StartRead(port)(dialog);
       })
       .Then([&](HWND dialog) {
@@ -346,7 +347,11 @@ TEST_F(DialogReadTest, ReadStoresTheDumpAndShowsItsPath) {
   EXPECT_EQ(ui.messages[0].owner, seen);
   EXPECT_TRUE(ReadFileBytes(DumpPath()) == Image("NORMAL"));
   EXPECT_TRUE(FileExists(DumpPath() + ".txt"));
+  // "export" was checked: the exports lie beside the report.
+  EXPECT_TRUE(FileExists(DumpPath() + ".csv"));
+  EXPECT_TRUE(FileExists(DumpPath() + ".html"));
   EXPECT_EQ(ReadSetting(iniFile.iniPath, "main", "Port", ""), port);
+  EXPECT_EQ(ReadSetting(iniFile.iniPath, "main", "Export", ""), "1");
   EXPECT_EQ(ReadSetting(iniFile.iniPath, "main", "FileName", ""), DumpPath());
   EXPECT_EQ(busyFlag, 0);
 }

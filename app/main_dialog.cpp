@@ -4,9 +4,12 @@
 
 #include <cstdio>
 #include <cstring>
+#include <memory>
+#include <vector>
 
 #include "app/dialog_controls.h"
 #include "app/main_window.h"
+#include "export/export_outputs.h"
 #include "fm/cp1251.h"
 #include "link/acquire.h"
 #include "link/run_state.h"
@@ -39,6 +42,13 @@ void OnInitDialog(HWND dialog) {
   SendMessageA(dialog, DM_SETDEFID, IDC_READ, 0);
 }
 
+// What a report run of this dialog writes beside the text report: the
+// exports when "export" is checked at the moment the run starts.
+std::vector<std::unique_ptr<ReportOutput>> DialogExports(UiWindow dialog) {
+  if (IsDlgButtonChecked(static_cast<HWND>(dialog), IDC_EXPORT) != BST_CHECKED) return {};
+  return MakeDialogExports();
+}
+
 void SaveSettings(HWND dialog) {
   Win32DialogControls controls(dialog);
   iniFile.SaveSettings(controls);
@@ -54,7 +64,7 @@ void OnRead(HWND dialog) {
   }
   busyFlag = 1;
   SaveSettings(dialog);
-  AcquireDump(dialog);
+  AcquireDump(dialog, DialogExports);
   busyFlag = 0;
 }
 
@@ -129,7 +139,7 @@ void BrowseForDump(HWND dialog) {
   MakeFolderCurrent(inputBuffer, openFileName.nFileOffset);
 
   SetDlgItemTextA(dialog, IDC_FILE_NAME, inputBuffer);
-  RunReport(ReportRequestFromDialog(dialog, inputBuffer));
+  RunReportFromDialog(dialog, inputBuffer, DialogExports);
 }
 
 INT_PTR CALLBACK MainDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM) {

@@ -1,7 +1,8 @@
 #pragma once
 // The main dialog (resource 110): port and speed, Read/STOP, Browse, Close
 // and the report options. Its procedure only dispatches: a read is
-// AcquireDump, a report RunReport, the remembered values CIniFile.
+// AcquireDump, a report RunReport (with the exports when "export" is
+// checked), the remembered values CIniFile.
 #include <windows.h>
 
 #include <cstdint>

@@ -85,6 +85,7 @@ TEST_F(MainDialogTest, OpensWithTheStoredSettingsAndSavesThemOnClose) {
   Store("End", "31/03/2010");
   Store("Type", "2");
   Store("ShowFile", "1");
+  Store("Export", "1");
   ModalScript script;
   script.Then([&](HWND dialog) {
     if (!IsMainDialog(dialog)) return false;
@@ -104,6 +105,7 @@ TEST_F(MainDialogTest, OpensWithTheStoredSettingsAndSavesThemOnClose) {
     EXPECT_EQ(IsDlgButtonChecked(dialog, IDC_ALL_RECORDS), BST_UNCHECKED);
     EXPECT_EQ(IsDlgButtonChecked(dialog, IDC_BY_NUMBER), BST_UNCHECKED);
     EXPECT_EQ(IsDlgButtonChecked(dialog, IDC_SHOW_RESULT), BST_CHECKED);
+    EXPECT_EQ(IsDlgButtonChecked(dialog, IDC_EXPORT), BST_CHECKED);
     // The progress controls only show during a transfer.
     EXPECT_FALSE(IsWindowVisible(GetDlgItem(dialog, IDC_PROGRESS)));
     EXPECT_FALSE(IsWindowVisible(GetDlgItem(dialog, IDC_PROGRESS_LABEL)));
@@ -112,6 +114,7 @@ TEST_F(MainDialogTest, OpensWithTheStoredSettingsAndSavesThemOnClose) {
 
     SetDlgItemTextA(dialog, IDC_TO, "30/04/2010");
     Click(dialog, IDC_BY_NUMBER);
+    Click(dialog, IDC_EXPORT);
     Click(dialog, IDC_CLOSE);
     return true;
   });
@@ -121,6 +124,7 @@ TEST_F(MainDialogTest, OpensWithTheStoredSettingsAndSavesThemOnClose) {
   EXPECT_EQ(Stored("End"), "30/04/2010");
   EXPECT_EQ(Stored("Type"), "1");
   EXPECT_EQ(Stored("ShowFile"), "1");
+  EXPECT_EQ(Stored("Export"), "0");
   EXPECT_TRUE(ui.messages.empty());
 }
 
@@ -132,12 +136,14 @@ TEST_F(MainDialogTest, FirstStartShowsTheDefaults) {
     EXPECT_EQ(Selected(dialog, IDC_SPEED), 0);
     EXPECT_EQ(IsDlgButtonChecked(dialog, IDC_ALL_RECORDS), BST_CHECKED);
     EXPECT_EQ(IsDlgButtonChecked(dialog, IDC_SHOW_RESULT), BST_UNCHECKED);
+    EXPECT_EQ(IsDlgButtonChecked(dialog, IDC_EXPORT), BST_UNCHECKED);
     Command(dialog, IDC_CLOSE);
     return true;
   });
   EXPECT_EQ(RunDialog(), 0);
   EXPECT_EQ(Stored("Type"), "0");
   EXPECT_EQ(Stored("ShowFile"), "0");
+  EXPECT_EQ(Stored("Export"), "0");
   EXPECT_EQ(Stored("FileName"), "");
 }
 
@@ -202,6 +208,23 @@ void TypeFileName(HWND fileDialog, const std::string& path) {
   SetWindowTextA(box, path.c_str());
 }
 
+ModalScript::Step PressBrowse() {
+  return [](HWND dialog) {
+    if (!IsMainDialog(dialog)) return false;
+    Click(dialog, IDC_BROWSE);
+    return true;
+  };
+}
+
+ModalScript::Step PickFile(const std::string& path) {
+  return [path](HWND fileDialog) {
+    if (!IsFileDialog(fileDialog)) return false;
+    TypeFileName(fileDialog, path);
+    Command(fileDialog, IDOK);
+    return true;
+  };
+}
+
 TEST_F(MainDialogTest, BrowseReportsOnTheChosenDumpAtOnce) {
   TempDir dumps;
   std::string dump = dumps.File("AB1234.bin");
@@ -210,12 +233,7 @@ TEST_F(MainDialogTest, BrowseReportsOnTheChosenDumpAtOnce) {
   std::string before = CurrentDirectoryNow();
 
   ModalScript script;
-  script
-      .Then([&](HWND dialog) {
-        if (!IsMainDialog(dialog)) return false;
-        Click(dialog, IDC_BROWSE);
-        return true;
-      })
+  script.Then(PressBrowse())
       .Then([&](HWND fileDialog) {
         if (!IsFileDialog(fileDialog)) return false;
         std::vector<std::string> filters = ListEntries(fileDialog, kFilterList);
@@ -238,6 +256,8 @@ TEST_F(MainDialogTest, BrowseReportsOnTheChosenDumpAtOnce) {
   EXPECT_EQ(RunDialog(), 0);
   EXPECT_EQ(ui.MessageTexts(), std::vector<std::string>{"Parse successfull"});
   EXPECT_TRUE(FileExists(dump + ".txt"));
+  EXPECT_FALSE(FileExists(dump + ".csv"));  // "export" is off
+  EXPECT_FALSE(FileExists(dump + ".html"));
   // The chosen folder is now the current one: the next read stores its dump there.
   EXPECT_EQ(CurrentDirectoryNow(), dumps.path());
   EXPECT_NE(before, dumps.path());
@@ -245,45 +265,40 @@ TEST_F(MainDialogTest, BrowseReportsOnTheChosenDumpAtOnce) {
   EXPECT_EQ(Stored("FileName"), dump);
 }
 
-TEST_F(MainDialogTest, BrowseWithShowResultOpensTheReport) {
+// With "export" the run also writes the spreadsheet and the page beside the
+// report, and "show result" opens the page.
+TEST_F(MainDialogTest, BrowseWithShowResultOpensTheReportOrWithExportThePage) {
   TempDir dumps;
   std::string dump = dumps.File("CD5678.bin");
   std::vector<uint8_t> image = GenerateDump(GenerateOptions{6, 3, 10});
   ASSERT_TRUE(WriteFileBytes(dump, std::string(image.begin(), image.end())));
   Store("ShowFile", "1");
-  ModalScript script;
-  script
-      .Then([&](HWND dialog) {
-        if (!IsMainDialog(dialog)) return false;
-        Click(dialog, IDC_BROWSE);
-        return true;
-      })
-      .Then([&](HWND fileDialog) {
-        if (!IsFileDialog(fileDialog)) return false;
-        TypeFileName(fileDialog, dump);
-        Command(fileDialog, IDOK);
-        return true;
-      })
-      .Then([&](HWND dialog) {
-        if (!IsMainDialog(dialog) || ui.opened.empty()) return false;
-        Command(dialog, IDC_CLOSE);
-        return true;
-      });
-  EXPECT_EQ(RunDialog(), 0);
-  EXPECT_EQ(ui.opened, std::vector<std::string>{dump + ".txt"});
-  EXPECT_TRUE(ui.messages.empty());
+  for (bool exports : {false, true}) {
+    SCOPED_TRACE(exports ? "export" : "no export");
+    Store("Export", exports ? "1" : "0");
+    ui.opened.clear();
+    ModalScript script;
+    script.Then(PressBrowse())
+        .Then(PickFile(dump))
+        .Then([&](HWND dialog) {
+          if (!IsMainDialog(dialog) || ui.opened.empty()) return false;
+          Command(dialog, IDC_CLOSE);
+          return true;
+        });
+    EXPECT_EQ(RunDialog(), 0);
+    EXPECT_EQ(ui.opened, std::vector<std::string>{dump + (exports ? ".html" : ".txt")});
+    EXPECT_TRUE(ui.messages.empty());
+    EXPECT_TRUE(FileExists(dump + ".txt"));
+    EXPECT_EQ(FileExists(dump + ".csv"), exports);
+    EXPECT_EQ(FileExists(dump + ".html"), exports);
+  }
 }
 
 TEST_F(MainDialogTest, BrowseCancelledChangesNothing) {
   Store("FileName", "kept.bin");
   std::string before = CurrentDirectoryNow();
   ModalScript script;
-  script
-      .Then([&](HWND dialog) {
-        if (!IsMainDialog(dialog)) return false;
-        Click(dialog, IDC_BROWSE);
-        return true;
-      })
+  script.Then(PressBrowse())
       .Then([&](HWND fileDialog) {
         if (!IsFileDialog(fileDialog)) return false;
         Command(fileDialog, IDCANCEL);

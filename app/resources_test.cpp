@@ -215,6 +215,8 @@ TEST(MainDialogTemplate, ControlsInTabOrder) {
       {IDC_BY_NUMBER, "Button", "By rep no.", kButtonAutoRadio, Units(11, 87, 70, 10)},
       {IDC_FROM, "Edit", "", edit, Units(111, 56, 68, 14)},
       {IDC_TO, "Edit", "", edit, Units(111, 72, 68, 14)},
+      {IDC_EXPORT, "Button", "export", BS_AUTOCHECKBOX | WS_VISIBLE | WS_TABSTOP | WS_GROUP,
+       Units(87, 89, 50, 10)},
       {IDC_STATIC, "Static", "From:", label, Units(87, 60, 19, 8)},
       {IDC_STATIC, "Static", "To:", label, Units(87, 76, 14, 8)},
       {IDC_STATIC, "Static", "Date format: dd/mm/yyyy", label, Units(181, 59, 84, 8)},

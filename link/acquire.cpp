@@ -30,7 +30,8 @@ void ShowProgressControls(UiWindow dialog, bool show) {
 // Stores the image and reports on it. The earlier dump of the device stays
 // as it was unless the new one is written in full, and a dump that was not
 // written gets no report.
-void StoreAndReport(UiWindow dialog, const char* deviceId, int32_t total) {
+void StoreAndReport(UiWindow dialog, const char* deviceId, int32_t total,
+                    const ReportOutputFactory& outputs) {
   std::string name = MakeDumpName(deviceId);
   if (!WriteBufferToFile(name.c_str(), dumpBuffer, total)) {
     cancelFlag = 1;
@@ -38,7 +39,7 @@ void StoreAndReport(UiWindow dialog, const char* deviceId, int32_t total) {
     return;
   }
   Ui().SetControlText(dialog, IDC_FILE_NAME, name.c_str());
-  lastReportOutcome = RunReportWithOutcome(ReportRequestFromDialog(dialog, name));
+  lastReportOutcome = RunReportFromDialog(dialog, name, outputs);
   lastOutcome = AcquireDone;
 }
 
@@ -70,7 +71,7 @@ std::string BadReceiptText(const char* reply, int length) {
   return text;
 }
 
-void AcquireDump(UiWindow dialog) {
+void AcquireDump(UiWindow dialog, const ReportOutputFactory& outputs) {
   cancelFlag = 0;
   int32_t total = 0;
   lastReportOutcome = ReportWritten;
@@ -99,7 +100,7 @@ void AcquireDump(UiWindow dialog) {
     total = ReceiveDump(port, dialog, reply + 1);
     SerialClose(port);
     if (total != 0) {
-      StoreAndReport(dialog, reply + 1, total);
+      StoreAndReport(dialog, reply + 1, total, outputs);
     } else {
       cancelFlag = 1;
       lastOutcome = busyFlag ? AcquireNoDump : AcquireStopped;

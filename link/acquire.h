@@ -11,8 +11,9 @@
 #include "report/ui_services.h"
 
 // Runs one read with the dialog's port, speed and report options. The caller
-// sets busyFlag before and clears it after, as the Read handler does.
-void AcquireDump(UiWindow dialog);
+// sets busyFlag before and clears it after, as the Read handler does. The
+// report run on the stored dump also writes the outputs `outputs` makes.
+void AcquireDump(UiWindow dialog, const ReportOutputFactory& outputs = ReportOutputFactory());
 
 // Port list, speed list and Close enabled or disabled, in this order, then
 // button 1 captioned "Read" (enable) or "STOP" (disable).

@@ -28,3 +28,12 @@ ReportRequest ReportRequestFromDialog(UiWindow dialog, const std::string& dumpPa
   request.owner = dialog;
   return request;
 }
+
+ReportOutcome RunReportFromDialog(UiWindow dialog, const std::string& dumpPath,
+                                  const ReportOutputFactory& outputs) {
+  ReportRequest request = ReportRequestFromDialog(dialog, dumpPath);
+  std::vector<std::unique_ptr<ReportOutput>> owned;
+  if (outputs) owned = outputs(dialog);
+  for (const std::unique_ptr<ReportOutput>& output : owned) request.outputs.push_back(output.get());
+  return RunReportWithOutcome(request);
+}

@@ -2,6 +2,8 @@
 // One report run: a dump file and a filter in, the report file
 // (the dump's full name with ".txt" appended) out.
 #include <cstdint>
+#include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -79,3 +81,13 @@ bool WriteBufferToFile(const char* fileName, const char* bytes, int64_t length);
 // dump at dumpPath: report type by "All records", then "By date", then
 // "By rep no."; bounds from "From:" and "To:"; "show result".
 ReportRequest ReportRequestFromDialog(UiWindow dialog, const std::string& dumpPath);
+
+// The further outputs a front end adds to the runs its dialog starts, chosen
+// from the dialog's options; the run owns them. Empty: the text report only.
+using ReportOutputFactory =
+    std::function<std::vector<std::unique_ptr<ReportOutput>>(UiWindow dialog)>;
+
+// A run as the dialog starts one on the dump at dumpPath: the request from
+// the dialog's controls at this moment, with the outputs `outputs` makes.
+ReportOutcome RunReportFromDialog(UiWindow dialog, const std::string& dumpPath,
+                                  const ReportOutputFactory& outputs);

@@ -33,6 +33,7 @@
 #define IDC_FROM 1014
 #define IDC_PROGRESS_LABEL 1015
 #define IDC_SHOW_RESULT 1016
+#define IDC_EXPORT 1017
 
 #ifndef IDC_STATIC
 #define IDC_STATIC (-1)

@@ -59,6 +59,7 @@ void CIniFile::LoadSettings(DialogControls& dialog) const {
   dialog.SetChecked(IDC_BY_DATE, type == '2');
 
   dialog.SetChecked(IDC_SHOW_RESULT, Read(*this, "ShowFile", "")[0] == '1');
+  dialog.SetChecked(IDC_EXPORT, Read(*this, "Export", "0")[0] == '1');
 }
 
 void CIniFile::SavePortSettings(DialogControls& dialog) const {
@@ -85,4 +86,5 @@ void CIniFile::SaveSettings(DialogControls& dialog) const {
   }
   Write(*this, "Type", type);
   Write(*this, "ShowFile", dialog.IsChecked(IDC_SHOW_RESULT) ? "1" : "0");
+  Write(*this, "Export", dialog.IsChecked(IDC_EXPORT) ? "1" : "0");
 }

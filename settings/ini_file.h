@@ -18,8 +18,8 @@ class CIniFile {
   void LoadSettings(DialogControls& dialog) const;
   // "Port" and "BaudRate" from the dialog.
   void SavePortSettings(DialogControls& dialog) const;
-  // The port settings, then the file name, the bounds, the report type and
-  // "show result".
+  // The port settings, then the file name, the bounds, the report type,
+  // "show result" and "export".
   void SaveSettings(DialogControls& dialog) const;
 
   char iniPath[kIniPathSize];

@@ -104,6 +104,7 @@ TEST_F(SettingsTest, FirstStartShowsTheDefaults) {
   EXPECT_FALSE(dialog.checked[IDC_BY_DATE]);
   EXPECT_FALSE(dialog.checked[IDC_BY_NUMBER]);
   EXPECT_FALSE(dialog.checked[IDC_SHOW_RESULT]);
+  EXPECT_FALSE(dialog.checked[IDC_EXPORT]);
   EXPECT_FALSE(FileExists(ini.iniPath)) << "loading must not create the file";
 }
 
@@ -114,6 +115,7 @@ TEST_F(SettingsTest, StoredValuesComeBack) {
   Store("Start", "01/03/2010");
   Store("End", "31/03/2010");
   Store("ShowFile", "1");
+  Store("Export", "1");
   FakeDialog dialog = Loaded();
   EXPECT_EQ(dialog.selected[IDC_PORT], 4);
   EXPECT_EQ(dialog.selected[IDC_SPEED], 3);
@@ -121,6 +123,7 @@ TEST_F(SettingsTest, StoredValuesComeBack) {
   EXPECT_EQ(dialog.text[IDC_FROM], "01/03/2010");
   EXPECT_EQ(dialog.text[IDC_TO], "31/03/2010");
   EXPECT_TRUE(dialog.checked[IDC_SHOW_RESULT]);
+  EXPECT_TRUE(dialog.checked[IDC_EXPORT]);
 }
 
 TEST_F(SettingsTest, PortMatchIgnoresCaseAndFallsBackToTheFirstEntry) {
@@ -181,6 +184,7 @@ TEST_F(SettingsTest, SaveWritesEveryKeyFromTheDialog) {
   dialog.checked[IDC_ALL_RECORDS] = false;
   dialog.checked[IDC_BY_DATE] = true;
   dialog.checked[IDC_SHOW_RESULT] = true;
+  dialog.checked[IDC_EXPORT] = true;
   ini.SaveSettings(dialog);
   EXPECT_EQ(Stored("Port"), "COM12");
   EXPECT_EQ(Stored("BaudRate"), "115200");
@@ -189,15 +193,19 @@ TEST_F(SettingsTest, SaveWritesEveryKeyFromTheDialog) {
   EXPECT_EQ(Stored("End"), "0x1A");
   EXPECT_EQ(Stored("Type"), "2");
   EXPECT_EQ(Stored("ShowFile"), "1");
+  EXPECT_EQ(Stored("Export"), "1");
   // One section, the keys in the order they are saved.
   EXPECT_EQ(ReadFileBytes(ini.iniPath),
             "[main]\r\nPort=COM12\r\nBaudRate=115200\r\nFileName=D:\\data\\AB1234.bin\r\n"
-            "Start=12\r\nEnd=0x1A\r\nType=2\r\nShowFile=1\r\n");
+            "Start=12\r\nEnd=0x1A\r\nType=2\r\nShowFile=1\r\nExport=1\r\n");
 
   dialog.checked[IDC_SHOW_RESULT] = false;
+  dialog.checked[IDC_EXPORT] = false;
   dialog.text[IDC_FROM] = "";
   ini.SaveSettings(dialog);
   EXPECT_EQ(Stored("ShowFile"), "0");
+  EXPECT_EQ(Stored("Export"), "0");
+  EXPECT_FALSE(Loaded().checked[IDC_EXPORT]);
   EXPECT_EQ(Stored("Start"), "");
 }
 
