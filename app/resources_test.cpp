@@ -6,12 +6,14 @@
 
 #include <commctrl.h>
 
+#include <algorithm>
 #include <cstring>
 #include <string>
 #include <vector>
 
 #include <gtest/gtest.h>
 
+#include "app/app_test_support.h"
 #include "res/resource.h"
 
 namespace {
@@ -219,8 +221,87 @@ TEST(MainDialogTemplate, ControlsInTabOrder) {
        Units(87, 89, 50, 10)},
       {IDC_STATIC, "Static", "From:", label, Units(87, 60, 19, 8)},
       {IDC_STATIC, "Static", "To:", label, Units(87, 76, 14, 8)},
-      {IDC_STATIC, "Static", "Date format: dd/mm/yyyy", label, Units(181, 59, 84, 8)},
+      {IDC_STATIC, "Static", "Date format: dd/mm/yyyy", label, Units(181, 59, 100, 8)},
   });
+}
+
+BOOL CALLBACK CollectChild(HWND child, LPARAM out) {
+  reinterpret_cast<std::vector<HWND>*>(out)->push_back(child);
+  return TRUE;
+}
+
+// The dialog's own controls (not the edit field inside a combo box).
+std::vector<HWND> Children(HWND dialog) {
+  std::vector<HWND> children;
+  EnumChildWindows(dialog, CollectChild, reinterpret_cast<LPARAM>(&children));
+  children.erase(std::remove_if(children.begin(), children.end(),
+                                [dialog](HWND child) { return GetParent(child) != dialog; }),
+                 children.end());
+  return children;
+}
+
+RECT ClientRectIn(HWND dialog, HWND control) {
+  RECT r;
+  GetWindowRect(control, &r);
+  MapWindowPoints(nullptr, dialog, reinterpret_cast<POINT*>(&r), 2);
+  return r;
+}
+
+// Labels wrap or cut what does not fit: every label's text must fit its
+// control's width in the dialog's own font.
+TEST(MainDialogTemplate, EveryLabelShowsItsWholeText) {
+  TemplateDialog dialog(IDD_MAIN);
+  ASSERT_TRUE(dialog.hwnd);
+  HFONT font = reinterpret_cast<HFONT>(SendMessageA(dialog.hwnd, WM_GETFONT, 0, 0));
+  ASSERT_TRUE(font);
+  int labels = 0;
+  for (HWND child : Children(dialog.hwnd)) {
+    if (WindowClass(child) != "Static") continue;
+    std::string text = TextOf(child);
+    HDC dc = GetDC(child);
+    HGDIOBJ old = SelectObject(dc, font);
+    SIZE extent{};
+    GetTextExtentPoint32A(dc, text.c_str(), static_cast<int>(text.size()), &extent);
+    SelectObject(dc, old);
+    ReleaseDC(child, dc);
+    RECT client;
+    GetClientRect(child, &client);
+    EXPECT_LE(extent.cx, client.right) << "\"" << text << "\" needs " << extent.cx << " pixels";
+    ++labels;
+  }
+  EXPECT_EQ(labels, 6);
+}
+
+bool IsGroupBox(HWND control) {
+  return WindowClass(control) == "Button" &&
+         (GetWindowLongA(control, GWL_STYLE) & BS_TYPEMASK) == BS_GROUPBOX;
+}
+
+// Visible controls do not overlap; a group box holds the controls inside it
+// whole. All lie within the dialog.
+TEST(MainDialogTemplate, VisibleControlsDoNotOverlap) {
+  TemplateDialog dialog(IDD_MAIN);
+  ASSERT_TRUE(dialog.hwnd);
+  RECT client;
+  GetClientRect(dialog.hwnd, &client);
+  std::vector<HWND> shown;
+  for (HWND child : Children(dialog.hwnd))
+    if (GetWindowLongA(child, GWL_STYLE) & WS_VISIBLE) shown.push_back(child);
+  for (size_t i = 0; i < shown.size(); ++i) {
+    RECT a = ClientRectIn(dialog.hwnd, shown[i]);
+    RECT inside;
+    EXPECT_TRUE(IntersectRect(&inside, &a, &client) && EqualRect(&inside, &a)) << TextOf(shown[i]);
+    for (size_t j = i + 1; j < shown.size(); ++j) {
+      RECT b = ClientRectIn(dialog.hwnd, shown[j]);
+      RECT common;
+      if (!IntersectRect(&common, &a, &b)) continue;
+      bool contained = (IsGroupBox(shown[i]) && EqualRect(&common, &b)) ||
+                       (IsGroupBox(shown[j]) && EqualRect(&common, &a));
+      EXPECT_TRUE(contained) << "control " << GetDlgCtrlID(shown[i]) << " \"" << TextOf(shown[i])
+                             << "\" overlaps control " << GetDlgCtrlID(shown[j]) << " \""
+                             << TextOf(shown[j]) << "\"";
+    }
+  }
 }
 
 TEST(MainDialogTemplate, RadioButtonsFormOneGroup) {
