@@ -46,6 +46,12 @@ int Selected(HWND dialog, int id) {
 
 bool IsMainDialog(HWND window) { return IsDialogTitled(window, "Taxoscope"); }
 
+size_t Count(const std::string& text, const std::string& needle) {
+  size_t count = 0;
+  for (size_t at = text.find(needle); at != std::string::npos; at = text.find(needle, at + 1)) ++count;
+  return count;
+}
+
 class MainDialogTest : public testing::Test {
  protected:
   MainDialogTest() : savedDirectory_(CurrentDirectoryNow()) {
@@ -292,6 +298,11 @@ TEST_F(MainDialogTest, BrowseWithShowResultOpensTheReportOrWithExportThePage) {
     EXPECT_EQ(FileExists(dump + ".csv"), exports);
     EXPECT_EQ(FileExists(dump + ".html"), exports);
   }
+  // The spreadsheet in Excel's form, one row per daily report of the report.
+  std::string csv = ReadFileBytes(dump + ".csv");
+  EXPECT_EQ(csv.rfind("\xEF\xBB\xBF" "date;report;", 0), 0u);
+  EXPECT_EQ(Count(csv, "\r\n"), 1 + Count(ReadFileBytes(dump + ".txt"), "Date:"));
+  EXPECT_EQ(ReadFileBytes(dump + ".html").rfind("<!DOCTYPE html>", 0), 0u);
 }
 
 TEST_F(MainDialogTest, BrowseCancelledChangesNothing) {
