@@ -24,6 +24,8 @@ uint32_t PackDateTime(int year, int month, int day, int hour, int minute);
 
 // Size of a complete image as the device sends it (the host's cap).
 constexpr size_t kDumpImageSize = 2101247;
+// A variant-2 device's image: one 128 KiB part, less its last byte.
+constexpr size_t kVariant2ImageSize = 0x1FFFF;
 // Where the decimal-mode records live: 0x1F100 on variant 2, 0x1F1000 otherwise.
 constexpr size_t kDecimalAreaVariant2 = 0x1F100;
 constexpr size_t kDecimalAreaVariant3 = 0x1F1000;

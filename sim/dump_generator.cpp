@@ -29,7 +29,6 @@
 
 namespace {
 
-constexpr size_t kVariant2ImageSize = 0x1FFFF;
 constexpr int kMaxReportNumber = 65535;
 constexpr uint16_t kRate20 = 2000;
 constexpr uint16_t kRate9 = 900;
