@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Installs what a fresh Debian machine lacks for the whole build and test run:
 # the MinGW-w64 cross compilers, 32-bit Wine, Xvfb, socat, ImageMagick, the
-# nlohmann-json headers and Chromium (the HTML export's screenshot test).
+# nlohmann-json headers, Chromium (the HTML export's screenshot test) and
+# clang with libFuzzer (scripts/fuzz.sh).
 # g++, cmake, GoogleTest and Google Benchmark are expected to be there already.
 set -euo pipefail
 
@@ -17,6 +18,10 @@ command -v iconv >/dev/null || need+=(libc-bin)
 [ -f /usr/include/nlohmann/json.hpp ] || need+=(nlohmann-json3-dev)
 command -v chromium >/dev/null || need+=(chromium)
 command -v python3 >/dev/null || need+=(python3)
+# clang with libFuzzer and the sanitizer runtimes, for scripts/fuzz.sh.
+command -v clang++ >/dev/null || need+=(clang)
+[ -f "$(clang -print-resource-dir 2>/dev/null)/lib/linux/libclang_rt.fuzzer-$(uname -m).a" ] ||
+  need+=(libclang-rt-dev)
 
 if [ ${#need[@]} -eq 0 ]; then
   exit 0
