@@ -60,7 +60,8 @@ TEST(ParseDateBound, ValidityRules) {
   EXPECT_EQ(value, LocalMidnight(2010, 5, 1));
   EXPECT_TRUE(ParseDateBound("1/2/2010xyz", false, &value));
   for (const char* text : {"0/04/2010", "32/04/2010", "15/13/2010", "15/00/2010", "15/04/1899",
-                           "15/04/1950", "01-02-2010", "01.02.2010", "", "1/1", "1/1/1970"}) {
+                           "15/04/1950", "01-02-2010", "01.02.2010", "", "1/1", "1/1/1970",
+                           "1/-2147483648/2000"}) {
     value = 77;
     EXPECT_FALSE(ParseDateBound(text, false, &value)) << text;
     EXPECT_EQ(value, 0) << text;

@@ -1,3 +1,4 @@
+#include <cstdint>
 #include <ctime>
 
 #include "fm/calendar.h"
@@ -9,6 +10,9 @@ bool ParseDateBound(const char* text, bool endOfDay, int64_t* value) {
   int32_t day = 0, month = 0, year = 0;
   if (ScanDayMonthYear(text, &day, &month, &year) < 3) return false;
   if (year < 1900) return false;
+  // The lowest month has no month field one below it; rolled back that far,
+  // any year lands outside the calendar range.
+  if (month == INT32_MIN) return false;
 
   // Built exactly like a record's packed date-time, so the filter compares
   // like with like: month counted from 0, standard time.
