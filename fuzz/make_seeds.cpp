@@ -141,7 +141,8 @@ void LinkSeeds(const std::filesystem::path& folder) {
 void BoundSeeds(const std::filesystem::path& folder) {
   const char* const texts[] = {"01/03/2010", "31/12/3000", "1/1/3001",    "29/02/2012", "31/04/2010",
                                " 1/ 2/2010xyz", "-5/3/2010", "0x1A",      "017",        "-1",
-                               "99999999999", "  42abc",   "4294967296", "0X",         "08"};
+                               "99999999999", "  42abc",   "4294967296", "0X",         "08",
+                               "1/-2147483648/2000", "31/12/2147483647", "-2147483648"};
   int index = 0;
   for (const char* text : texts) Write(folder / ("bound-" + std::to_string(++index)), Text(text));
 }

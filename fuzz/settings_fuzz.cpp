@@ -14,7 +14,6 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
-#include <map>
 #include <string>
 #include <vector>
 
@@ -22,11 +21,11 @@
 #include "res/resource.h"
 #include "settings/ini_file.h"
 #include "settings/ini_store.h"
+#include "testsupport/fake_dialog.h"
 
 namespace {
 
 const char* const kKeys[] = {"Port", "BaudRate", "FileName", "Start", "End", "Type", "ShowFile"};
-const char* const kPorts[] = {"COM1", "COM2", "COM3", "COM4", "COM7"};
 
 void Check(bool condition) {
   if (!condition) std::abort();
@@ -83,33 +82,6 @@ void CheckAssign(const std::string& text, const std::string& section, const std:
   }
 }
 
-// The main dialog's controls as plain values.
-class Dialog : public DialogControls {
- public:
-  Dialog() { lists[IDC_PORT].assign(std::begin(kPorts), std::end(kPorts)); }
-  std::string GetText(int id) override { return text[id]; }
-  void SetText(int id, const char* value) override { text[id] = value; }
-  void AddListEntry(int id, const char* value) override { lists[id].push_back(value); }
-  int FindListEntry(int id, const char* value) override {
-    for (size_t i = 0; i < lists[id].size(); ++i)
-      if (SameIgnoringCase(lists[id][i], value)) return static_cast<int>(i);
-    return -1;
-  }
-  int GetSelectedIndex(int id) override { return selected.count(id) ? selected[id] : -1; }
-  void SelectListEntry(int id, int index) override {
-    Check(index >= 0 && static_cast<size_t>(index) < lists[id].size());
-    selected[id] = index;
-    text[id] = lists[id][static_cast<size_t>(index)];
-  }
-  bool IsChecked(int id) override { return checked[id]; }
-  void SetChecked(int id, bool value) override { checked[id] = value; }
-
-  std::map<int, std::string> text;
-  std::map<int, std::vector<std::string>> lists;
-  std::map<int, int> selected;
-  std::map<int, bool> checked;
-};
-
 std::string ReadFile(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
   return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
@@ -139,7 +111,7 @@ void CheckDialogRoundTrip(const std::string& text) {
     Check(static_cast<bool>(out.flush()));
   }
 
-  Dialog loaded;
+  FakeDialog loaded;
   ini.LoadSettings(loaded);
   Check(loaded.checked[IDC_ALL_RECORDS] + loaded.checked[IDC_BY_NUMBER] + loaded.checked[IDC_BY_DATE] == 1);
   for (int id : {IDC_FILE_NAME, IDC_FROM, IDC_TO}) Check(loaded.text[id].size() <= kMaxSettingLength);
@@ -149,7 +121,7 @@ void CheckDialogRoundTrip(const std::string& text) {
   ini.SaveSettings(loaded);
   Check(ReadFile(ini.iniPath) == saved);  // saving again changes nothing
 
-  Dialog reloaded;
+  FakeDialog reloaded;
   ini.LoadSettings(reloaded);
   Check(reloaded.text[IDC_PORT] == loaded.text[IDC_PORT]);
   Check(reloaded.selected[IDC_SPEED] == loaded.selected[IDC_SPEED]);
