@@ -1,7 +1,7 @@
 // The resources as the program gets them from its own executable: the main
 // dialog's controls with their ids, classes, texts, styles, positions and tab
-// order, the About box, the menu, the accelerators, the strings, the icon and
-// the manifest.
+// order, the About box, the menu, the accelerators, the strings, the icon,
+// the manifest and the version information.
 #include <windows.h>
 
 #include <commctrl.h>
@@ -15,6 +15,7 @@
 
 #include "app/app_test_support.h"
 #include "res/resource.h"
+#include "taxoscope_version.h"
 
 namespace {
 
@@ -437,6 +438,39 @@ TEST(MainWindowResources, ManifestBindsCommonControls6) {
             std::string::npos);
 }
 
+// What Explorer's Properties show, read as Explorer reads it: from the file.
+TEST(MainWindowResources, VersionInformationNamesTheRelease) {
+  char path[MAX_PATH];
+  ASSERT_GT(GetModuleFileNameA(nullptr, path, MAX_PATH), 0u);
+  DWORD size = GetFileVersionInfoSizeA(path, nullptr);
+  ASSERT_GT(size, 0u);
+  std::vector<char> info(size);
+  ASSERT_TRUE(GetFileVersionInfoA(path, 0, size, info.data()));
+  VS_FIXEDFILEINFO* fixed = nullptr;
+  UINT length = 0;
+  ASSERT_TRUE(VerQueryValueA(info.data(), "\\", reinterpret_cast<void**>(&fixed), &length));
+  const DWORD high = MAKELONG(TAXOSCOPE_VERSION_MINOR, TAXOSCOPE_VERSION_MAJOR);
+  const DWORD low = MAKELONG(0, TAXOSCOPE_VERSION_PATCH);
+  EXPECT_EQ(fixed->dwFileVersionMS, high);
+  EXPECT_EQ(fixed->dwFileVersionLS, low);
+  EXPECT_EQ(fixed->dwProductVersionMS, high);
+  EXPECT_EQ(fixed->dwProductVersionLS, low);
+  auto text = [&](const std::string& name) {
+    char* value = nullptr;
+    UINT chars = 0;
+    std::string key = "\\StringFileInfo\\040904B0\\" + name;
+    if (!VerQueryValueA(info.data(), key.c_str(), reinterpret_cast<void**>(&value), &chars) || !value)
+      return std::string("(none)");
+    return std::string(value);
+  };
+  EXPECT_EQ(text("ProductName"), "Taxoscope");
+  EXPECT_EQ(text("FileVersion"), TAXOSCOPE_VERSION);
+  EXPECT_EQ(text("ProductVersion"), TAXOSCOPE_VERSION);
+  EXPECT_EQ(text("FileDescription"), "Taxoscope fiscal memory reader");
+  EXPECT_EQ(text("OriginalFilename"), "taxoscope.exe");
+  EXPECT_EQ(text("LegalCopyright").rfind("Copyright (c) ", 0), 0u) << text("LegalCopyright");
+}
+
 BOOL CALLBACK CollectLanguage(HMODULE, LPCSTR, LPCSTR, WORD language, LONG_PTR out) {
   reinterpret_cast<std::vector<WORD>*>(out)->push_back(language);
   return TRUE;
@@ -451,6 +485,7 @@ TEST(MainWindowResources, AllInEnglishUnitedStates) {
       {MAKEINTRESOURCEA(9), MAKEINTRESOURCEA(IDC_TAXOSCOPE)}, // RT_ACCELERATOR
       {MAKEINTRESOURCEA(14), MAKEINTRESOURCEA(IDI_TAXOSCOPE)},// RT_GROUP_ICON
       {MAKEINTRESOURCEA(6), MAKEINTRESOURCEA(IDS_APP_TITLE / 16 + 1)},  // RT_STRING block
+      {MAKEINTRESOURCEA(16), MAKEINTRESOURCEA(VS_VERSION_INFO)},       // RT_VERSION
   };
   for (const auto& r : resources) {
     std::vector<WORD> languages;

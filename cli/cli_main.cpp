@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "cli/commands.h"
+#include "taxoscope_version.h"
 
 namespace {
 
@@ -28,7 +29,8 @@ void PrintUsage(FILE* out) {
   std::fprintf(out, "usage: taxoscope-cli COMMAND [options]\n\ncommands:\n");
   for (const Command& command : kCommands)
     std::fprintf(out, "  %-8s %s\n", command.name, command.summary);
-  std::fprintf(out, "\n'taxoscope-cli COMMAND --help' explains a command.\n");
+  std::fprintf(out, "\n'taxoscope-cli COMMAND --help' explains a command;\n"
+                    "'taxoscope-cli --version' prints the version.\n");
 }
 
 }  // namespace
@@ -41,6 +43,10 @@ int main(int argc, char** argv) {
   if (!std::strcmp(argv[1], "--help") || !std::strcmp(argv[1], "-h") ||
       !std::strcmp(argv[1], "help")) {
     PrintUsage(stdout);
+    return kExitOk;
+  }
+  if (!std::strcmp(argv[1], "--version")) {
+    std::printf("taxoscope-cli %s\n", TAXOSCOPE_VERSION);
     return kExitOk;
   }
   for (const Command& command : kCommands) {

@@ -6,6 +6,7 @@
 #include "cli/cli_test_support.h"
 #include "fm/cp1251.h"
 #include "sim/dump_builder.h"
+#include "taxoscope_version.h"
 #include "testsupport/temp_dir.h"
 
 namespace {
@@ -70,6 +71,9 @@ TEST_F(ReportCommand, UsageErrors) {
   CliRun help = Cli("report --help");
   EXPECT_EQ(help.status, 0);
   EXPECT_NE(help.out.find("--by-number"), std::string::npos);
+  CliRun version = Cli("--version");
+  EXPECT_EQ(version.status, 0);
+  EXPECT_EQ(version.out, "taxoscope-cli " TAXOSCOPE_VERSION "\n");
 }
 
 TEST_F(ReportCommand, MissingDumpNamesTheFileAndTheReason) {

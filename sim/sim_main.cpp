@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "sim/sim_commands.h"
+#include "taxoscope_version.h"
 
 namespace {
 
@@ -15,7 +16,8 @@ void PrintUsage(FILE* out) {
   std::fprintf(out, "usage: taxoscope-sim COMMAND [options]\n\ncommands:\n");
   for (size_t i = 0; i < kSimCommandCount; ++i)
     std::fprintf(out, "  %-9s %s\n", kSimCommands[i].name, kSimCommands[i].summary);
-  std::fprintf(out, "\n'taxoscope-sim COMMAND --help' explains a command.\n");
+  std::fprintf(out, "\n'taxoscope-sim COMMAND --help' explains a command;\n"
+                    "'taxoscope-sim --version' prints the version.\n");
 }
 
 }  // namespace
@@ -27,6 +29,10 @@ int main(int argc, char** argv) {
   }
   if (IsHelp(argv[1])) {
     PrintUsage(stdout);
+    return kExitOk;
+  }
+  if (!std::strcmp(argv[1], "--version")) {
+    std::printf("taxoscope-sim %s\n", TAXOSCOPE_VERSION);
     return kExitOk;
   }
   for (size_t c = 0; c < kSimCommandCount; ++c) {

@@ -17,6 +17,7 @@
 
 #include "sim/device_session.h"
 #include "sim/dump_builder.h"
+#include "taxoscope_version.h"
 #include "testsupport/temp_dir.h"
 
 namespace {
@@ -138,6 +139,9 @@ TEST(SimProgram, HelpAndUnknownCommands) {
   Result serveHelp = RunSim({"serve", "--help"});
   EXPECT_EQ(0, serveHelp.status);
   EXPECT_TRUE(Contains(serveHelp.out, "hang-up") && Contains(serveHelp.out, "--link")) << serveHelp.out;
+  Result version = RunSim({"--version"});
+  EXPECT_EQ(0, version.status);
+  EXPECT_EQ("taxoscope-sim " TAXOSCOPE_VERSION "\n", version.out);
 }
 
 TEST(SimProgram, GenerateWritesTheImageOfTheSeed) {
