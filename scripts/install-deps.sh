@@ -2,7 +2,8 @@
 # Installs what a fresh Debian machine lacks for the whole build and test run:
 # the MinGW-w64 cross compilers, 32-bit Wine, Xvfb, socat, ImageMagick, the
 # nlohmann-json headers, Chromium (the HTML export's screenshot test) and
-# clang with libFuzzer (scripts/fuzz.sh).
+# clang with libFuzzer (scripts/fuzz.sh); and for the packages
+# (scripts/package.sh) dpkg-dev, file, help2man and lintian.
 # g++, cmake, GoogleTest and Google Benchmark are expected to be there already.
 set -euo pipefail
 
@@ -22,6 +23,12 @@ command -v python3 >/dev/null || need+=(python3)
 command -v clang++ >/dev/null || need+=(clang)
 [ -f "$(clang -print-resource-dir 2>/dev/null)/lib/linux/libclang_rt.fuzzer-$(uname -m).a" ] ||
   need+=(libclang-rt-dev)
+# Packages: dependencies of the .deb (dpkg-shlibdeps, which CPack runs on what
+# file calls ELF), man pages from --help, and the .deb's check.
+command -v dpkg-shlibdeps >/dev/null || need+=(dpkg-dev)
+command -v file >/dev/null || need+=(file)
+command -v help2man >/dev/null || need+=(help2man)
+command -v lintian >/dev/null || need+=(lintian)
 
 if [ ${#need[@]} -eq 0 ]; then
   exit 0

@@ -1,0 +1,7 @@
+# Read by cpack before it makes each package. The archives carry LICENSE
+# itself under their top folder; the Debian package installs from the root
+# and carries the licence in its copyright file, as Debian wants it.
+if(CPACK_GENERATOR STREQUAL "DEB")
+  set(CPACK_COMPONENTS_ALL programs)
+  set(CPACK_COMPONENT_INCLUDE_TOPLEVEL_DIRECTORY OFF)
+endif()
