@@ -1,9 +1,9 @@
 #!/usr/bin/env bash
 # Installs what a fresh Debian machine lacks for the whole build and test run:
-# the MinGW-w64 cross compilers, 32-bit Wine, Xvfb, socat, ImageMagick, the
-# nlohmann-json headers, Chromium (the HTML export's screenshot test) and
-# clang with libFuzzer (scripts/fuzz.sh); and for the packages
-# (scripts/package.sh) dpkg-dev, file, help2man and lintian.
+# the MinGW-w64 cross compilers, 32- and 64-bit Wine, Xvfb, socat,
+# ImageMagick, the nlohmann-json headers, Chromium (the HTML export's
+# screenshot test) and clang with libFuzzer (scripts/fuzz.sh); and for the
+# packages (scripts/package.sh) dpkg-dev, file, help2man and lintian.
 # g++, cmake, GoogleTest and Google Benchmark are expected to be there already.
 set -euo pipefail
 
@@ -23,6 +23,8 @@ command -v python3 >/dev/null || need+=(python3)
 command -v clang++ >/dev/null || need+=(clang)
 [ -f "$(clang -print-resource-dir 2>/dev/null)/lib/linux/libclang_rt.fuzzer-$(uname -m).a" ] ||
   need+=(libclang-rt-dev)
+# The 64-bit Windows build's tests.
+[ -x /usr/lib/wine/wine64 ] || need+=(wine64)
 # Packages: dependencies of the .deb (dpkg-shlibdeps, which CPack runs on what
 # file calls ELF), man pages from --help, and the .deb's check.
 command -v dpkg-shlibdeps >/dev/null || need+=(dpkg-dev)

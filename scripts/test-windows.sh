@@ -1,10 +1,10 @@
 #!/usr/bin/env bash
 # Builds the Windows programs and runs their tests under Wine: the 32-bit
-# build (the shipped one) with every test, including taxoscope.exe end to
-# end and taxoscope-cli.exe beside the native one; the 64-bit build is only
-# built. Needs the native build in build/ (scripts/test.sh makes it first)
-# for taxoscope-sim and taxoscope-cli. One Xvfb and one Wine server serve
-# the whole run.
+# build (the shipped one), then the 64-bit build under 64-bit Wine, each with
+# every test, including taxoscope.exe end to end and taxoscope-cli.exe beside
+# the native one. Needs the native build in build/ (scripts/test.sh makes it
+# first) for taxoscope-sim and taxoscope-cli. One Xvfb serves the whole run,
+# one Wine server each build's prefix.
 #   scripts/test-windows.sh [NATIVE-BUILD-DIR]
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -24,11 +24,12 @@ cmake -S . -B "$win32" -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-i686.cmake -DTAXOSCOPE
   -DTAXOSCOPE_NATIVE_SIM="$native/taxoscope-sim" -DTAXOSCOPE_NATIVE_CLI="$native/taxoscope-cli" >/dev/null
 cmake --build "$win32" -j2
 
-cmake -S . -B "$win64" -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-x86_64.cmake -DTAXOSCOPE_TESTS=OFF \
-  -DTAXOSCOPE_BENCH=OFF >/dev/null
-cmake --build "$win64" -j2 --target taxoscope taxoscope-cli
+cmake -S . -B "$win64" -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-x86_64.cmake -DTAXOSCOPE_TESTS=ON \
+  -DTAXOSCOPE_BENCH=OFF \
+  -DTAXOSCOPE_NATIVE_SIM="$native/taxoscope-sim" -DTAXOSCOPE_NATIVE_CLI="$native/taxoscope-cli" >/dev/null
+cmake --build "$win64" -j2
 
-export WINEPREFIX=$win32/wineprefix WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+export WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
 xvfb_pid=
 cleanup() {
   wineserver -k >/dev/null 2>&1 || true
@@ -46,18 +47,33 @@ if [ -z "${display:-}" ]; then
 fi
 export DISPLAY=:$display
 
-# The prefix is made once (wine-run does it on first use); then one server
-# for every test. The first program with windows after that waits seconds
-# for Wine's desktop to come up, and two such first programs at once can
-# hang: one small one goes first (it prints its usage and exits).
-scripts/wine-run --prefix "$WINEPREFIX" cmd /c exit 0 >/dev/null 2>&1 || true
-wineserver -p >/dev/null 2>&1 || true
-scripts/wine-run --prefix "$WINEPREFIX" "$win32/drive_taxoscope.exe" >/dev/null 2>&1 || true
+# run_tests BUILD-DIR WINEARCH: the build's tests in its own Wine prefix.
+run_tests() {
+  local build=$1
+  export WINEPREFIX=$build/wineprefix
+  echo "test-windows: $(basename "$build") under Wine ($2)" >&2
+  # The prefix is made once (wine-run does it on first use); then one server
+  # for every test. The first program with windows after that waits seconds
+  # for Wine's desktop to come up, and two such first programs at once can
+  # hang: one small one goes first (it prints its usage and exits).
+  WINEARCH=$2 scripts/wine-run --prefix "$WINEPREFIX" cmd /c exit 0 >/dev/null 2>&1 || true
+  wineserver -p >/dev/null 2>&1 || true
+  scripts/wine-run --prefix "$WINEPREFIX" "$build/drive_taxoscope.exe" >/dev/null 2>&1 || true
 
-# Now and then Wine does not end a test process that has finished (every test
-# reported, exit never comes); such a run is cut at the time-out and run once
-# more. A test that fails fails both times.
-ctest --test-dir "$win32" --output-on-failure -j2 --timeout 180 --repeat until-pass:2
+  # Now and then Wine does not end a test process that has finished (every
+  # test reported, exit never comes); such a run is cut at the time-out and
+  # run once more. A test that fails fails both times.
+  local status=0
+  ctest --test-dir "$build" --output-on-failure -j2 --timeout 180 --repeat until-pass:2 || status=$?
+  wineserver -k >/dev/null 2>&1 || true
+  return $status
+}
+
+# Both builds are tested even when the first fails.
+status=0
+run_tests "$win32" win32 || status=1
+run_tests "$win64" win64 || status=1
 if [ -f "$win32/taxoscope-main-dialog.png" ]; then
   echo "test-windows: screenshot of the main dialog: $win32/taxoscope-main-dialog.png"
 fi
+exit $status
