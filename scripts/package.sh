@@ -11,6 +11,8 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$PWD
+# Folders CPack makes, and the members of the .deb, take their modes from it.
+umask 022
 out=$root/build-package
 
 scripts/install-deps.sh
