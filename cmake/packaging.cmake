@@ -18,7 +18,8 @@ string(CONCAT CPACK_PACKAGE_DESCRIPTION
   "Taxoscope reads the fiscal memory of Bulgarian fiscal cash registers of one\n"
   "device family over a serial port, stores the image as a dump file, and turns\n"
   "a dump into a turnover report: by tax group, by department and by payment\n"
-  "type, for all daily reports or those of a date range or a report-number range.\n"
+  "type, for all daily reports or those of a date range or a report-number range;\n"
+  "it also exports the daily reports as CSV, JSON or HTML.\n"
   "\n"
   "This package holds the command-line tool taxoscope-cli and the device\n"
   "simulator taxoscope-sim, which writes dump images and plays the device on a\n"
@@ -60,7 +61,7 @@ else()
     include(cmake/man_pages.cmake)
     taxoscope_man_page(taxoscope-cli
       "read the fiscal memory of a fiscal cash register and report its turnover"
-      "reads the fiscal memory of a fiscal cash register over a serial port into a dump file and turns a dump into its turnover report (Windows-1251 text), as the Windows program taxoscope.exe does."
+      "reads the fiscal memory of a fiscal cash register over a serial port into a dump file and turns a dump into its turnover report (Windows-1251 text), as the Windows program taxoscope.exe does, or into exports for other programs (CSV, JSON, HTML; see docs/export.md in the package's documentation)."
       taxoscope-sim,iconv)
     taxoscope_man_page(taxoscope-sim
       "a simulated fiscal cash register for tests and demonstrations"
@@ -68,6 +69,7 @@ else()
       taxoscope-cli)
   endif()
   install(FILES README.md DESTINATION ${CMAKE_INSTALL_DOCDIR})
+  install(FILES docs/export.md DESTINATION ${CMAKE_INSTALL_DOCDIR}/docs)
   # At the archive's top; an install on this machine has it in the copyright file.
   install(FILES LICENSE DESTINATION . COMPONENT licence EXCLUDE_FROM_ALL)
 
