@@ -7,8 +7,8 @@ function(taxoscope_man_page target summary description see_also)
   set(page ${CMAKE_BINARY_DIR}/man/${target}.1.gz)
   add_custom_command(OUTPUT ${page}
     COMMAND ${CMAKE_COMMAND} -DHELP2MAN=${HELP2MAN} -DPROGRAM=$<TARGET_FILE:${target}>
-            -DSUMMARY=${summary} -DDESCRIPTION=${description} -DSEE_ALSO=${see_also}
-            -DCOPYRIGHT=${TAXOSCOPE_COPYRIGHT} -DOUTPUT=${page}
+            "-DSUMMARY=${summary}" "-DDESCRIPTION=${description}" -DSEE_ALSO=${see_also}
+            "-DCOPYRIGHT=${TAXOSCOPE_COPYRIGHT}" -DOUTPUT=${page}
             -P ${CMAKE_SOURCE_DIR}/cmake/write_man_page.cmake
     DEPENDS ${target} ${CMAKE_SOURCE_DIR}/cmake/write_man_page.cmake
     COMMENT "Writing the man page of ${target}"
