@@ -415,7 +415,7 @@ TEST_F(DialogReadTest, BrowseDuringAReadReportsAndTheReadGoesOn) {
   REQUIRE_DEVICE(port, "BROWSE");
   TempDir other;
   std::string picked = other.File("AB1234.bin");
-  std::vector<uint8_t> image = GenerateDump(GenerateOptions{8, 3, 15});
+  std::vector<uint8_t> image = GenerateDump(GenerateOptions{8, 3, 15, {}, false});
   ASSERT_TRUE(WriteFileBytes(picked, std::string(image.begin(), image.end())));
   HWND seen = nullptr;
   bool browsed = false;

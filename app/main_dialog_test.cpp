@@ -234,7 +234,7 @@ ModalScript::Step PickFile(const std::string& path) {
 TEST_F(MainDialogTest, BrowseReportsOnTheChosenDumpAtOnce) {
   TempDir dumps;
   std::string dump = dumps.File("AB1234.bin");
-  std::vector<uint8_t> image = GenerateDump(GenerateOptions{5, 3, 20});
+  std::vector<uint8_t> image = GenerateDump(GenerateOptions{5, 3, 20, {}, false});
   ASSERT_TRUE(WriteFileBytes(dump, std::string(image.begin(), image.end())));
   std::string before = CurrentDirectoryNow();
 
@@ -276,7 +276,7 @@ TEST_F(MainDialogTest, BrowseReportsOnTheChosenDumpAtOnce) {
 TEST_F(MainDialogTest, BrowseWithShowResultOpensTheReportOrWithExportThePage) {
   TempDir dumps;
   std::string dump = dumps.File("CD5678.bin");
-  std::vector<uint8_t> image = GenerateDump(GenerateOptions{6, 3, 10});
+  std::vector<uint8_t> image = GenerateDump(GenerateOptions{6, 3, 10, {}, false});
   ASSERT_TRUE(WriteFileBytes(dump, std::string(image.begin(), image.end())));
   Store("ShowFile", "1");
   for (bool exports : {false, true}) {

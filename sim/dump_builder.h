@@ -104,7 +104,17 @@ int DumpRecordLength(int type, int variant);
 
 // seed: any value; variant: 2 or 3 (anything but 2 is 3); reports: how many
 // report records, clamped to what fits below the decimal-mode area.
-struct GenerateOptions { uint32_t seed = 1; int variant = 3; int reports = 200; };
+// rates: the tax rates of groups 1..8 in hundredths of a percent (kRateUnset
+// where a group has none); empty means 20.00, 9.00, 0.00 and five unset.
+// largeAmounts: every group with a rate turns over close to the top of the
+// 4-byte counter in each report, instead of a small shop's day.
+struct GenerateOptions {
+  uint32_t seed = 1;
+  int variant = 3;
+  int reports = 200;
+  std::vector<uint16_t> rates;
+  bool largeAmounts = false;
+};
 // A realistic whole image. Deterministic for a given seed: byte-identical on
 // every platform and standard library. Layout in dump_generator.cpp.
 std::vector<uint8_t> GenerateDump(const GenerateOptions& options);

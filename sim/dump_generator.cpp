@@ -4,11 +4,14 @@
 //   0 .. 15    erased (0xFF), so a reader's walk starts at offset 16
 //   16         model record: marker "ZA02" on variant 2, "ZA03" otherwise
 //   48         type 1: fractional mode, rates 20.00, 9.00, 0.00, the rest unset
+//              (or the rates asked for)
 //   86 ..      the daily reports 1, 2, 3 ..., one per business day (dates
 //              advance 1 to 4 days from a start in 2010-2020, closing at
 //              17:00-23:59). Before some reports: an erased gap of 1 to 40
 //              bytes, a record of a skipped type (2,3,5,8,9,10,12,13), or a
 //              type-6 rate change (group 2 goes 9.00 -> 20.00 and back).
+//              With large amounts, each group that has a rate turns over
+//              close to 0xFFFFFFFF hundredths in every report.
 //   erased up to the decimal-mode area (0x1F1000; 0x1F100 on variant 2)
 //   area       type 7 "from report 0: fractional"; when the image has a
 //              whole-number period N..M-1, also "from N: whole" and "from M:
@@ -123,7 +126,8 @@ struct DepartmentNames {
   }
 };
 
-ReportData MakeReport(Random& random, const DepartmentNames& names, uint16_t number, const Date& date, bool whole) {
+ReportData MakeReport(Random& random, const DepartmentNames& names, uint16_t number, const Date& date, bool whole,
+                      const uint16_t* largeRates) {
   ReportData report;
   report.number = number;
   // One draw per statement: the order in which a call's arguments are
@@ -132,15 +136,23 @@ ReportData MakeReport(Random& random, const DepartmentNames& names, uint16_t num
   int hour = 17 + static_cast<int>(random.Below(7));
   report.dateTime = PackDateTime(date.year, date.month, date.day, hour, minute);
   // Amounts in hundredths: most turnover at 20%, some at 9%, a little at 0%.
-  report.groups[0] = 5000 + random.Below(300000);
-  if (random.Percent(35)) report.groups[1] = 1000 + random.Below(60000);
-  if (random.Percent(10)) report.groups[2] = 100 + random.Below(20000);
+  if (largeRates) {
+    for (int k = 0; k < 8; ++k)
+      if (largeRates[k] != kRateUnset) report.groups[k] = UINT32_MAX - random.Below(1u << 24);
+  } else {
+    report.groups[0] = 5000 + random.Below(300000);
+    if (random.Percent(35)) report.groups[1] = 1000 + random.Below(60000);
+    if (random.Percent(10)) report.groups[2] = 100 + random.Below(20000);
+  }
   if (whole)
     for (uint32_t& group : report.groups) group = group ? (group + 99) / 100 : 0;
   report.decimalFlag = whole ? kModeWhole : kModeFractional;
 
-  uint32_t total = 0;
-  for (uint32_t group : report.groups) total += group;
+  // Departments and payments are 4-byte counters too: they share the
+  // turnover up to their top.
+  uint64_t sum = 0;
+  for (uint32_t group : report.groups) sum += group;
+  const uint32_t total = sum > UINT32_MAX ? UINT32_MAX : static_cast<uint32_t>(sum);
 
   // Up to four departments in use, in distinct slots, sharing the turnover.
   int departments = static_cast<int>(random.Below(5));
@@ -187,6 +199,9 @@ std::vector<uint8_t> GenerateDump(const GenerateOptions& options, int* reportCou
   Random random(options.seed);
 
   uint16_t rates[8] = {kRate20, kRate9, 0, kRateUnset, kRateUnset, kRateUnset, kRateUnset, kRateUnset};
+  for (size_t k = 0; k < options.rates.size() && k < 8; ++k) rates[k] = options.rates[k];
+  for (size_t k = options.rates.size(); !options.rates.empty() && k < 8; ++k) rates[k] = kRateUnset;
+  const uint16_t openingRates[8] = {rates[0], rates[1], rates[2], rates[3], rates[4], rates[5], rates[6], rates[7]};
   DumpBuilder image;
   image.Erased(16).ModelRecord(variant == 2 ? "ZA02" : "ZA03").ModeAndRates(kModeFractional, rates);
 
@@ -228,11 +243,13 @@ std::vector<uint8_t> GenerateDump(const GenerateOptions& options, int* reportCou
     image.Erased(gap);
     if (fillerType >= 0) image.Filler(static_cast<uint8_t>(fillerType));
     if (rateChange) {
-      rates[1] = number == rateUp ? kRate20 : kRate9;
+      rates[1] = number == rateUp ? kRate20 : openingRates[1];
       image.Rates(rates);
     }
     bool whole = number >= wholeFrom && number < wholeTo;
-    image.Report(MakeReport(random, names, static_cast<uint16_t>(number), date, whole), variant);
+    image.Report(MakeReport(random, names, static_cast<uint16_t>(number), date, whole,
+                            options.largeAmounts ? openingRates : nullptr),
+                 variant);
     written = number;
   }
   if (reportCount) *reportCount = written;

@@ -185,6 +185,35 @@ TEST(GenerateDump, Variant2) {
   EXPECT_EQ(7, facts.area[0].type);
 }
 
+// Rates as asked and, with large amounts, every group that has a rate near
+// the 4-byte counter's top; departments and payments stay within it.
+TEST(GenerateDump, LargeAmountsAtTheRatesAskedFor) {
+  for (int variant : {2, 3}) {
+    GenerateOptions options;
+    options.variant = variant;
+    options.reports = 40;
+    options.rates = {2000, 900, 750};
+    options.largeAmounts = true;
+    std::vector<uint8_t> image = GenerateDump(options);
+    EXPECT_EQ(750, Le16(image, 48 + 24));
+    EXPECT_EQ(kRateUnset, Le16(image, 48 + 26));
+    size_t groupsAt = variant == 2 ? 8 : 7;
+    int reports = 0;
+    for (const WalkedRecord& record : Walk(image, variant, 16, DecimalModeAreaOffset(variant))) {
+      if (record.type != 4) continue;
+      ++reports;
+      for (int k = 0; k < 8; ++k) {
+        uint32_t amount = Le32(image, record.offset + groupsAt + 4 * k);
+        if (k < 3)  // whole-number reports hold a hundredth of it
+          EXPECT_GT(amount, (UINT32_MAX - (1u << 24)) / 100) << k;
+        else
+          EXPECT_EQ(0u, amount) << k;
+      }
+    }
+    EXPECT_GT(reports, 20);
+  }
+}
+
 TEST(GenerateDump, ReportCountIsClampedToWhatFits) {
   for (int variant : {2, 3}) {
     GenerateOptions options;

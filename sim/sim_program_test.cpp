@@ -157,6 +157,14 @@ TEST(SimProgram, GenerateWritesTheImageOfTheSeed) {
   EXPECT_EQ(std::string(image.begin(), image.end()), ReadFileBytes(out));
   EXPECT_TRUE(Contains(result.out, "131071 bytes") && Contains(result.out, "50 reports")) << result.out;
 
+  Result large = RunSim({"generate", "--out", out, "--seed=5", "--reports", "50", "--rates", "20,9.00,7.5", "--large"});
+  ASSERT_EQ(0, large.status) << large.err;
+  options.variant = 3;
+  options.rates = {2000, 900, 750};
+  options.largeAmounts = true;
+  image = GenerateDump(options);
+  EXPECT_EQ(std::string(image.begin(), image.end()), ReadFileBytes(out));
+
   Result clamped = RunSim({"generate", "--out", out, "--variant", "2", "--reports", "65535"});
   EXPECT_EQ(0, clamped.status);
   EXPECT_TRUE(Contains(clamped.err, "of the 65535 reports fit")) << clamped.err;
@@ -172,6 +180,9 @@ TEST(SimProgram, GenerateRejectsBadUsageAndReportsFileErrors) {
       {"generate", "--out", "x.bin", "--seed", "4294967296"},
       {"generate", "--out", "x.bin", "--colour", "red"},
       {"generate", "--out", "x.bin", "stray"},
+      {"generate", "--out", "x.bin", "--rates", "20.00,,9.00"},
+      {"generate", "--out", "x.bin", "--rates", "655.35"},
+      {"generate", "--out", "x.bin", "--large=yes"},
   };
   for (const std::vector<std::string>& args : bad) {
     Result result = RunSim(args);
