@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# Builds everything and runs every test: the native build (Linux), then the
-# Windows build under Wine when scripts/test-windows.sh is present.
+# Builds everything and runs every test: the native build (Linux), the same
+# tests under the sanitizers, then the Windows build under Wine when
+# scripts/test-windows.sh is present.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -9,6 +10,14 @@ scripts/install-deps.sh
 cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 cmake --build build -j2
 ctest --test-dir build --output-on-failure -j2
+
+# The native tests once more under AddressSanitizer and UndefinedBehaviorSanitizer
+# (leaks included); any finding fails its test. -O1 keeps the build quick.
+sanitize="-fsanitize=address,undefined -fno-sanitize-recover=all -fno-omit-frame-pointer"
+cmake -S . -B build-asan -DCMAKE_BUILD_TYPE=Debug -DCMAKE_CXX_FLAGS_DEBUG="-O1 -g" -DTAXOSCOPE_BENCH=OFF \
+  -DCMAKE_CXX_FLAGS="$sanitize" -DCMAKE_EXE_LINKER_FLAGS="$sanitize" >/dev/null
+cmake --build build-asan -j2
+ctest --test-dir build-asan --output-on-failure -j2
 
 if [ -x scripts/test-windows.sh ]; then
   scripts/test-windows.sh
