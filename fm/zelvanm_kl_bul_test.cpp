@@ -112,6 +112,15 @@ TEST(RecordStream, EmptyAndErasedDumpsGiveOnlyZeroTotals) {
   }
 }
 
+// A file longer than the device's memory: the walk goes on to its end.
+TEST(RecordStream, RecordsPastTheImageSizeAreStillRead) {
+  DumpBuilder dump;
+  dump.Report(SimpleReport(1)).PadTo(kDumpImageSize + 5).Report(SimpleReport(2));
+  WalkResult walk = Walk(dump);
+  EXPECT_EQ(walk.parsed, 1);
+  EXPECT_NE(walk.report.find(CP1251("Отчет# 2\r\n")), std::string::npos);
+}
+
 TEST(RecordStream, MissingDumpParsesToZero) {
   ResetReportBuffer();
   CZELVANM_KL_BUL reader("/nonexistent/dir/dump.bin");

@@ -317,6 +317,58 @@ TEST_F(AcquireTest, StopDuringTheTransferDropsTheImageSilently) {
   EXPECT_EQ("unchanged", ui.text[IDC_FILE_NAME]);
 }
 
+// The dialog's STOP (busy flag cleared, cancel flag set) or Close (busy flag
+// cleared) at the first message dispatched while the device is identified,
+// or during the final, empty block, after the device sent everything: the
+// run ends without a message and stores nothing.
+class StopOrCloseTest : public AcquireTest {
+ protected:
+  void PressAt(bool stop, bool lastBlock) {
+    PlantEarlierDump();
+    // Whole blocks only, so the block read after the image is the empty one.
+    std::vector<uint8_t> image = SmallImage();
+    image.resize(2560, 0xFF);
+    StartDevice(DeviceMode::Normal, image);
+    bool pressed = false;
+    ui.onDispatch = [&](int) {
+      // The device counts a transfer as ended once the host took every byte.
+      if (pressed || (lastBlock && device.TransfersEnded() == 0)) return;
+      pressed = true;
+      busyFlag = 0;
+      if (stop) cancelFlag = 1;
+    };
+    PressRead();
+    EXPECT_TRUE(pressed);
+    EXPECT_EQ(AcquireStopped, LastAcquireOutcome());
+    EXPECT_TRUE(ui.messages.empty()) << ::testing::PrintToString(MessageTexts());
+    ExpectIdle();
+    ExpectEarlierDumpUntouched();
+  }
+};
+
+TEST_F(StopOrCloseTest, StopWhileIdentifying) { PressAt(true, false); }
+TEST_F(StopOrCloseTest, CloseWhileIdentifying) { PressAt(false, false); }
+TEST_F(StopOrCloseTest, StopDuringTheLastEmptyBlock) { PressAt(true, true); }
+TEST_F(StopOrCloseTest, CloseDuringTheLastEmptyBlock) { PressAt(false, true); }
+
+// A silent device: STOP cuts only the first wait short; the line read after
+// it still takes its five seconds, and the identify failure is told.
+TEST_F(AcquireTest, StopWhileASilentDeviceIsIdentified) {
+  PlantEarlierDump();
+  StartDevice(DeviceMode::Silent);
+  ui.onDispatch = [&](int) {
+    busyFlag = 0;
+    cancelFlag = 1;
+  };
+  long long ms = MillisecondsOf([&] { PressRead(); });
+  EXPECT_EQ(AcquireNoCommunication, LastAcquireOutcome());
+  ExpectOneError("No communication.");
+  EXPECT_GE(ms, 5000);
+  EXPECT_LT(ms, 7800);
+  ExpectIdle();
+  ExpectEarlierDumpUntouched();
+}
+
 TEST_F(AcquireTest, ImageAtTheCapKeepsTheBytesBeforeTheLastBlock) {
   StartDevice(DeviceMode::Oversize, GenerateDump(GenerateOptions()));
   PressRead();
