@@ -165,6 +165,30 @@ TEST_F(MainDialogTest, EscapeClosesAfterSaving) {
   EXPECT_EQ(Stored("Start"), "7");
 }
 
+// A settings file that cannot be written (read-only, or held by another
+// program that lets others read it only): the dialog works and closes as
+// ever, the file keeps what it had, and nobody is bothered with a message.
+// The hold stands in for the read-only flag, which Wine lets root write through.
+TEST_F(MainDialogTest, ASettingsFileThatCannotBeWrittenStaysAsItIs) {
+  Store("Start", "01/03/2010");
+  std::string before = ReadFileBytes(iniFile.iniPath);
+  HANDLE hold = CreateFileA(iniFile.iniPath, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                            FILE_ATTRIBUTE_NORMAL, nullptr);
+  ASSERT_NE(hold, INVALID_HANDLE_VALUE);
+  ModalScript script;
+  script.Then([&](HWND dialog) {
+    if (!IsMainDialog(dialog)) return false;
+    EXPECT_EQ(ControlText(dialog, IDC_FROM), "01/03/2010");
+    SetDlgItemTextA(dialog, IDC_FROM, "7");
+    Click(dialog, IDC_CLOSE);
+    return true;
+  });
+  EXPECT_EQ(RunDialog(), 0);
+  CloseHandle(hold);
+  EXPECT_EQ(ReadFileBytes(iniFile.iniPath), before);
+  EXPECT_TRUE(ui.messages.empty());
+}
+
 TEST_F(MainDialogTest, EnterInAnEditFieldStartsARead) {
   // A port that does not exist: the read ends at once with its message.
   Store("Port", "COM250");
