@@ -351,6 +351,19 @@ TEST_F(StopOrCloseTest, CloseWhileIdentifying) { PressAt(false, false); }
 TEST_F(StopOrCloseTest, StopDuringTheLastEmptyBlock) { PressAt(true, true); }
 TEST_F(StopOrCloseTest, CloseDuringTheLastEmptyBlock) { PressAt(false, true); }
 
+// Storing the dump and reporting on it dispatch no message: a STOP or Close
+// pressed then waits for the run's end and cannot cut either short.
+TEST_F(StopOrCloseTest, NothingIsDispatchedWhileStoringAndReporting) {
+  StartDevice(DeviceMode::Normal);
+  bool dispatchedOnceStored = false;
+  ui.onDispatch = [&](int) { dispatchedOnceStored = dispatchedOnceStored || FileExists(DumpPath()); };
+  PressRead();
+  EXPECT_EQ(AcquireDone, LastAcquireOutcome());
+  EXPECT_FALSE(dispatchedOnceStored);
+  EXPECT_EQ(AsString(options.image), ReadFileBytes(DumpPath()));
+  EXPECT_TRUE(FileExists(DumpPath() + ".txt"));
+}
+
 // A silent device: STOP cuts only the first wait short; the line read after
 // it still takes its five seconds, and the identify failure is told.
 TEST_F(AcquireTest, StopWhileASilentDeviceIsIdentified) {
