@@ -206,6 +206,7 @@ TEST_F(AcquireTest, PortThatCannotBeOpened) {
   EXPECT_TRUE(ui.showCalls.empty());
   EXPECT_EQ("Read", ui.text[IDC_READ]);
   EXPECT_EQ(0u, FilesInDirectory());
+  EXPECT_EQ(0, ui.dispatchCalls);  // no STOP or Close can come in
 }
 
 TEST_F(AcquireTest, SilentDeviceIsNoCommunicationAfterTwoTimeOuts) {
