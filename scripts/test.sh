@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Builds everything and runs every test: the native build (Linux), the same
-# tests under the sanitizers, then the Windows build under Wine when
+# tests under the sanitizers, a short run of each fuzz target, then the Windows build under Wine when
 # scripts/test-windows.sh is present.
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -18,6 +18,9 @@ cmake -S . -B build-asan -DCMAKE_BUILD_TYPE=Debug -DCMAKE_CXX_FLAGS_DEBUG="-O1 -
   -DCMAKE_CXX_FLAGS="$sanitize" -DCMAKE_EXE_LINKER_FLAGS="$sanitize" >/dev/null
 cmake --build build-asan -j2
 ctest --test-dir build-asan --output-on-failure -j2
+
+# Every fuzz target for about half a minute from the generated seeds.
+scripts/fuzz.sh 30
 
 if [ -x scripts/test-windows.sh ]; then
   scripts/test-windows.sh
