@@ -9,7 +9,7 @@ scripts/install-deps.sh
 
 cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 cmake --build build -j2
-ctest --test-dir build --output-on-failure -j2
+ctest --test-dir build --output-on-failure -j4
 
 # The native tests once more under AddressSanitizer and UndefinedBehaviorSanitizer
 # (leaks included); any finding fails its test. -O1 keeps the build quick.
@@ -17,7 +17,7 @@ sanitize="-fsanitize=address,undefined -fno-sanitize-recover=all -fno-omit-frame
 cmake -S . -B build-asan -DCMAKE_BUILD_TYPE=Debug -DCMAKE_CXX_FLAGS_DEBUG="-O1 -g" -DTAXOSCOPE_BENCH=OFF \
   -DCMAKE_CXX_FLAGS="$sanitize" -DCMAKE_EXE_LINKER_FLAGS="$sanitize" >/dev/null
 cmake --build build-asan -j2
-ctest --test-dir build-asan --output-on-failure -j2
+ctest --test-dir build-asan --output-on-failure -j4
 
 # Every fuzz target for about half a minute from the generated seeds.
 scripts/fuzz.sh 30
