@@ -13,6 +13,7 @@ struct Command {
   const char* summary;
   int (*run)(int argc, char** argv);
   void (*help)();
+  bool subcommands = false;  // the command reads --help after its subcommand itself
 };
 
 const Command kCommands[] = {
@@ -23,6 +24,8 @@ const Command kCommands[] = {
     {"export", "export a dump's daily reports as CSV, JSON or HTML", RunExportCommand, PrintExportHelp},
     {"summary", "print a dump's monthly VAT table", RunSummaryCommand, PrintSummaryHelp},
     {"info", "tell what a dump holds and whether it is damaged", RunInfoCommand, PrintInfoHelp},
+    {"ledger", "keep many registers' daily reports in one file; the VAT table over them", RunLedgerCommand,
+     PrintLedgerHelp, true},
 };
 
 void PrintUsage(FILE* out) {
@@ -51,7 +54,7 @@ int main(int argc, char** argv) {
   }
   for (const Command& command : kCommands) {
     if (std::strcmp(argv[1], command.name) != 0) continue;
-    for (int i = 2; i < argc; ++i) {
+    for (int i = 2; i < argc && !command.subcommands; ++i) {
       if (!std::strcmp(argv[i], "--help") || !std::strcmp(argv[i], "-h")) {
         command.help();
         return kExitOk;

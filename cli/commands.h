@@ -23,3 +23,7 @@ void PrintSummaryHelp();
 
 int RunInfoCommand(int argc, char** argv);
 void PrintInfoHelp();
+
+// ledger has subcommands, each with its own --help.
+int RunLedgerCommand(int argc, char** argv);
+void PrintLedgerHelp();

@@ -22,6 +22,13 @@ void AppendAmountColumns(std::string* out, char separator, const char* firstColu
   AppendNumbered(out, separator, "payment_", 0, kPaymentCodeCount - 1);
 }
 
+void AppendSeparatedAmount(std::string* out, const CsvDialect& dialect, double value) {
+  *out += dialect.separator;
+  AppendAmount(out, value, dialect.decimalSeparator);
+}
+
+}  // namespace
+
 void StartCsv(std::string* out, const CsvDialect& dialect, const std::string& leadingColumns) {
   out->clear();
   if (dialect.byteOrderMark) *out += "\xEF\xBB\xBF";
@@ -31,38 +38,56 @@ void StartCsv(std::string* out, const CsvDialect& dialect, const std::string& le
   AppendAmountColumns(out, dialect.separator, first.c_str());
 }
 
-void AppendSeparatedAmount(std::string* out, const CsvDialect& dialect, double value) {
+void AppendCsvReportHeaderTail(std::string* out, const CsvDialect& dialect) {
   *out += dialect.separator;
-  AppendAmount(out, value, dialect.decimalSeparator);
+  *out += "decimal_point";
+  *out += dialect.separator;
+  *out += "crc_ok";
 }
 
-}  // namespace
+void AppendCsvReport(std::string* out, const CsvDialect& dialect, const DailyReport& report) {
+  AppendDateTime(out, report.Civil());
+  *out += dialect.separator;
+  *out += std::to_string(report.number);
+  for (const ReportAmount& group : report.groups) AppendSeparatedAmount(out, dialect, CountedValue(group));
+  // Each report's tax to the cent, as it would be printed.
+  for (double tax : report.tax) AppendSeparatedAmount(out, dialect, tax);
+  for (const DepartmentAmount& department : report.departments)
+    AppendSeparatedAmount(out, dialect, CountedValue(department.amount));
+  for (double payment : report.payments) AppendSeparatedAmount(out, dialect, payment);
+  *out += dialect.separator;
+  *out += DecimalPointWord(report);
+  *out += dialect.separator;
+  *out += report.crcOk ? '1' : '0';
+}
+
+void AppendCsvMonthAmounts(std::string* out, const CsvDialect& dialect, const MonthRow& row) {
+  for (double value : row.groups) AppendSeparatedAmount(out, dialect, value);
+  for (double value : row.tax) AppendSeparatedAmount(out, dialect, value);
+  for (double value : row.departments) AppendSeparatedAmount(out, dialect, value);
+  for (double value : row.payments) AppendSeparatedAmount(out, dialect, value);
+}
+
+void AppendCsvMonth(std::string* out, const CsvDialect& dialect, const MonthRow& row) {
+  *out += row.MonthText();
+  for (int32_t count : {static_cast<int32_t>(row.reports), row.firstReport, row.lastReport}) {
+    *out += dialect.separator;
+    *out += std::to_string(count);
+  }
+  AppendCsvMonthAmounts(out, dialect, row);
+}
 
 CsvExport::CsvExport(CsvDialect dialect) : ExportOutput(".csv", false), dialect_(dialect) {}
 
 void CsvExport::Begin(const ReportRequest& request) {
   ExportOutput::Begin(request);
   StartCsv(&text_, dialect_, "date,report");
-  text_ += dialect_.separator;
-  text_ += "decimal_point";
-  text_ += dialect_.separator;
-  text_ += "crc_ok\r\n";
+  AppendCsvReportHeaderTail(&text_, dialect_);
+  text_ += "\r\n";
 }
 
 void CsvExport::OnDailyReport(const DailyReport& report) {
-  AppendDateTime(&text_, report.Civil());
-  text_ += dialect_.separator;
-  text_ += std::to_string(report.number);
-  for (const ReportAmount& group : report.groups) AppendSeparatedAmount(&text_, dialect_, CountedValue(group));
-  // Each report's tax to the cent, as it would be printed.
-  for (double tax : report.tax) AppendSeparatedAmount(&text_, dialect_, tax);
-  for (const DepartmentAmount& department : report.departments)
-    AppendSeparatedAmount(&text_, dialect_, CountedValue(department.amount));
-  for (double payment : report.payments) AppendSeparatedAmount(&text_, dialect_, payment);
-  text_ += dialect_.separator;
-  text_ += DecimalPointWord(report);
-  text_ += dialect_.separator;
-  text_ += report.crcOk ? '1' : '0';
+  AppendCsvReport(&text_, dialect_, report);
   text_ += "\r\n";
 }
 
@@ -78,17 +103,8 @@ void MonthlyCsvExport::Begin(const ReportRequest& request) {
 void MonthlyCsvExport::OnDailyReport(const DailyReport& report) { months_.Add(report); }
 
 void MonthlyCsvExport::OnTotals(const ReportTotals&) {
-  const char separator = dialect_.separator;
   for (const MonthRow& row : months_.Rows()) {
-    text_ += row.MonthText();
-    for (int32_t count : {static_cast<int32_t>(row.reports), row.firstReport, row.lastReport}) {
-      text_ += separator;
-      text_ += std::to_string(count);
-    }
-    for (double value : row.groups) AppendSeparatedAmount(&text_, dialect_, value);
-    for (double value : row.tax) AppendSeparatedAmount(&text_, dialect_, value);
-    for (double value : row.departments) AppendSeparatedAmount(&text_, dialect_, value);
-    for (double value : row.payments) AppendSeparatedAmount(&text_, dialect_, value);
+    AppendCsvMonth(&text_, dialect_, row);
     text_ += "\r\n";
   }
 }

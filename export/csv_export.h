@@ -21,6 +21,19 @@ struct CsvDialect {
 constexpr CsvDialect kPlainCsv{',', '.', false};
 constexpr CsvDialect kExcelCsv{';', ',', true};
 
+// The pieces every CSV export is made of, shared with the ledger's exports.
+// The header: leadingColumns (comma-separated, turned into the dialect's
+// separator), then the amount columns; no line end.
+void StartCsv(std::string* out, const CsvDialect& dialect, const std::string& leadingColumns);
+// One daily report's fields from its date on, without a line end.
+void AppendCsvReport(std::string* out, const CsvDialect& dialect, const DailyReport& report);
+// The header's tail and the row of the per-report form.
+void AppendCsvReportHeaderTail(std::string* out, const CsvDialect& dialect);
+// A month's amounts, each after a separator.
+void AppendCsvMonthAmounts(std::string* out, const CsvDialect& dialect, const MonthRow& row);
+// A month row of the monthly form: month, reports, first and last report, amounts.
+void AppendCsvMonth(std::string* out, const CsvDialect& dialect, const MonthRow& row);
+
 class CsvExport : public ExportOutput {
  public:
   explicit CsvExport(CsvDialect dialect);

@@ -7,24 +7,6 @@
 #include "export/report_fields.h"
 #include "export/utf8_text.h"
 
-namespace {
-
-const char kStyle[] =
-    "body{font-family:'DejaVu Sans',Arial,Helvetica,sans-serif;margin:24px 32px;color:#222;background:#fff}"
-    "h1{font-size:22px;margin:0 0 8px}"
-    "h2{font-size:16px;margin:28px 0 8px;padding-bottom:3px;border-bottom:1px solid #ccc}"
-    "p.meta{margin:2px 0;color:#444}"
-    "table{border-collapse:collapse;font-size:13px}"
-    "th,td{border:1px solid #d8d8d8;padding:3px 9px}"
-    "th{background:#eef2f7;font-weight:600}"
-    ".n{text-align:right;font-variant-numeric:tabular-nums;white-space:nowrap}"
-    "tr.total td{font-weight:700;background:#f4f4f4}"
-    "div.totals{display:flex;flex-wrap:wrap;gap:32px;align-items:flex-start}"
-    "p.crc{color:#b00020;margin:2px 0}"
-    "svg{display:block;margin-top:12px}";
-
-}  // namespace
-
 HtmlExport::HtmlExport() : ExportOutput(".html", true) {}
 
 void HtmlExport::Begin(const ReportRequest& request) {
@@ -68,26 +50,14 @@ void HtmlExport::AppendHead() {
   text_ += "<!DOCTYPE html>\n<html lang=\"bg\">\n<head>\n<meta charset=\"utf-8\">\n<title>Taxoscope: ";
   AppendEscaped(&text_, dump);
   text_ += "</title>\n<style>";
-  text_ += kStyle;
+  text_ += kHtmlStyle;
   text_ += "</style>\n</head>\n<body>\n<h1>Оборот</h1>\n<p class=\"meta\">Файл: ";
   AppendEscaped(&text_, dump);
   text_ += "</p>\n";
   AppendFilter();
 }
 
-void HtmlExport::AppendFilter() {
-  const ExportFilter& f = filter();
-  text_ += "<p class=\"meta\">Филтър: ";
-  if (f.type == ReportAll) {
-    text_ += "всички отчети";
-  } else {
-    text_ += f.type == ReportByDate ? "по дата от " : "по номер от ";
-    AppendEscaped(&text_, ValidUtf8(f.from));
-    text_ += " до ";
-    AppendEscaped(&text_, ValidUtf8(f.to));
-  }
-  text_ += "</p>\n";
-}
+void HtmlExport::AppendFilter() { AppendHtmlFilter(&text_, filter()); }
 
 void HtmlExport::AppendMonthTable(const std::vector<MonthRow>& rows, const ReportTotals& totals) {
   int usedCount = 0;

@@ -5,6 +5,7 @@
 #include <string>
 
 #include "export/export_output.h"
+#include "export/json_text.h"
 #include "export/month_table.h"
 
 class JsonExport : public ExportOutput {
@@ -18,8 +19,5 @@ class JsonExport : public ExportOutput {
   MonthTable months_;
   size_t variantAt_ = 0;  // where the model variant's digit goes once the walk is over
   bool firstReport_ = true;
-  // The names as JSON strings; a department's together with the stored name it came from.
-  std::string paymentJson_[kPaymentCodeCount];
-  std::string departmentRaw_[kDepartmentCount];
-  std::string departmentJson_[kDepartmentCount];
+  JsonReportWriter reportWriter_;
 };

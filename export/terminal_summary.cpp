@@ -1,7 +1,5 @@
 #include "export/terminal_summary.h"
 
-#include <vector>
-
 #include "export/amount_text.h"
 
 namespace {
@@ -16,6 +14,27 @@ size_t Columns(const std::string& text) {
 using Row = std::vector<std::string>;
 
 }  // namespace
+
+std::string AlignedTable(const std::vector<std::vector<std::string>>& rows) {
+  std::vector<size_t> widths;
+  for (const Row& row : rows) {
+    if (row.size() > widths.size()) widths.resize(row.size(), 0);
+    for (size_t c = 0; c < row.size(); ++c)
+      if (Columns(row[c]) > widths[c]) widths[c] = Columns(row[c]);
+  }
+  std::string text;
+  for (const Row& row : rows) {
+    std::string line;
+    for (size_t c = 0; c < row.size(); ++c) {
+      std::string padding(widths[c] - Columns(row[c]), ' ');
+      if (c) line += "  ";
+      line += c == 0 ? row[c] + padding : padding + row[c];  // the month left, numbers right
+    }
+    while (!line.empty() && line.back() == ' ') line.pop_back();
+    text += line + "\n";
+  }
+  return text;
+}
 
 void TerminalSummary::OnDailyReport(const DailyReport& report) {
   months_.Add(report);
@@ -46,20 +65,5 @@ void TerminalSummary::OnTotals(const ReportTotals& totals) {
   amounts(&total, totals.groupTurnover, totals.groupTax);
   rows.push_back(total);
 
-  std::vector<size_t> widths(header.size(), 0);
-  for (const Row& row : rows)
-    for (size_t c = 0; c < row.size(); ++c)
-      if (Columns(row[c]) > widths[c]) widths[c] = Columns(row[c]);
-
-  text_.clear();
-  for (const Row& row : rows) {
-    std::string line;
-    for (size_t c = 0; c < row.size(); ++c) {
-      std::string padding(widths[c] - Columns(row[c]), ' ');
-      if (c) line += "  ";
-      line += c == 0 ? row[c] + padding : padding + row[c];  // the month left, numbers right
-    }
-    while (!line.empty() && line.back() == ' ') line.pop_back();
-    text_ += line + "\n";
-  }
+  text_ = AlignedTable(rows);
 }

@@ -4,8 +4,13 @@
 // that has turnover anywhere in the selection, then a total line (the text
 // report's totals).
 #include <string>
+#include <vector>
 
 #include "export/month_table.h"
+
+// Rows of cells as aligned text lines: the first column left, the others
+// right, two blanks between columns, no trailing blanks.
+std::string AlignedTable(const std::vector<std::vector<std::string>>& rows);
 
 class TerminalSummary : public ReportSink {
  public:

@@ -73,6 +73,7 @@ struct DailyReport {
 
   ReportAmount groups[kTaxGroupCount];
   double tax[kTaxGroupCount] = {};  // each group's tax at the rates in force
+  double rates[kTaxGroupCount] = {};  // those rates, percent
 
   // Model variant 3 only; all zero and uncounted in variant 2.
   DepartmentAmount departments[kDepartmentCount];

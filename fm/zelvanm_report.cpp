@@ -101,6 +101,7 @@ void CZELVANM_KL_BUL::ProcessReport() {
   // the amounts above 0.
   const int32_t firstGroup = modelVariant == 2 ? 8 : 7;
   for (int32_t k = 0; k < groupCount; ++k) {
+    report.rates[k] = taxRates[k];
     ReportAmount& amount = report.groups[k];
     ReadAmount(recordStart + firstGroup + 4 * k, kAmountLength, amountFlags, &amount);
     amount.counted = modelVariant == 2 || amount.value > 0;

@@ -1,0 +1,108 @@
+#include "cli/ledger_args.h"
+
+#include <cstdio>
+#include <cstring>
+
+#include "cli/commands.h"
+#include "report/report_run.h"
+
+LedgerArgs::LedgerArgs(const char* name, const char* usage, bool byDate, bool byNumber, bool morePositionals)
+    : name_(name), usage_(usage), byDate_(byDate), byNumber_(byNumber), morePositionals_(morePositionals) {}
+
+int LedgerArgs::Usage(const std::string& problem) const {
+  std::fprintf(stderr, "taxoscope-cli ledger %s: %s\nusage: %s\n", name_, problem.c_str(), usage_);
+  return kExitUsage;
+}
+
+bool LedgerArgs::Parse(int argc, char** argv, const OwnOption& own) {
+  for (int i = 0; i < argc; ++i) {
+    const char* arg = argv[i];
+    if (!std::strcmp(arg, "--device")) {
+      if (i + 1 >= argc || !argv[i + 1][0]) {
+        Usage("--device needs an id");
+        return false;
+      }
+      selection_.devices.push_back(argv[++i]);
+      continue;
+    }
+    const bool date = !std::strcmp(arg, "--by-date"), number = !std::strcmp(arg, "--by-number");
+    if ((date && byDate_) || (number && byNumber_)) {
+      if (selection_.type != ReportAll) {
+        Usage(byNumber_ ? "give at most one of --by-date and --by-number" : "give --by-date once");
+        return false;
+      }
+      if (i + 2 >= argc) {
+        Usage("a filter needs FROM and TO");
+        return false;
+      }
+      selection_.type = date ? ReportByDate : ReportByNumber;
+      selection_.fromText = argv[++i];
+      selection_.toText = argv[++i];
+      continue;
+    }
+    if (own) {
+      std::string problem;
+      ReportOptionResult taken = own(argc, argv, &i, &problem);
+      if (taken == ReportOptionError) {
+        Usage(problem);
+        return false;
+      }
+      if (taken == ReportOptionTaken) continue;
+    }
+    if (arg[0] == '-' && arg[1] != 0) {
+      Usage(std::string("unknown option ") + arg);
+      return false;
+    }
+    if (ledgerPath_.empty()) {
+      ledgerPath_ = arg;
+    } else if (morePositionals_) {
+      positionals_.push_back(arg);
+    } else {
+      Usage("give one ledger file");
+      return false;
+    }
+  }
+  if (ledgerPath_.empty()) {
+    Usage("no ledger file given");
+    return false;
+  }
+  if (selection_.type == ReportByNumber && selection_.devices.size() != 1) {
+    Usage("--by-number needs exactly one --device");
+    return false;
+  }
+  return true;
+}
+
+bool LedgerArgs::Open(LedgerFile* ledger, LedgerAccess access) const {
+  std::string reason;
+  if (ledger->Open(ledgerPath_, access, &reason)) return true;
+  std::fprintf(stderr, "taxoscope-cli ledger: cannot open '%s': %s\n", ledgerPath_.c_str(), reason.c_str());
+  return false;
+}
+
+int LedgerArgs::LedgerError(const char* what, const std::string& reason) const {
+  std::fprintf(stderr, "taxoscope-cli ledger: cannot %s '%s': %s\n", what, ledgerPath_.c_str(), reason.c_str());
+  return kExitLedgerUnusable;
+}
+
+bool LedgerArgs::Resolve(LedgerFile& ledger, ResolvedSelection* resolved, int* status) const {
+  std::string detail;
+  switch (ResolveSelection(ledger, selection_, resolved, &detail)) {
+    case SelectionOk: return true;
+    case SelectionBadFrom:
+      std::fprintf(stderr, "Invalid input value \"from\"\n");
+      *status = kExitInvalidBound;
+      return false;
+    case SelectionBadTo:
+      std::fprintf(stderr, "Invalid input value \"to\"\n");
+      *status = kExitInvalidBound;
+      return false;
+    case SelectionUnknownDevice:
+      std::fprintf(stderr, "taxoscope-cli ledger: no device '%s' in '%s'\n", detail.c_str(), ledgerPath_.c_str());
+      *status = kExitInvalidBound;
+      return false;
+    case SelectionError: break;
+  }
+  *status = LedgerError("read", detail);
+  return false;
+}

@@ -1,0 +1,49 @@
+#pragma once
+// What the ledger subcommands share: the ledger file (the first argument),
+// --device ID (any number of times), the filter options where a subcommand
+// takes them, the exit statuses and the opening of the ledger with its
+// message.
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "cli/report_options.h"
+#include "ledger/ledger_file.h"
+#include "ledger/ledger_query.h"
+
+// Exit statuses of the ledger beyond those of a report run.
+constexpr int kExitLedgerUnusable = 12;
+constexpr int kExitConflicts = 13;
+
+class LedgerArgs {
+ public:
+  using OwnOption = std::function<ReportOptionResult(int argc, char** argv, int* i, std::string* problem)>;
+
+  // filters: which of --by-date and --by-number the subcommand takes.
+  LedgerArgs(const char* name, const char* usage, bool byDate, bool byNumber, bool morePositionals);
+
+  // Reads the arguments; false after the usage message.
+  bool Parse(int argc, char** argv, const OwnOption& own = nullptr);
+  int Usage(const std::string& problem) const;
+
+  const std::string& ledgerPath() const { return ledgerPath_; }
+  const std::vector<std::string>& positionals() const { return positionals_; }
+  const LedgerSelection& selection() const { return selection_; }
+
+  // Opens the ledger; false after "taxoscope-cli ledger: cannot open ..." on stderr.
+  bool Open(LedgerFile* ledger, LedgerAccess access) const;
+  // The selection in the ledger's terms; otherwise the exit status after its
+  // message (1 for a bound or a device that is not valid, 12 for a ledger
+  // that cannot be read).
+  bool Resolve(LedgerFile& ledger, ResolvedSelection* resolved, int* status) const;
+  // "taxoscope-cli ledger: cannot read/write 'LEDGER': reason" with status 12.
+  int LedgerError(const char* what, const std::string& reason) const;
+
+ private:
+  const char* name_;
+  const char* usage_;
+  bool byDate_, byNumber_, morePositionals_;
+  std::string ledgerPath_;
+  std::vector<std::string> positionals_;
+  LedgerSelection selection_;
+};

@@ -1,0 +1,66 @@
+// taxoscope-cli ledger: the daily reports of many registers in one SQLite
+// file. A command with subcommands, each with its own help.
+#include <cstdio>
+#include <cstring>
+
+#include "cli/commands.h"
+#include "cli/ledger_commands.h"
+
+namespace {
+
+struct Subcommand {
+  const char* name;
+  const char* summary;
+  int (*run)(int argc, char** argv);
+  void (*help)();
+};
+
+const Subcommand kSubcommands[] = {
+    {"add", "add the daily reports of dumps, each dump whole or not at all", RunLedgerAddCommand,
+     PrintLedgerAddHelp},
+    {"devices", "list the devices with their reports and dumps", RunLedgerDevicesCommand, PrintLedgerDevicesHelp},
+    {"summary", "print the monthly VAT table over the registers", RunLedgerSummaryCommand, PrintLedgerSummaryHelp},
+    {"export", "export the daily reports as CSV, JSON or HTML", RunLedgerExportCommand, PrintLedgerExportHelp},
+};
+
+void PrintLedgerUsage(FILE* out) {
+  std::fprintf(out,
+               "usage: taxoscope-cli ledger SUBCOMMAND LEDGER [options]\n"
+               "\n"
+               "Keeps the daily reports of many registers in one SQLite file, LEDGER, each\n"
+               "report once however often its register is read, and gives the monthly VAT\n"
+               "table over any of them. The file and its tables are described in\n"
+               "docs/ledger.md.\n"
+               "\n"
+               "subcommands:\n");
+  for (const Subcommand& sub : kSubcommands) std::fprintf(out, "  %-8s %s\n", sub.name, sub.summary);
+  std::fprintf(out, "\n'taxoscope-cli ledger SUBCOMMAND --help' explains a subcommand.\n");
+}
+
+}  // namespace
+
+void PrintLedgerHelp() { PrintLedgerUsage(stdout); }
+
+int RunLedgerCommand(int argc, char** argv) {
+  if (argc < 1) {
+    PrintLedgerUsage(stderr);
+    return kExitUsage;
+  }
+  if (!std::strcmp(argv[0], "--help") || !std::strcmp(argv[0], "-h") || !std::strcmp(argv[0], "help")) {
+    PrintLedgerHelp();
+    return kExitOk;
+  }
+  for (const Subcommand& sub : kSubcommands) {
+    if (std::strcmp(argv[0], sub.name) != 0) continue;
+    for (int i = 1; i < argc; ++i) {
+      if (!std::strcmp(argv[i], "--help") || !std::strcmp(argv[i], "-h")) {
+        sub.help();
+        return kExitOk;
+      }
+    }
+    return sub.run(argc - 1, argv + 1);
+  }
+  std::fprintf(stderr, "taxoscope-cli ledger: unknown subcommand '%s'\n\n", argv[0]);
+  PrintLedgerUsage(stderr);
+  return kExitUsage;
+}

@@ -1,0 +1,219 @@
+// taxoscope-cli ledger devices, summary and export: what the ledger holds,
+// read back through the same writers as a dump's exports.
+#include <cstdio>
+#include <cstring>
+#include <memory>
+#include <string>
+
+#include "cli/commands.h"
+#include "cli/console_ui.h"
+#include "cli/ledger_args.h"
+#include "cli/ledger_commands.h"
+#include "cli/walk_command.h"
+#include "export/ledger_export.h"
+#include "export/terminal_summary.h"
+
+namespace {
+
+const char kDevicesUsage[] = "taxoscope-cli ledger devices LEDGER";
+const char kSummaryUsage[] = "taxoscope-cli ledger summary LEDGER [--device ID]... [--by-date FROM TO]";
+const char kExportUsage[] =
+    "taxoscope-cli ledger export LEDGER [--device ID]... [--by-date FROM TO | --by-number FROM TO] "
+    "[--format csv|json|html] [--months [--per-device]] [--excel] [--out FILE]";
+
+const char kFilterHelp[] =
+    "  --device ID           only this device; give it again for more (default:\n"
+    "                        every device)\n"
+    "  --by-date FROM TO     only the daily reports recorded from FROM to TO, typed\n"
+    "                        dd/mm/yyyy (both days included)\n";
+
+const char kLedgerExitHelp[] =
+    "  12  the ledger cannot be opened or read (missing, not a ledger, made by a\n"
+    "      newer version, busy for more than 10 seconds)\n";
+
+ExportFilter FilterAsTyped(const LedgerSelection& selection) {
+  ExportFilter filter;
+  filter.type = selection.type;
+  if (selection.type != ReportAll) {
+    filter.from = selection.fromText;
+    filter.to = selection.toText;
+  }
+  return filter;
+}
+
+// Opens the ledger and resolves the selection; false with the exit status.
+bool OpenSelection(const LedgerArgs& args, LedgerFile* ledger, ResolvedSelection* selection, int* status) {
+  if (!args.Open(ledger, LedgerReadOnly)) {
+    *status = kExitLedgerUnusable;
+    return false;
+  }
+  return args.Resolve(*ledger, selection, status);
+}
+
+}  // namespace
+
+void PrintLedgerDevicesHelp() {
+  std::printf(
+      "usage: %s\n"
+      "\n"
+      "Lists the devices of the ledger LEDGER, one line each: the id, the daily\n"
+      "reports held, the first and last report number and date (in the order the\n"
+      "reports were added), the dumps added and when the last one was added (UTC).\n"
+      "\n"
+      "exit status:\n"
+      "  0   the list was printed\n"
+      "  2   usage error\n"
+      "  4   standard output could not be written\n"
+      "%s",
+      kDevicesUsage, kLedgerExitHelp);
+}
+
+int RunLedgerDevicesCommand(int argc, char** argv) {
+  LedgerArgs args("devices", kDevicesUsage, false, false, false);
+  if (!args.Parse(argc, argv)) return kExitUsage;
+  if (!args.selection().devices.empty()) return args.Usage("unknown option --device");
+  LedgerFile ledger;
+  if (!args.Open(&ledger, LedgerReadOnly)) return kExitLedgerUnusable;
+  std::vector<LedgerDevice> devices;
+  std::string reason;
+  if (!ListDevices(ledger, &devices, &reason)) return args.LedgerError("read", reason);
+  std::vector<std::vector<std::string>> rows = {
+      {"device", "reports", "first", "last", "first date", "last date", "dumps", "last added"}};
+  for (const LedgerDevice& d : devices) {
+    bool any = d.reports > 0;
+    rows.push_back({d.id, std::to_string(d.reports), any ? std::to_string(d.firstNumber) : "-",
+                    any ? std::to_string(d.lastNumber) : "-", any ? d.firstAt : "-", any ? d.lastAt : "-",
+                    std::to_string(d.dumps), d.lastAdded});
+  }
+  return WriteCommandOutput("-", AlignedTable(rows)) ? kExitOk : kExitReportNotWritten;
+}
+
+void PrintLedgerSummaryHelp() {
+  std::printf(
+      "usage: %s\n"
+      "\n"
+      "Prints the monthly VAT table of the selected devices of the ledger LEDGER\n"
+      "(UTF-8): one line per calendar month with the registers and daily reports in\n"
+      "it and the turnover and tax of every tax group that has turnover, summed over\n"
+      "the registers, then the totals. A register's totals are its text report's.\n"
+      "\n"
+      "%s"
+      "\n"
+      "exit status:\n"
+      "  0   the table was printed\n"
+      "  1   FROM or TO is not a valid bound, or a device is not in the ledger\n"
+      "  2   usage error\n"
+      "  4   standard output could not be written\n"
+      "%s",
+      kSummaryUsage, kFilterHelp, kLedgerExitHelp);
+}
+
+int RunLedgerSummaryCommand(int argc, char** argv) {
+  LedgerArgs args("summary", kSummaryUsage, true, false, false);
+  if (!args.Parse(argc, argv)) return kExitUsage;
+  LedgerFile ledger;
+  ResolvedSelection selection;
+  int status = kExitOk;
+  if (!OpenSelection(args, &ledger, &selection, &status)) return status;
+  LedgerSelectionSums sums;
+  std::string reason;
+  if (!QuerySums(ledger, selection, &sums, &reason)) return args.LedgerError("read", reason);
+  ConsoleUtf8Output();
+  return WriteCommandOutput("-", LedgerSummaryText(sums)) ? kExitOk : kExitReportNotWritten;
+}
+
+void PrintLedgerExportHelp() {
+  std::printf(
+      "usage: %s\n"
+      "\n"
+      "Exports the daily reports of the selected devices of the ledger LEDGER. The\n"
+      "formats are those of 'taxoscope-cli export' with the device added; they are\n"
+      "described in docs/ledger.md.\n"
+      "\n"
+      "%s"
+      "  --by-number FROM TO   only the daily reports numbered FROM to TO of the one\n"
+      "                        device given with --device\n"
+      "  --format FORMAT       csv (default): one row per daily report, device first,\n"
+      "                        by device, then date-time, then number; json: one\n"
+      "                        object with the devices, the reports, the months and\n"
+      "                        the totals; html: the monthly table over the devices,\n"
+      "                        a chart by device, the totals per device and tax group\n"
+      "  --months              CSV: one row per calendar month over the devices (the\n"
+      "                        monthly VAT table)\n"
+      "  --per-device          with --months: one row per device and month\n"
+      "  --excel               CSV: the form Excel opens in a Bulgarian locale\n"
+      "  --out FILE            the file to write (default LEDGER.csv, LEDGER.json or\n"
+      "                        LEDGER.html); '-' writes to standard output\n"
+      "\n"
+      "exit status:\n"
+      "  0   the export was written\n"
+      "  1   FROM or TO is not a valid bound, or a device is not in the ledger\n"
+      "  2   usage error\n"
+      "  4   the export could not be written\n"
+      "%s",
+      kExportUsage, kFilterHelp, kLedgerExitHelp);
+}
+
+int RunLedgerExportCommand(int argc, char** argv) {
+  LedgerArgs args("export", kExportUsage, true, true, false);
+  std::string format = "csv", out;
+  bool months = false, perDevice = false, excel = false;
+  auto own = [&](int count, char** items, int* i, std::string* problem) {
+    const char* arg = items[*i];
+    bool takesValue = !std::strcmp(arg, "--format") || !std::strcmp(arg, "--out");
+    if (takesValue && (*i + 1 >= count || !items[*i + 1][0])) {
+      *problem = std::string(arg) + " needs a value";
+      return ReportOptionError;
+    }
+    if (!std::strcmp(arg, "--format")) {
+      format = items[++*i];
+      if (format != "csv" && format != "json" && format != "html") {
+        *problem = "unknown format " + format + " (csv, json or html)";
+        return ReportOptionError;
+      }
+    } else if (!std::strcmp(arg, "--out")) {
+      out = items[++*i];
+    } else if (!std::strcmp(arg, "--months")) {
+      months = true;
+    } else if (!std::strcmp(arg, "--per-device")) {
+      perDevice = true;
+    } else if (!std::strcmp(arg, "--excel")) {
+      excel = true;
+    } else {
+      return NotReportOption;
+    }
+    return ReportOptionTaken;
+  };
+  if (!args.Parse(argc, argv, own)) return kExitUsage;
+  if ((months || excel) && format != "csv") return args.Usage("--months and --excel are forms of the CSV");
+  if (perDevice && !months) return args.Usage("--per-device is a form of --months");
+
+  LedgerFile ledger;
+  ResolvedSelection selection;
+  int status = kExitOk;
+  if (!OpenSelection(args, &ledger, &selection, &status)) return status;
+  LedgerExportHeading heading{args.ledgerPath(), FilterAsTyped(args.selection())};
+  const CsvDialect dialect = excel ? kExcelCsv : kPlainCsv;
+  std::string text, reason;
+  LedgerSelectionSums sums;
+  bool ok = true;
+  if (format == "csv" && !months) {
+    LedgerReportsCsv csv(dialect);
+    ok = ForEachReport(ledger, selection, [&](const std::string& d, const DailyReport& r) { csv.Add(d, r); }, &reason);
+    text = csv.Text();
+  } else if (!QuerySums(ledger, selection, &sums, &reason)) {
+    ok = false;
+  } else if (format == "csv") {
+    text = LedgerMonthsCsv(sums, perDevice, dialect);
+  } else if (format == "html") {
+    text = LedgerHtml(heading, sums);
+  } else {
+    LedgerJson json(heading, sums);
+    ok = ForEachReport(ledger, selection, [&](const std::string& d, const DailyReport& r) { json.Add(d, r); },
+                       &reason);
+    text = json.Finish();
+  }
+  if (!ok) return args.LedgerError("read", reason);
+  if (out.empty()) out = args.ledgerPath() + "." + format;
+  return WriteCommandOutput(out, text) ? kExitOk : kExitReportNotWritten;
+}

@@ -1,0 +1,54 @@
+#pragma once
+// Adding one dump to a ledger. The walk hands its daily reports to a
+// DumpReports consumer; AddDump then writes what is new in one transaction,
+// so a dump is in the ledger with all of its new reports or not at all.
+//
+// A report is the same report as one in the ledger when its device, number,
+// recorded date-time, every counted amount, decimal flag and CRC result are
+// equal. Within a dump every report counts as often as the dump holds it;
+// across the dumps of a device a report counts as often as the one dump that
+// holds it most often. A report with the number and date-time of one the
+// ledger holds from an earlier dump, but other content, is a conflict: it is
+// not added, and the ledger keeps a note of it.
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "fm/daily_report.h"
+#include "ledger/ledger_file.h"
+
+// The daily reports of one walk, in dump order.
+class DumpReports : public ReportSink {
+ public:
+  void OnDailyReport(const DailyReport& report) override { reports_.push_back(report); }
+  const std::vector<DailyReport>& reports() const { return reports_; }
+
+ private:
+  std::vector<DailyReport> reports_;
+};
+
+// What the ledger keeps about the dump itself.
+struct DumpFacts {
+  std::string device;
+  std::string name;      // as given on the command line
+  int64_t size = 0;
+  std::string sha256;    // lower-case hex
+  std::string addedAt;   // UTC, YYYY-MM-DDTHH:MM:SSZ
+};
+
+struct LedgerConflict {
+  int32_t number;
+  std::string recordedAt;  // YYYY-MM-DD HH:MM
+};
+
+struct DumpAddition {
+  int64_t added = 0;    // new reports
+  int64_t already = 0;  // reports the ledger held already
+  std::vector<LedgerConflict> conflicts;
+};
+
+// Adds the reports of one dump in one transaction. False with the reason in
+// *err (the ledger is then as it was before). A dump whose bytes the ledger
+// already holds for the device, and that brings nothing new, changes nothing.
+bool AddDump(LedgerFile& ledger, const DumpFacts& dump, const std::vector<DailyReport>& reports,
+             DumpAddition* result, std::string* err);

@@ -1,0 +1,122 @@
+#include "ledger/ledger_file.h"
+
+#include <sqlite3.h>
+#include <sys/stat.h>
+
+#include "ledger/ledger_schema.h"
+
+namespace {
+
+// One integer from a PRAGMA or a query; false with the reason.
+bool QueryInt(SqliteDb& db, const char* sql, int64_t* value, std::string* err) {
+  SqliteStatement statement;
+  if (!statement.Prepare(db, sql, err)) return false;
+  bool done = false;
+  if (!statement.Step(&done, err)) {
+    if (done) *err = "no result";
+    return false;
+  }
+  *value = statement.Int(0);
+  return true;
+}
+
+bool FileSize(const std::string& path, int64_t* size, bool* exists) {
+  struct stat info;
+  *exists = stat(path.c_str(), &info) == 0;
+  *size = *exists ? static_cast<int64_t>(info.st_size) : 0;
+  return *exists;
+}
+
+}  // namespace
+
+bool LedgerFile::Open(const std::string& path, LedgerAccess access, std::string* err) {
+  path_ = path;
+  int64_t size = 0;
+  bool exists = false;
+  FileSize(path, &size, &exists);
+  const bool writable = access == LedgerReadWrite;
+  if (!exists && !writable) {
+    *err = "no such file";
+    return false;
+  }
+  int flags = writable ? SQLITE_OPEN_READWRITE | (exists ? 0 : SQLITE_OPEN_CREATE) : SQLITE_OPEN_READONLY;
+  if (!db_.Open(path, flags, err)) return false;
+  sqlite3_busy_timeout(db_.get(), kLedgerBusyTimeoutMs);
+
+  int version = 0;
+  if (!Check(writable, &version, err)) {
+    db_.Close();
+    return false;
+  }
+  if (version < kLedgerSchemaVersion && !Migrate(err)) {
+    db_.Close();
+    return false;
+  }
+  return true;
+}
+
+// The header says what the file is; nothing is written before it passes.
+bool LedgerFile::Check(bool writable, int* version, std::string* err) {
+  int64_t applicationId = 0, userVersion = 0, pageCount = 0, pageSize = 0, size = 0, objects = 0;
+  std::string reason;
+  if (!QueryInt(db_, "PRAGMA application_id", &applicationId, &reason) ||
+      !QueryInt(db_, "PRAGMA user_version", &userVersion, &reason) ||
+      !QueryInt(db_, "PRAGMA page_count", &pageCount, &reason) ||
+      !QueryInt(db_, "PRAGMA page_size", &pageSize, &reason) ||
+      !QueryInt(db_, "SELECT count(*) FROM sqlite_schema", &objects, &reason)) {
+    int code = db_.ErrorCode();
+    if (code == SQLITE_BUSY || code == SQLITE_LOCKED)
+      *err = "busy: another program holds it (" + reason + ")";
+    else if (code == SQLITE_NOTADB || code == SQLITE_CORRUPT)
+      *err = "not a ledger (" + reason + ")";
+    else
+      *err = reason;
+    return false;
+  }
+  bool exists = false;
+  FileSize(path_, &size, &exists);
+  const bool empty = pageCount == 0 && objects == 0;
+  if (!empty && applicationId != kLedgerApplicationId) {
+    *err = "not a ledger (an SQLite file of another program)";
+    return false;
+  }
+  if (!empty && size < pageCount * pageSize) {
+    *err = "not a ledger: the file is cut short (" + std::to_string(size) + " of " +
+           std::to_string(pageCount * pageSize) + " bytes)";
+    return false;
+  }
+  if (userVersion > kLedgerSchemaVersion) {
+    *err = "made by a newer version of taxoscope (ledger version " + std::to_string(userVersion) +
+           ", this program knows up to " + std::to_string(kLedgerSchemaVersion) + ")";
+    return false;
+  }
+  if (!empty && userVersion < 1) {
+    *err = "not a ledger (no schema version)";
+    return false;
+  }
+  if (empty && !writable) {
+    *err = "not a ledger (an empty file)";
+    return false;
+  }
+  *version = static_cast<int>(userVersion);
+  return true;
+}
+
+// Creation and every migration in one transaction: another process that
+// creates the same ledger at the same moment waits, then finds it current.
+bool LedgerFile::Migrate(std::string* err) {
+  if (!db_.Exec("BEGIN IMMEDIATE", err)) return false;
+  int64_t version = 0;
+  bool ok = QueryInt(db_, "PRAGMA user_version", &version, err);
+  for (int64_t step = version; ok && step < kLedgerSchemaVersion; ++step) ok = db_.Exec(kLedgerMigrations[step], err);
+  // The PRAGMAs take no bound values; both numbers are the program's own constants.
+  std::string stamp = "PRAGMA application_id = " + std::to_string(kLedgerApplicationId) +
+                      "; PRAGMA user_version = " + std::to_string(kLedgerSchemaVersion);
+  if (ok && version < kLedgerSchemaVersion) ok = db_.Exec(stamp.c_str(), err);
+  if (ok) ok = db_.Exec("COMMIT", err);
+  if (!ok) {
+    std::string ignored;
+    db_.Exec("ROLLBACK", &ignored);
+  }
+  return ok;
+}

@@ -1,0 +1,205 @@
+#include "ledger/ledger_query.h"
+
+#include <algorithm>
+#include <map>
+
+#include "fm/daily_report.h"
+#include "ledger/ledger_sums.h"
+#include "ledger/report_row.h"
+#include "report/bound_parsing.h"
+#include "report/report_run.h"
+
+namespace {
+
+// A typed day as "YYYY-MM-DD HH:MM" on the calendar, carried over as the
+// report run's bound is (31/04 is 1 May).
+std::string DayBound(const std::string& text, bool endOfDay, bool* ok) {
+  int64_t seconds = 0;
+  *ok = ParseDateBound(text.c_str(), endOfDay, &seconds);
+  if (!*ok) return std::string();
+  int32_t day = 0, month = 0, year = 0;
+  ScanDayMonthYear(text.c_str(), &day, &month, &year);
+  RecordedDateTime fields;
+  fields.year = year - 2000;
+  fields.month = month;
+  fields.day = day;
+  fields.hour = endOfDay ? 23 : 0;
+  fields.minute = endOfDay ? 59 : 0;
+  DailyReport bound;
+  bound.recorded = fields;
+  return RecordedAtText(bound);
+}
+
+// The rows of one device that pass the filter, in the order asked for.
+bool PrepareDeviceReports(LedgerFile& ledger, const ResolvedSelection& s, const char* order,
+                          SqliteStatement* select, std::string* err) {
+  std::string sql = std::string("SELECT ") + kReportColumns + " FROM daily_report WHERE device = ?1";
+  if (s.type == ReportByDate) sql += " AND recorded_at BETWEEN ?2 AND ?3";
+  if (s.type == ReportByNumber) sql += " AND number BETWEEN ?2 AND ?3";
+  sql += " ORDER BY ";
+  sql += order;
+  return select->Prepare(ledger.db(), sql.c_str(), err);
+}
+
+void BindDevice(SqliteStatement& select, const ResolvedSelection& s, const std::string& device) {
+  select.BindText(1, device);
+  if (s.type == ReportByDate) {
+    select.BindText(2, s.fromAt);
+    select.BindText(3, s.toAt);
+  } else if (s.type == ReportByNumber) {
+    select.BindInt(2, s.fromNumber);
+    select.BindInt(3, s.toNumber);
+  }
+}
+
+// The running sums kept for each device as its reports were added.
+bool StoredSums(LedgerFile& ledger, const std::string& device, DeviceSums* sums, std::string* err) {
+  SqliteStatement total, months;
+  std::string sql = std::string("SELECT reports, ") + kSumColumns + " FROM device WHERE id = ?1";
+  if (!total.Prepare(ledger.db(), sql.c_str(), err)) return false;
+  total.BindText(1, device);
+  bool done = false;
+  if (total.Step(&done, err)) {
+    sums->reports = total.Int(0);
+    ReportTotals& t = sums->totals;
+    ReadSums(total, 1, t.groupTurnover, t.groupTax, t.departments, t.payments);
+  } else if (!done) {
+    return false;
+  }
+  sql = std::string("SELECT month, reports, first_report, last_report, ") + kSumColumns +
+        " FROM device_month WHERE device = ?1 ORDER BY month";
+  if (!months.Prepare(ledger.db(), sql.c_str(), err)) return false;
+  months.BindText(1, device);
+  while (months.Step(&done, err)) {
+    MonthRow row;
+    std::string month = months.Text(0);
+    row.year = std::atoi(month.substr(0, 4).c_str());
+    row.month = std::atoi(month.substr(5, 2).c_str());
+    row.reports = static_cast<int>(months.Int(1));
+    row.firstReport = static_cast<int32_t>(months.Int(2));
+    row.lastReport = static_cast<int32_t>(months.Int(3));
+    ReadSums(months, 4, row.groups, row.tax, row.departments, row.payments);
+    sums->months.push_back(row);
+  }
+  return done;
+}
+
+// The same sums from the reports that pass a filter, added in the order
+// they entered the ledger.
+bool FilteredSums(LedgerFile& ledger, const ResolvedSelection& s, const std::string& device, DeviceSums* sums,
+                  std::string* err) {
+  SqliteStatement select;
+  if (!PrepareDeviceReports(ledger, s, "id", &select, err)) return false;
+  BindDevice(select, s, device);
+  std::map<std::string, MonthRow> months;
+  DailyReport report;
+  bool done = false;
+  while (select.Step(&done, err)) {
+    ReadReport(select, 0, &report);
+    ++sums->reports;
+    AddToTotals(report, &sums->totals);
+    AddToMonth(report, &months[MonthOf(report)]);
+  }
+  for (const auto& month : months) sums->months.push_back(month.second);
+  return done;
+}
+
+}  // namespace
+
+SelectionProblem ResolveSelection(LedgerFile& ledger, const LedgerSelection& selection, ResolvedSelection* resolved,
+                                  std::string* detail) {
+  *resolved = ResolvedSelection();
+  resolved->type = selection.type;
+  if (selection.type == ReportByDate) {
+    bool ok = false;
+    resolved->fromAt = DayBound(selection.fromText, false, &ok);
+    if (!ok) return SelectionBadFrom;
+    resolved->toAt = DayBound(selection.toText, true, &ok);
+    if (!ok) return SelectionBadTo;
+  } else if (selection.type == ReportByNumber) {
+    int32_t number = 0;
+    if (!ScanInteger(selection.fromText.c_str(), &number)) return SelectionBadFrom;
+    resolved->fromNumber = static_cast<uint32_t>(number);  // zero-extended, as the report run takes it
+    if (!ScanInteger(selection.toText.c_str(), &number)) return SelectionBadTo;
+    resolved->toNumber = static_cast<uint32_t>(number);
+  }
+
+  std::vector<LedgerDevice> known;
+  if (!ListDevices(ledger, &known, detail)) return SelectionError;
+  for (const LedgerDevice& device : known)
+    if (selection.devices.empty() ||
+        std::find(selection.devices.begin(), selection.devices.end(), device.id) != selection.devices.end())
+      resolved->devices.push_back(device.id);
+  for (const std::string& wanted : selection.devices) {
+    if (std::find(resolved->devices.begin(), resolved->devices.end(), wanted) == resolved->devices.end()) {
+      *detail = wanted;
+      return SelectionUnknownDevice;
+    }
+  }
+  return SelectionOk;
+}
+
+bool ListDevices(LedgerFile& ledger, std::vector<LedgerDevice>* devices, std::string* err) {
+  devices->clear();
+  SqliteStatement select;
+  if (!select.Prepare(ledger.db(),
+                      "SELECT d.id, d.reports, d.first_report, d.last_report, d.first_recorded_at, "
+                      "d.last_recorded_at, (SELECT count(*) FROM dump WHERE dump.device = d.id), "
+                      "(SELECT max(added_at) FROM dump WHERE dump.device = d.id) FROM device AS d ORDER BY d.id",
+                      err))
+    return false;
+  bool done = false;
+  while (select.Step(&done, err)) {
+    LedgerDevice device;
+    device.id = select.Text(0);
+    device.reports = select.Int(1);
+    device.firstNumber = static_cast<int32_t>(select.Int(2));
+    device.lastNumber = static_cast<int32_t>(select.Int(3));
+    device.firstAt = select.Text(4);
+    device.lastAt = select.Text(5);
+    device.dumps = select.Int(6);
+    device.lastAdded = select.Text(7);
+    devices->push_back(device);
+  }
+  return done;
+}
+
+bool QuerySums(LedgerFile& ledger, const ResolvedSelection& selection, LedgerSelectionSums* sums, std::string* err) {
+  *sums = LedgerSelectionSums();
+  std::map<std::pair<int, int>, MonthOverDevices> months;
+  for (const std::string& id : selection.devices) {
+    DeviceSums device;
+    device.device = id;
+    bool ok = selection.type == ReportAll ? StoredSums(ledger, id, &device, err)
+                                          : FilteredSums(ledger, selection, id, &device, err);
+    if (!ok) return false;
+    for (const MonthRow& row : device.months) {
+      MonthOverDevices& month = months[{row.year, row.month}];
+      AddMonth(row, &month.sums);
+      ++month.devices;
+    }
+    AddTotals(device.totals, &sums->totals);
+    sums->reports += device.reports;
+    sums->devices.push_back(std::move(device));
+  }
+  for (const auto& month : months) sums->months.push_back(month.second);
+  return true;
+}
+
+bool ForEachReport(LedgerFile& ledger, const ResolvedSelection& selection, const DeviceReportVisitor& visit,
+                   std::string* err) {
+  SqliteStatement select;
+  if (!PrepareDeviceReports(ledger, selection, "recorded_at, number, id", &select, err)) return false;
+  DailyReport report;
+  for (const std::string& device : selection.devices) {
+    BindDevice(select, selection, device);
+    bool done = false;
+    while (select.Step(&done, err)) {
+      ReadReport(select, 0, &report);
+      visit(device, report);
+    }
+    if (!done) return false;
+    select.Reset();
+  }
+  return true;
+}

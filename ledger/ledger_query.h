@@ -1,0 +1,49 @@
+#pragma once
+// Reading a ledger back: its devices, the sums of a selection (from the
+// running sums kept as reports were added, or, under a filter, from the
+// reports themselves in the order they were added), and the daily reports
+// of a selection as the reader's values with their device.
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "export/ledger_sums.h"
+#include "ledger/ledger_file.h"
+
+struct LedgerSelection {
+  std::vector<std::string> devices;  // every device when empty
+  int type = 0;                      // ReportAll, ReportByNumber or ReportByDate
+  std::string fromText, toText;      // the bounds as typed
+};
+
+// The bounds of a selection in the ledger's terms.
+struct ResolvedSelection {
+  std::vector<std::string> devices;  // sorted, each in the ledger
+  int type = 0;
+  std::string fromAt, toAt;          // by date: "YYYY-MM-DD HH:MM", inclusive
+  int64_t fromNumber = 0, toNumber = 0;
+};
+
+enum SelectionProblem { SelectionOk, SelectionBadFrom, SelectionBadTo, SelectionUnknownDevice, SelectionError };
+
+// Checks the bounds as the report run checks them and the devices against
+// the ledger. *detail names the unknown device or the database's error.
+SelectionProblem ResolveSelection(LedgerFile& ledger, const LedgerSelection& selection, ResolvedSelection* resolved,
+                                  std::string* detail);
+
+struct LedgerDevice {
+  std::string id;
+  int64_t reports = 0;
+  int32_t firstNumber = 0, lastNumber = 0;  // in the order the reports were added
+  std::string firstAt, lastAt;
+  int64_t dumps = 0;
+  std::string lastAdded;
+};
+bool ListDevices(LedgerFile& ledger, std::vector<LedgerDevice>* devices, std::string* err);
+
+bool QuerySums(LedgerFile& ledger, const ResolvedSelection& selection, LedgerSelectionSums* sums, std::string* err);
+
+// Every selected daily report, by device, then recorded date-time, then number.
+using DeviceReportVisitor = std::function<void(const std::string& device, const DailyReport& report)>;
+bool ForEachReport(LedgerFile& ledger, const ResolvedSelection& selection, const DeviceReportVisitor& visit,
+                   std::string* err);
