@@ -39,7 +39,11 @@ bool LedgerFile::Open(const std::string& path, LedgerAccess access, std::string*
     *err = "no such file";
     return false;
   }
-  int flags = writable ? SQLITE_OPEN_READWRITE | (exists ? 0 : SQLITE_OPEN_CREATE) : SQLITE_OPEN_READONLY;
+  // Readers open for writing too where the file allows it (SQLite falls back
+  // to reading only): after an add was killed, the first to open the ledger
+  // rolls the unfinished transaction back, and a reader must be able to.
+  // They never write anything else.
+  int flags = SQLITE_OPEN_READWRITE | (exists || !writable ? 0 : SQLITE_OPEN_CREATE);
   if (!db_.Open(path, flags, err)) return false;
   sqlite3_busy_timeout(db_.get(), kLedgerBusyTimeoutMs);
 

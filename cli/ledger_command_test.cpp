@@ -1,0 +1,181 @@
+// taxoscope-cli ledger run as a user runs it: the real binary on real files,
+// the exit statuses, and what happens to the ledger when things go wrong.
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <sstream>
+#include <string>
+
+#include "cli/cli_test_support.h"
+#include "sim/dump_builder.h"
+#include "testsupport/temp_dir.h"
+
+namespace {
+
+class LedgerCommands : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    for (uint32_t seed : {1u, 2u}) {
+      GenerateOptions options;
+      options.seed = seed;
+      options.reports = 6500;
+      std::string err;
+      ASSERT_TRUE(WriteDumpFile(Dump(seed), GenerateDump(options, &counts[seed]), &err)) << err;
+    }
+  }
+
+  // "DV000001 5996|" for the devices given.
+  std::string Held(std::initializer_list<uint32_t> seeds) const {
+    std::string held;
+    for (uint32_t seed : seeds) held += "DV00000" + std::to_string(seed) + " " + std::to_string(counts[seed]) + "|";
+    return held;
+  }
+
+  std::string Dump(uint32_t seed) const { return dir.File("DV00000" + std::to_string(seed) + ".bin"); }
+  std::string Ledger() const { return "'" + dir.File("ledger.db") + "'"; }
+  std::string Add(uint32_t seed) const { return "ledger add " + Ledger() + " '" + Dump(seed) + "'"; }
+  CliRun Cli(const std::string& args) const { return RunCli(dir, args); }
+  // A command line run by the shell, the program named in it, output captured.
+  CliRun Shell(const std::string& line) const {
+    std::string out = dir.File("stdout"), err = dir.File("stderr");
+    int raw = std::system(("(" + line + ") >'" + out + "' 2>'" + err + "'").c_str());
+    return {WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, ReadFileBytes(out), ReadFileBytes(err)};
+  }
+  // The devices and their report counts: "DV000001 5997|...".
+  std::string Devices() const {
+    std::istringstream lines(Cli("ledger devices " + Ledger()).out);
+    std::string line, devices, id, reports;
+    std::getline(lines, line);  // the header
+    while (std::getline(lines, line)) {
+      std::istringstream fields(line);
+      fields >> id >> reports;
+      devices += id + " " + reports + "|";
+    }
+    return devices;
+  }
+
+  TempDir dir;
+  int counts[3] = {};
+};
+
+// The rows of a CSV without its header, the ledger's without their device.
+std::string Rows(const std::string& csv, bool withDevice) {
+  std::string rows;
+  for (size_t at = csv.find("\r\n") + 2; at < csv.size();) {
+    size_t end = csv.find("\r\n", at) + 2;
+    size_t from = withDevice ? csv.find(',', at) + 1 : at;
+    rows += csv.substr(from, end - from);
+    at = end;
+  }
+  return rows;
+}
+
+// Three daily reports; report 2 with other amounts when `changed`.
+std::vector<uint8_t> SmallDump(bool changed) {
+  const uint16_t rates[8] = {2000, 900, 0, kRateUnset, kRateUnset, kRateUnset, kRateUnset, kRateUnset};
+  DumpBuilder dump;
+  dump.Erased(16).ModelRecord().ModeAndRates(kModeFractional, rates);
+  for (uint16_t n = 1; n <= 3; ++n) {
+    ReportData report;
+    report.number = n;
+    report.dateTime = PackDateTime(24, 3, n, 20, 0);
+    report.groups[0] = 1000u * n + (changed && n == 2 ? 1 : 0);
+    dump.Report(report);
+  }
+  return dump.bytes();
+}
+
+TEST_F(LedgerCommands, AddTellsPerDumpAndTheExportsAreTheDumpsWithTheDevice) {
+  CliRun add = Cli(Add(1) + " '" + Dump(2) + "' '" + dir.File("none.bin") + "'");
+  EXPECT_EQ(add.status, 3);
+  EXPECT_EQ(add.out.substr(0, add.out.find('\n')),
+            Dump(1) + ": device DV000001, " + std::to_string(counts[1]) + " new, 0 already in the ledger, 0 conflicts");
+  EXPECT_NE(add.out.find(": device DV000002, "), std::string::npos);
+  EXPECT_NE(add.err.find("none.bin"), std::string::npos);
+  EXPECT_EQ(Devices(), Held({1, 2}));
+
+  std::string csv = Cli("ledger export " + Ledger() + " --device DV000002 --out -").out;
+  EXPECT_EQ(csv.rfind("device,date,report,group_1,", 0), 0u);
+  EXPECT_EQ(Rows(csv, true), Rows(Cli("export '" + Dump(2) + "' --out -").out, false));
+  std::string months = Cli("ledger export " + Ledger() + " --months --per-device --device DV000001 --out -").out;
+  std::string dumpMonths = Cli("export '" + Dump(1) + "' --months --out -").out;
+  EXPECT_EQ(Rows(months, true), Rows(dumpMonths, false));
+  EXPECT_EQ(Cli("ledger summary " + Ledger()).out.rfind("Месец    Каси  Отчети", 0), 0u);
+}
+
+TEST_F(LedgerCommands, ExitStatuses) {
+  for (const char* args : {"ledger", "ledger add", "ledger add l.db", "ledger nothing l.db",
+                           "ledger export l.db --by-number 1 2", "ledger export l.db --per-device",
+                           "ledger export l.db --format json --months", "ledger devices l.db --by-date 1/1/2020 2/1/2020",
+                           "ledger summary l.db --by-number 1 2 --device X"})
+    EXPECT_EQ(Cli(args).status, 2) << args;
+  EXPECT_EQ(Cli("ledger devices " + Ledger()).status, 12);
+  EXPECT_FALSE(FileExists(dir.File("ledger.db")));
+  EXPECT_EQ(Cli(Add(1)).status, 0);
+  CliRun bound = Cli("ledger summary " + Ledger() + " --by-date 1/1/2020 32/1/2020");
+  EXPECT_EQ(bound.status, 1);
+  EXPECT_EQ(bound.err, "Invalid input value \"to\"\n");
+  EXPECT_EQ(Cli("ledger export " + Ledger() + " --device DV000009 --out -").status, 1);
+
+  // Another register read under the same id: report 2 conflicts.
+  std::string err, small = dir.File("small.bin");
+  ASSERT_TRUE(WriteDumpFile(small, SmallDump(false), &err));
+  EXPECT_EQ(Cli("ledger add " + Ledger() + " --device SMALL '" + small + "'").status, 0);
+  ASSERT_TRUE(WriteDumpFile(small, SmallDump(true), &err));
+  CliRun conflict = Cli("ledger add " + Ledger() + " --device SMALL '" + small + "'");
+  EXPECT_EQ(conflict.status, 13);
+  EXPECT_EQ(conflict.err, small + ": conflict: report 2 of 2024-03-02 20:00 differs from the one the ledger holds for "
+                                  "SMALL; not added\n");
+  EXPECT_EQ(conflict.out, small + ": device SMALL, 0 new, 2 already in the ledger, 1 conflicts\n");
+  EXPECT_EQ(Devices(), Held({1}) + "SMALL 3|");
+}
+
+TEST_F(LedgerCommands, AForeignCutShortNewerFullOrReadOnlyLedgerIsRefusedAndLeftAsItWas) {
+  ASSERT_EQ(Cli(Add(1)).status, 0);
+  const std::string ledger = ReadFileBytes(dir.File("ledger.db"));
+  auto refused = [&](const std::string& name, const std::string& bytes, const std::string& prefix) {
+    std::string path = dir.File(name);
+    ASSERT_TRUE(WriteFileBytes(path, bytes));
+    CliRun run = Shell(prefix + "'" + std::string(TAXOSCOPE_CLI) + "' ledger add '" + path + "' '" + Dump(2) + "'");
+    EXPECT_EQ(run.status, 12) << name << run.err;
+    EXPECT_NE(run.err.find("taxoscope-cli ledger: cannot "), std::string::npos) << name;
+    EXPECT_EQ(ReadFileBytes(path), bytes) << name;
+    EXPECT_FALSE(FileExists(path + "-journal")) << name;
+  };
+  std::string newer = ledger;
+  newer[63] = 2;  // user_version in the header: a ledger of version 2
+  struct Case {
+    const char* name;
+    std::string bytes;
+  } cases[] = {{"foreign.db", "name,amount\r\nbread,1.20\r\n"},
+               {"cut.db", ledger.substr(0, ledger.size() / 2)},
+               {"header.db", ledger.substr(0, 100)},
+               {"newer.db", newer}};
+  for (const Case& c : cases) refused(c.name, c.bytes, "");
+  std::string size = std::to_string(ledger.size() / 512);
+  refused("full.db", ledger, "trap '' XFSZ; ulimit -f " + size + "; ");  // the disk is full at the ledger's size
+  if (geteuid() == 0)
+    refused("readonly.db", ledger, "chmod 444 '" + dir.File("readonly.db") + "'; chmod 755 '" + dir.path() +
+                                       "'; setpriv --reuid=65534 --regid=65534 --clear-groups ");
+  else
+    refused("readonly.db", ledger, "chmod 444 '" + dir.File("readonly.db") + "'; ");
+}
+
+TEST_F(LedgerCommands, AKilledAddLeavesTheLedgerAsBeforeThatDumpAndConcurrentAddsBothLand) {
+  ASSERT_EQ(Cli(Add(1)).status, 0);
+  const std::string before = ReadFileBytes(dir.File("ledger.db"));
+  const std::string program = std::string("'") + TAXOSCOPE_CLI + "'";
+  for (int delayMs = 20; delayMs <= 400; delayMs += 40) {
+    ASSERT_TRUE(WriteFileBytes(dir.File("ledger.db"), before));
+    std::remove(dir.File("ledger.db-journal").c_str());
+    Shell(program + " " + Add(2) + " & sleep " + std::to_string(delayMs / 1000.0) + "; kill -9 $! 2>/dev/null; wait");
+    std::string devices = Devices();
+    EXPECT_TRUE(devices == Held({1}) || devices == Held({1, 2}))
+        << delayMs << ": " << devices;
+  }
+  std::remove(dir.File("ledger.db").c_str());
+  CliRun both = Shell(program + " " + Add(1) + " & " + program + " " + Add(2) + " & wait");
+  EXPECT_EQ(Devices(), Held({1, 2})) << both.out << both.err;
+}
+
+}  // namespace

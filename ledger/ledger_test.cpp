@@ -1,0 +1,140 @@
+// The ledger against the text report: real dumps walked by the real reader,
+// added to a real SQLite file and read back.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "ledger/ledger_add.h"
+#include "ledger/ledger_query.h"
+#include "ledger/sha256.h"
+#include "report/report_run.h"
+#include "sim/dump_builder.h"
+#include "testsupport/temp_dir.h"
+
+namespace {
+
+// The daily reports and the text report's totals of one walk.
+struct Walked : DumpReports {
+  void OnTotals(const ReportTotals& t) override { totals = t; }
+  ReportTotals totals;
+};
+
+class LedgerAdd : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    std::string err;
+    ASSERT_TRUE(ledger.Open(dir.File("ledger.db"), LedgerReadWrite, &err)) << err;
+  }
+
+  // Writes the image as the device's dump, walks it and adds it.
+  DumpAddition Add(const std::vector<uint8_t>& image, const std::string& device, Walked* walked = nullptr) {
+    std::string path = dir.File(device + ".bin"), err;
+    EXPECT_TRUE(WriteDumpFile(path, image, &err)) << err;
+    Walked local;
+    Walked& w = walked ? *walked : local;
+    ReportRequest request;
+    request.dumpPath = path;
+    EXPECT_EQ(WalkDump(request, w), ReportWritten);
+    DumpFacts facts{device, path, static_cast<int64_t>(image.size()), Sha256Hex(image.data(), image.size()),
+                    "2024-01-01T00:00:00Z"};
+    DumpAddition added;
+    EXPECT_TRUE(AddDump(ledger, facts, w.reports(), &added, &err)) << err;
+    return added;
+  }
+
+  DeviceSums Sums(const std::string& device) {
+    ResolvedSelection selection;
+    selection.devices = {device};
+    LedgerSelectionSums sums;
+    std::string err;
+    EXPECT_TRUE(QuerySums(ledger, selection, &sums, &err)) << err;
+    return sums.devices.at(0);
+  }
+
+  static void ExpectSameTotals(const ReportTotals& a, const ReportTotals& b) {
+    for (int g = 0; g < kTaxGroupCount; ++g) {
+      EXPECT_EQ(a.groupTurnover[g], b.groupTurnover[g]) << g;
+      EXPECT_EQ(a.groupTax[g], b.groupTax[g]) << g;
+    }
+    for (int d = 0; d < kDepartmentCount; ++d) EXPECT_EQ(a.departments[d], b.departments[d]) << d;
+    for (int p = 0; p < kPaymentCodeCount; ++p) EXPECT_EQ(a.payments[p], b.payments[p]) << p;
+  }
+
+  TempDir dir;
+  LedgerFile ledger;
+};
+
+// A register's memory after `count` daily reports; report `changed` (if any)
+// holds other amounts under the same number and date.
+std::vector<uint8_t> Memory(int count, int changed = 0) {
+  const uint16_t rates[8] = {2000, 900, 0, kRateUnset, kRateUnset, kRateUnset, kRateUnset, kRateUnset};
+  DumpBuilder dump;
+  dump.Erased(16).ModelRecord().ModeAndRates(kModeFractional, rates);
+  for (int n = 1; n <= count; ++n) {
+    ReportData report;
+    report.number = static_cast<uint16_t>(n);
+    report.dateTime = PackDateTime(21, 1 + n / 28 % 12, 1 + n % 28, 20, n % 60);
+    report.groups[0] = 1000u * static_cast<uint32_t>(n) + 7 + (n == changed ? 1 : 0);
+    report.groups[1] = 333u * static_cast<uint32_t>(n % 5);
+    report.departments[2] = {"Kafe", 500u * static_cast<uint32_t>(n), 0};
+    report.payments[0] = {1000u * static_cast<uint32_t>(n), 0};
+    report.payments[1] = {20, 7};
+    report.payments[2] = {30, 7};  // two slots of one code add one by one
+    dump.Report(report);
+  }
+  return std::vector<uint8_t>(dump.bytes());
+}
+
+TEST_F(LedgerAdd, TotalsOfEveryGeneratedDumpAreTheTextReports) {
+  const GenerateOptions cases[] = {{1, 3, 6500, {}, false}, {2, 3, 900, {}, true}, {3, 2, 2000, {}, false},
+                                   {4, 2, 400, {}, true}, {5, 3, 300, {2000, 900, 750, 1800}, false}};
+  int index = 0;
+  for (const GenerateOptions& options : cases) {
+    std::string device = "DV" + std::to_string(index++);
+    Walked walked;
+    DumpAddition added = Add(GenerateDump(options), device, &walked);
+    EXPECT_EQ(added.added, static_cast<int64_t>(walked.reports().size()));
+    DeviceSums sums = Sums(device);
+    EXPECT_EQ(sums.reports, added.added);
+    ExpectSameTotals(sums.totals, walked.totals);
+  }
+}
+
+TEST_F(LedgerAdd, ALaterReadAddsOnlyItsNewReportsAndAnEarlierOneNothing) {
+  Walked later;
+  EXPECT_EQ(Add(Memory(40), "DV1").added, 40);
+  DumpAddition second = Add(Memory(90), "DV1", &later);
+  EXPECT_EQ(second.added, 50);
+  EXPECT_EQ(second.already, 40);
+  ExpectSameTotals(Sums("DV1").totals, later.totals);
+
+  // Re-reading and adding again changes nothing, not a byte of the file.
+  std::string before = ReadFileBytes(dir.File("ledger.db"));
+  DumpAddition again = Add(Memory(90), "DV1");
+  EXPECT_EQ(again.added, 0);
+  EXPECT_EQ(again.already, 90);
+  EXPECT_EQ(ReadFileBytes(dir.File("ledger.db")), before);
+  EXPECT_EQ(Add(Memory(40), "DV1").added, 0);
+  ExpectSameTotals(Sums("DV1").totals, later.totals);
+}
+
+TEST_F(LedgerAdd, AReportTwiceInOneDumpCountsTwiceAndAConflictIsNotAdded) {
+  std::vector<uint8_t> twice = Memory(3);
+  std::vector<uint8_t> once = Memory(3);
+  const std::vector<uint8_t> report(once.end() - 334, once.end());
+  twice.insert(twice.end(), report.begin(), report.end());
+  Walked walked;
+  EXPECT_EQ(Add(twice, "DV2", &walked).added, 4);
+  EXPECT_EQ(Add(once, "DV2").already, 3);
+  ExpectSameTotals(Sums("DV2").totals, walked.totals);
+
+  // Another register under the same id: report 2 differs, report 4 is new.
+  DumpAddition clash = Add(Memory(4, 2), "DV2");
+  ASSERT_EQ(clash.conflicts.size(), 1u);
+  EXPECT_EQ(clash.conflicts[0].number, 2);
+  EXPECT_EQ(clash.added, 1);
+  EXPECT_EQ(Sums("DV2").reports, 5);
+}
+
+}  // namespace
