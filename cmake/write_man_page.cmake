@@ -34,9 +34,10 @@ endif()
 
 set(synopsis "")
 set(sections "")
-foreach(command ${commands})
-  string(STRIP "${command}" command)
-  run_help(help ${command})
+# One command's (or subcommand's) help: its usage to the synopsis, the rest
+# as a section of its own.
+macro(add_command_section)
+  run_help(help ${ARGN})
   # "usage: NAME COMMAND ..." up to the first blank line is the synopsis.
   string(FIND "${help}" "\n\n" end)
   string(SUBSTRING "${help}" 0 ${end} usage)
@@ -46,7 +47,20 @@ foreach(command ${commands})
   string(REPLACE "\n       " "\n" usage "${usage}")  # continuation lines kept in line
   string(APPEND synopsis "${usage}\n")
   roff_lines(body "${body}")
-  string(APPEND sections ".SS ${command}\n${body}")
+  string(JOIN " " title ${ARGN})
+  string(APPEND sections ".SS ${title}\n${body}")
+endmacro()
+
+foreach(command ${commands})
+  string(STRIP "${command}" command)
+  add_command_section(${command})
+  # A command with subcommands lists them under "subcommands:"; each has its own help.
+  string(REGEX MATCH "\nsubcommands:\n(  [^\n]+\n)+" sublisting "${help}")
+  string(REGEX MATCHALL "\n  [a-z-]+" subcommands "${sublisting}")
+  foreach(subcommand ${subcommands})
+    string(STRIP "${subcommand}" subcommand)
+    add_command_section(${command} ${subcommand})
+  endforeach()
 endforeach()
 string(APPEND synopsis "${name} --version\n")
 roff_lines(synopsis "${synopsis}")
