@@ -3,6 +3,11 @@
 // report run within 4x of the baseline, and each export of the same dump
 // (taxoscope-cli export: one walk, the export built and written) within 2x
 // of the report run.
+//
+// The ledger against the same report run: adding a new full dump (6,001
+// reports) within 3x, adding the same dump again within 2x, and the monthly
+// VAT table (ledger summary, ledger export --months) over a ledger of 100
+// full dumps of 100 devices (600,000 reports) within 10x.
 #include <benchmark/benchmark.h>
 
 #include <cstdio>
@@ -12,7 +17,10 @@
 
 #include "fm/crc16.h"
 #include "export/export_outputs.h"
+#include "export/ledger_export.h"
 #include "fm/zelvanm_kl_bul.h"
+#include "ledger/ledger_add.h"
+#include "ledger/ledger_query.h"
 #include "report/report_buffer.h"
 #include "report/report_run.h"
 #include "sim/dump_builder.h"
@@ -95,6 +103,100 @@ void Export(benchmark::State& state, ExportFormat format, bool months) {
   state.counters["export_bytes"] = static_cast<double>(output->Text().size());
 }
 
+// A ledger file opened for adding, as `ledger add` opens it.
+bool OpenLedger(const std::string& path, LedgerFile* ledger) {
+  std::string err;
+  if (ledger->Open(path, LedgerReadWrite, &err)) return true;
+  std::fprintf(stderr, "%s: %s\n", path.c_str(), err.c_str());
+  return false;
+}
+
+void AddFullDump(benchmark::State& state, LedgerFile& ledger, const std::string& device = "DV000001") {
+  DumpAddition added;
+  std::string err;
+  if (AddDumpFile(ledger, FullDump(), device, "2024-01-01T00:00:00Z", &added, &err) != DumpAdded)
+    state.SkipWithError(err.c_str());
+  state.counters["new"] = static_cast<double>(added.added);
+}
+
+// Each time the dump of a device the ledger does not know yet.
+void BM_LedgerAddNew_Full(benchmark::State& state) {
+  const std::string path = "/tmp/taxoscope-bench-add.db";
+  std::remove(path.c_str());
+  int device = 0;
+  for (auto _ : state) {
+    LedgerFile ledger;
+    if (!OpenLedger(path, &ledger)) return state.SkipWithError("ledger");
+    AddFullDump(state, ledger, "DV" + std::to_string(++device));
+  }
+}
+
+void BM_LedgerAddAgain_Full(benchmark::State& state) {
+  const std::string path = "/tmp/taxoscope-bench-again.db";
+  std::remove(path.c_str());
+  {
+    LedgerFile ledger;
+    if (!OpenLedger(path, &ledger)) return state.SkipWithError("ledger");
+    AddFullDump(state, ledger);
+  }
+  for (auto _ : state) {
+    LedgerFile ledger;
+    if (!OpenLedger(path, &ledger)) return state.SkipWithError("ledger");
+    AddFullDump(state, ledger);
+  }
+}
+
+// 100 devices, each with a full dump of its own (600,000 reports or so),
+// made once per process.
+const std::string& HundredDeviceLedger() {
+  static const std::string path = [] {
+    const std::string ledgerPath = "/tmp/taxoscope-bench-100.db";
+    std::remove(ledgerPath.c_str());
+    LedgerFile ledger;
+    if (!OpenLedger(ledgerPath, &ledger)) return ledgerPath;
+    for (uint32_t device = 1; device <= 100; ++device) {
+      GenerateOptions options;
+      options.seed = 1000 + device;
+      options.reports = 6500;
+      std::string dump = BenchFile("device.bin", GenerateDump(options)), err;
+      DumpAddition added;
+      AddDumpFile(ledger, dump, "DV" + std::to_string(100000 + device), "2024-01-01T00:00:00Z", &added, &err);
+    }
+    return ledgerPath;
+  }();
+  return path;
+}
+
+// As `ledger summary` and `ledger export --months` run: open, select every
+// device, the sums, the text.
+template <typename Write>
+void LedgerMonths(benchmark::State& state, const Write& write) {
+  const std::string& path = HundredDeviceLedger();
+  for (auto _ : state) {
+    LedgerFile ledger;
+    std::string err;
+    ResolvedSelection selection;
+    LedgerSelectionSums sums;
+    if (!ledger.Open(path, LedgerReadOnly, &err) ||
+        ResolveSelection(ledger, LedgerSelection(), &selection, &err) != SelectionOk ||
+        !QuerySums(ledger, selection, &sums, &err))
+      return state.SkipWithError(err.c_str());
+    benchmark::DoNotOptimize(write(sums));
+    state.counters["reports"] = static_cast<double>(sums.reports);
+  }
+}
+
+void BM_LedgerSummary_100Devices(benchmark::State& state) {
+  LedgerMonths(state, [](const LedgerSelectionSums& sums) { return LedgerSummaryText(sums); });
+}
+
+void BM_LedgerExportMonths_100Devices(benchmark::State& state) {
+  LedgerMonths(state, [](const LedgerSelectionSums& sums) {
+    std::string text = LedgerMonthsCsv(sums, false, kPlainCsv);
+    return WriteBufferToFile("/tmp/taxoscope-bench-months.csv", text.data(), static_cast<int64_t>(text.size()));
+  });
+}
+
 void BM_Baseline_ReadAndCrc_Full(benchmark::State& state) { ReadAndCrc(state, FullDump()); }
 void BM_Walk_Full(benchmark::State& state) { Walk(state, FullDump()); }
 void BM_RunReport_Full(benchmark::State& state) { WholeRun(state, FullDump()); }
@@ -113,6 +215,10 @@ BENCHMARK(BM_ExportCsv_Full)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_ExportMonthsCsv_Full)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_ExportJson_Full)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_ExportHtml_Full)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_LedgerAddNew_Full)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_LedgerAddAgain_Full)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_LedgerSummary_100Devices)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_LedgerExportMonths_100Devices)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_Baseline_ReadAndCrc_Erased)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_Walk_Erased)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_RunReport_Erased)->Unit(benchmark::kMillisecond);

@@ -10,7 +10,6 @@
 #include "cli/ledger_args.h"
 #include "cli/ledger_commands.h"
 #include "ledger/ledger_add.h"
-#include "ledger/sha256.h"
 
 namespace {
 
@@ -75,38 +74,28 @@ int RunLedgerAddCommand(int argc, char** argv) {
 
   bool unreadable = false, conflicts = false;
   for (const std::string& dump : args.positionals()) {
-    DumpFacts facts;
-    facts.device = args.selection().devices.empty() ? DeviceFromName(dump) : args.selection().devices[0];
-    facts.name = dump;
-    if (facts.device.empty()) {
+    const std::string device = args.selection().devices.empty() ? DeviceFromName(dump) : args.selection().devices[0];
+    if (device.empty()) {
       std::fprintf(stderr, "taxoscope-cli ledger: '%s' names no device: give --device\n", dump.c_str());
       unreadable = true;
       continue;
     }
+    DumpAddition added;
     std::string reason;
-    if (!FileSha256(dump, &facts.sha256, &facts.size, &reason)) {
-      std::fprintf(stderr, "taxoscope-cli: cannot open '%s': %s\n", dump.c_str(), reason.c_str());
-      unreadable = true;
-      continue;
-    }
-    ReportRequest request;
-    request.dumpPath = dump;
-    DumpReports reports;
-    if (WalkDump(request, reports) != ReportWritten) {
+    AddDumpOutcome outcome = AddDumpFile(ledger, dump, device, UtcNow(), &added, &reason);
+    if (outcome == LedgerUnwritable) return args.LedgerError("write", reason);
+    if (outcome == DumpUnreadable) {
       PrintDumpOpenError(dump);
       unreadable = true;
       continue;
     }
-    facts.addedAt = UtcNow();
-    DumpAddition added;
-    if (!AddDump(ledger, facts, reports.reports(), &added, &reason)) return args.LedgerError("write", reason);
     for (const LedgerConflict& conflict : added.conflicts)
       std::fprintf(stderr, "%s: conflict: report %d of %s differs from the one the ledger holds for %s; not added\n",
                    dump.c_str(), static_cast<int>(conflict.number), conflict.recordedAt.c_str(),
-                   facts.device.c_str());
+                   device.c_str());
     conflicts = conflicts || !added.conflicts.empty();
     std::printf("%s: device %s, %lld new, %lld already in the ledger, %zu conflicts\n", dump.c_str(),
-                facts.device.c_str(), static_cast<long long>(added.added), static_cast<long long>(added.already),
+                device.c_str(), static_cast<long long>(added.added), static_cast<long long>(added.already),
                 added.conflicts.size());
     std::fflush(stdout);
   }

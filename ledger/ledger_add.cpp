@@ -4,6 +4,8 @@
 #include <unordered_map>
 
 #include "ledger/ledger_sums.h"
+#include "ledger/sha256.h"
+#include "report/report_run.h"
 #include "ledger/report_row.h"
 
 namespace {
@@ -125,6 +127,31 @@ bool DumpAlreadyAdded(SqliteDb& db, const DumpFacts& dump, bool* added, std::str
   return *added || done;
 }
 
+// What adding the same bytes again gives, from the first time they were
+// added: every report already in the ledger but the conflicts.
+bool AddedBefore(SqliteDb& db, const DumpFacts& dump, bool* found, DumpAddition* result, std::string* err) {
+  SqliteStatement select;
+  if (!select.Prepare(db,
+                      "SELECT id, reports, conflicts FROM dump WHERE device = ?1 AND sha256 = ?2 "
+                      "ORDER BY id LIMIT 1",
+                      err))
+    return false;
+  select.BindText(1, dump.device);
+  select.BindText(2, dump.sha256);
+  bool done = false;
+  *found = select.Step(&done, err);
+  if (!*found) return done;
+  const int64_t id = select.Int(0);
+  result->already = select.Int(1) - select.Int(2);
+  SqliteStatement conflicts;
+  if (!conflicts.Prepare(db, "SELECT number, recorded_at FROM conflict WHERE dump = ?1 ORDER BY id", err))
+    return false;
+  conflicts.BindInt(1, id);
+  while (conflicts.Step(&done, err))
+    result->conflicts.push_back({static_cast<int32_t>(conflicts.Int(0)), conflicts.Text(1)});
+  return done;
+}
+
 bool InsertDump(SqliteDb& db, const DumpFacts& dump, int64_t reports, int64_t* id, std::string* err) {
   SqliteStatement insert;
   if (!insert.Prepare(db,
@@ -150,7 +177,7 @@ struct Decision {
   std::vector<std::pair<const DailyReport*, int64_t>> conflicts;  // with the ledger's report
 };
 
-Decision Decide(const std::vector<DailyReport>& reports, const HeldReports& held, int64_t* already) {
+Decision Decide(const DumpReportList& reports, const HeldReports& held, int64_t* already) {
   Decision decision;
   std::unordered_map<std::string, int64_t> inDump;
   for (const DailyReport& report : reports) {
@@ -172,7 +199,7 @@ Decision Decide(const std::vector<DailyReport>& reports, const HeldReports& held
   return decision;
 }
 
-bool Write(SqliteDb& db, const DumpFacts& dump, const std::vector<DailyReport>& reports, const Decision& decision,
+bool Write(SqliteDb& db, const DumpFacts& dump, const DumpReportList& reports, const Decision& decision,
            std::string* err) {
   DeviceSums sums;
   if (!LoadSums(db, dump.device, &sums, err)) return false;
@@ -230,7 +257,7 @@ bool Write(SqliteDb& db, const DumpFacts& dump, const std::vector<DailyReport>& 
 
 }  // namespace
 
-bool AddDump(LedgerFile& ledger, const DumpFacts& dump, const std::vector<DailyReport>& reports,
+bool AddDump(LedgerFile& ledger, const DumpFacts& dump, const DumpReportList& reports,
              DumpAddition* result, std::string* err) {
   SqliteDb& db = ledger.db();
   *result = DumpAddition();
@@ -255,4 +282,25 @@ bool AddDump(LedgerFile& ledger, const DumpFacts& dump, const std::vector<DailyR
     db.Exec("ROLLBACK", &ignored);
   }
   return ok;
+}
+
+AddDumpOutcome AddDumpFile(LedgerFile& ledger, const std::string& path, const std::string& device,
+                           const std::string& addedAt, DumpAddition* result, std::string* err) {
+  DumpFacts facts;
+  facts.device = device;
+  facts.name = path;
+  facts.addedAt = addedAt;
+  if (!FileSha256(path, &facts.sha256, &facts.size, err)) return DumpUnreadable;
+  *result = DumpAddition();
+  bool found = false;
+  if (!AddedBefore(ledger.db(), facts, &found, result, err)) return LedgerUnwritable;
+  if (found) return DumpAdded;
+  ReportRequest request;
+  request.dumpPath = path;
+  DumpReports reports;
+  if (WalkDump(request, reports) != ReportWritten) {
+    *err = "the dump cannot be opened";
+    return DumpUnreadable;
+  }
+  return AddDump(ledger, facts, reports.reports(), result, err) ? DumpAdded : LedgerUnwritable;
 }

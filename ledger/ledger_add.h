@@ -11,20 +11,23 @@
 // ledger holds from an earlier dump, but other content, is a conflict: it is
 // not added, and the ledger keeps a note of it.
 #include <cstdint>
+#include <deque>
 #include <string>
 #include <vector>
 
 #include "fm/daily_report.h"
 #include "ledger/ledger_file.h"
 
-// The daily reports of one walk, in dump order.
+// The daily reports of one walk, in dump order (a deque: a full memory's
+// 6,000 reports are never moved as it grows).
+using DumpReportList = std::deque<DailyReport>;
 class DumpReports : public ReportSink {
  public:
   void OnDailyReport(const DailyReport& report) override { reports_.push_back(report); }
-  const std::vector<DailyReport>& reports() const { return reports_; }
+  const DumpReportList& reports() const { return reports_; }
 
  private:
-  std::vector<DailyReport> reports_;
+  DumpReportList reports_;
 };
 
 // What the ledger keeps about the dump itself.
@@ -50,5 +53,19 @@ struct DumpAddition {
 // Adds the reports of one dump in one transaction. False with the reason in
 // *err (the ledger is then as it was before). A dump whose bytes the ledger
 // already holds for the device, and that brings nothing new, changes nothing.
-bool AddDump(LedgerFile& ledger, const DumpFacts& dump, const std::vector<DailyReport>& reports,
+bool AddDump(LedgerFile& ledger, const DumpFacts& dump, const DumpReportList& reports,
              DumpAddition* result, std::string* err);
+
+// How adding a dump file went.
+enum AddDumpOutcome {
+  DumpAdded,          // with or without conflicts
+  DumpUnreadable,     // the dump could not be read; *err says why
+  LedgerUnwritable,   // the ledger is as it was; *err says why
+};
+
+// Reads the dump file (its SHA-256 and size), walks it and adds its reports
+// for the device; addedAt is the time to record (UTC text). Bytes the ledger
+// has added for the device before are not walked again: they hold the same
+// reports, all in the ledger but the conflicts they brought.
+AddDumpOutcome AddDumpFile(LedgerFile& ledger, const std::string& path, const std::string& device,
+                           const std::string& addedAt, DumpAddition* result, std::string* err);

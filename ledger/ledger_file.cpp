@@ -62,13 +62,17 @@ bool LedgerFile::Open(const std::string& path, LedgerAccess access, std::string*
 // The header says what the file is; nothing is written before it passes.
 bool LedgerFile::Check(bool writable, int* version, std::string* err) {
   int64_t applicationId = 0, userVersion = 0, pageCount = 0, pageSize = 0, size = 0, objects = 0;
-  std::string reason;
-  if (!QueryInt(db_, "PRAGMA application_id", &applicationId, &reason) ||
-      !QueryInt(db_, "PRAGMA user_version", &userVersion, &reason) ||
-      !QueryInt(db_, "PRAGMA page_count", &pageCount, &reason) ||
-      !QueryInt(db_, "PRAGMA page_size", &pageSize, &reason) ||
-      !QueryInt(db_, "SELECT count(*) FROM sqlite_schema", &objects, &reason)) {
-    int code = db_.ErrorCode();
+  std::string reason, ignored;
+  // One read transaction, so all the numbers come from one state of the file
+  // (another process may be creating the ledger at this very moment).
+  bool read = db_.Exec("BEGIN", &reason) && QueryInt(db_, "SELECT count(*) FROM sqlite_schema", &objects, &reason) &&
+              QueryInt(db_, "PRAGMA application_id", &applicationId, &reason) &&
+              QueryInt(db_, "PRAGMA user_version", &userVersion, &reason) &&
+              QueryInt(db_, "PRAGMA page_count", &pageCount, &reason) &&
+              QueryInt(db_, "PRAGMA page_size", &pageSize, &reason);
+  int code = db_.ErrorCode();
+  db_.Exec("ROLLBACK", &ignored);
+  if (!read) {
     if (code == SQLITE_BUSY || code == SQLITE_LOCKED)
       *err = "busy: another program holds it (" + reason + ")";
     else if (code == SQLITE_NOTADB || code == SQLITE_CORRUPT)

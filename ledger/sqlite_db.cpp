@@ -6,7 +6,8 @@ SqliteDb::~SqliteDb() { Close(); }
 
 bool SqliteDb::Open(const std::string& path, int flags, std::string* err) {
   Close();
-  int rc = sqlite3_open_v2(path.c_str(), &db_, flags, nullptr);
+  // One connection serves one thread: no locking around every call.
+  int rc = sqlite3_open_v2(path.c_str(), &db_, flags | SQLITE_OPEN_NOMUTEX, nullptr);
   if (rc == SQLITE_OK) {
     sqlite3_extended_result_codes(db_, 1);
     return true;
@@ -71,10 +72,7 @@ bool SqliteStatement::Run(std::string* err) {
   return done;
 }
 
-void SqliteStatement::Reset() {
-  sqlite3_reset(stmt_);
-  sqlite3_clear_bindings(stmt_);
-}
+void SqliteStatement::Reset() { sqlite3_reset(stmt_); }
 
 int64_t SqliteStatement::Int(int column) const { return sqlite3_column_int64(stmt_, column); }
 double SqliteStatement::Double(int column) const { return sqlite3_column_double(stmt_, column); }

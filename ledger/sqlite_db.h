@@ -55,7 +55,7 @@ class SqliteStatement {
   bool Step(bool* done, std::string* err);
   // Runs a statement that returns no rows; false with the reason in *err.
   bool Run(std::string* err);
-  // Ready to run again with new bindings.
+  // Ready to run again; the bound values stay until bound anew.
   void Reset();
 
   // Columns of the current row, numbered from 0.
