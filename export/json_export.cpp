@@ -143,7 +143,8 @@ void JsonExport::OnDailyReport(const DailyReport& report) {
     if (!first) text_ += ", ";
     first = false;
     // A register keeps its department names for long: each is escaped once.
-    if (departmentRaw_[d] != department.mappedName) {
+    // An empty cache is no name yet (a name, even empty, is at least "").
+    if (departmentJson_[d].empty() || departmentRaw_[d] != department.mappedName) {
       departmentRaw_[d] = department.mappedName;
       departmentJson_[d].clear();
       AppendString(&departmentJson_[d], DepartmentName(department));
