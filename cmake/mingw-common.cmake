@@ -28,3 +28,7 @@ set(TAXOSCOPE_MANIFEST_ARCH ${TAXOSCOPE_MANIFEST_ARCH} CACHE STRING
 # CTest runs the .exe files under Wine, in a prefix of this build tree.
 set(CMAKE_CROSSCOMPILING_EMULATOR
     ${CMAKE_CURRENT_LIST_DIR}/../scripts/wine-run;--prefix;${CMAKE_BINARY_DIR}/wineprefix)
+
+# The SQLite amalgamation the Windows programs compile in (cmake/sqlite.cmake).
+set(TAXOSCOPE_SQLITE_AMALGAMATION ${CMAKE_CURRENT_LIST_DIR}/../third_party/sqlite CACHE PATH
+    "Folder with the SQLite amalgamation (sqlite3.c, sqlite3.h); scripts/fetch-sqlite.sh fills it")

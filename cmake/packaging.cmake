@@ -42,6 +42,14 @@ if(WIN32)
   foreach(text README.md LICENSE)
     get_filename_component(base ${text} NAME_WE)
     file(READ ${CMAKE_SOURCE_DIR}/${text} content)
+    if(text STREQUAL LICENSE)
+      # The programs compile SQLite in (cmake/sqlite.cmake).
+      string(APPEND content "\n"
+        "The programs include SQLite ${TAXOSCOPE_SQLITE_VERSION}, which its authors have\n"
+        "dedicated to the public domain: anyone is free to copy, modify, publish, use,\n"
+        "compile, sell or distribute it, for any purpose, commercial or not, and by any\n"
+        "means.\n")
+    endif()
     string(REPLACE "\n" "\r\n" content "${content}")
     file(WRITE ${package_dir}/${base}.txt "${content}")
     set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/${text})

@@ -190,6 +190,38 @@ TEST_F(ExportRun, DialogExportsWriteExcelCsvAndThePageThatShowResultOpens) {
   EXPECT_EQ(ui.opened[0], dumpPath + ".html");
 }
 
+// Generated dumps of both variants, small and near the counters' top, whose
+// department names include empty, blank-padded, zero-cut and never-written
+// (0xFF) fields: every JSON export parses, names every department with a
+// string and adds up to the text report.
+TEST_F(ExportRun, JsonOfGeneratedDumpsParsesAndAddsUpToTheTextReport) {
+  const std::vector<uint16_t> rates = {2000, 900, 750, 2000, 900, 750, 2000, 2000};
+  std::vector<GenerateOptions> dumps;
+  for (uint32_t seed = 11; seed <= 16; ++seed) dumps.push_back({seed, seed % 2 ? 3 : 2, 300, {}, false});
+  dumps.push_back({21, 3, 65535, rates, true});
+  dumps.push_back({22, 2, 65535, rates, true});
+  bool emptyName = false;
+  for (const GenerateOptions& options : dumps) {
+    SCOPED_TRACE(testing::Message() << "seed " << options.seed);
+    std::string error;
+    ASSERT_TRUE(WriteDumpFile(dumpPath, GenerateDump(options), &error)) << error;
+    JsonExport jsonExport;
+    ReportRequest request;
+    request.dumpPath = dumpPath;
+    request.outputs = {&jsonExport};
+    ASSERT_EQ(RunReportWithOutcome(request), ReportWritten);
+    json doc = json::parse(ReadFileBytes(dumpPath + ".json"));  // throws on invalid JSON
+    EXPECT_EQ(JsonTotals(doc["totals"]), TextReportTotals(ReadFileBytes(dumpPath + ".txt")));
+    for (const json& report : doc["reports"]) {
+      for (const json& department : report["departments"]) {
+        ASSERT_TRUE(department["name"].is_string()) << department;
+        emptyName = emptyName || department["name"] == "";
+      }
+    }
+  }
+  EXPECT_TRUE(emptyName) << "no generated dump had an unnamed department";
+}
+
 TEST(ExportText, AmountsRoundAsPrintfAndIgnoreTheLocale) {
   for (double value : {0.0, 0.005, 0.015, 0.125, 0.375, 2.675, 1.005, 42949672.95, 123456789.125, 1e15 + 0.5,
                        20.0 * 12345 / 120, 0.1 + 0.2}) {

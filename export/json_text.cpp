@@ -114,7 +114,8 @@ void JsonReportWriter::Append(std::string* out, const DailyReport& report, const
     if (!department.amount.counted) continue;
     if (!first) *out += ", ";
     first = false;
-    if (departmentRaw_[d] != department.mappedName) {
+    // An empty cache is no name yet (a name, even empty, is at least "").
+    if (departmentJson_[d].empty() || departmentRaw_[d] != department.mappedName) {
       departmentRaw_[d] = department.mappedName;
       departmentJson_[d].clear();
       AppendString(&departmentJson_[d], DepartmentName(department));

@@ -1,47 +1,89 @@
 #!/usr/bin/env bash
-# Installs what a fresh Debian machine lacks for the whole build and test run:
-# the MinGW-w64 cross compilers, 32- and 64-bit Wine, Xvfb, socat,
-# ImageMagick, the nlohmann-json headers, Chromium (the HTML export's
-# screenshot test) and clang with libFuzzer (scripts/fuzz.sh); and for the
-# packages (scripts/package.sh) dpkg-dev, file, help2man and lintian.
-# g++, cmake, GoogleTest and Google Benchmark are expected to be there already.
+# Installs, with apt-get, what this machine lacks for one of two purposes:
+#
+#   scripts/install-deps.sh native   the native build of taxoscope-cli and
+#                                    taxoscope-sim (scripts/demo.sh): g++,
+#                                    CMake, make, nlohmann-json, SQLite
+#   scripts/install-deps.sh all      (the default) everything the tests and the
+#                                    packages need (scripts/test.sh, .ci/run):
+#                                    the above, GoogleTest, Google Benchmark,
+#                                    the MinGW-w64 cross compilers, 32- and
+#                                    64-bit Wine, Xvfb, socat, ImageMagick,
+#                                    Chromium, clang with libFuzzer, npm and the
+#                                    SQLite amalgamation of the Windows builds
+#                                    (scripts/fetch-sqlite.sh), dpkg-dev, file,
+#                                    help2man and lintian
+#
+# Every need is checked, none assumed, so that a plain Debian 12 or Ubuntu
+# 24.04 machine will do. As root it installs what is missing; otherwise it
+# names the packages and the command that installs them, and exits 1.
 set -euo pipefail
+cd "$(dirname "$0")/.."
+
+purpose=${1:-all}
+case $purpose in
+  native | all) ;;
+  *) echo "usage: scripts/install-deps.sh [native|all]" >&2; exit 2 ;;
+esac
 
 need=()
-command -v i686-w64-mingw32-g++ >/dev/null || need+=(mingw-w64)
-dpkg -s wine32:i386 >/dev/null 2>&1 || need+=(wine wine32:i386)
-# Wine's Tahoma: dialogs get the metrics they have on Windows.
-[ -f /usr/share/wine/fonts/tahoma.ttf ] || need+=(fonts-wine)
-command -v Xvfb >/dev/null || need+=(xvfb xauth)
-command -v socat >/dev/null || need+=(socat)
-command -v convert >/dev/null && convert -version 2>/dev/null | grep -q ImageMagick || need+=(imagemagick)
-command -v iconv >/dev/null || need+=(libc-bin)
-[ -f /usr/include/nlohmann/json.hpp ] || need+=(nlohmann-json3-dev)
-command -v chromium >/dev/null || need+=(chromium)
-command -v python3 >/dev/null || need+=(python3)
-# clang with libFuzzer and the sanitizer runtimes, for scripts/fuzz.sh.
-command -v clang++ >/dev/null || need+=(clang)
-[ -f "$(clang -print-resource-dir 2>/dev/null)/lib/linux/libclang_rt.fuzzer-$(uname -m).a" ] ||
-  need+=(libclang-rt-dev)
-# The 64-bit Windows build's tests.
-[ -x /usr/lib/wine/wine64 ] || need+=(wine64)
-# Packages: dependencies of the .deb (dpkg-shlibdeps, which CPack runs on what
-# file calls ELF), man pages from --help, and the .deb's check.
-command -v dpkg-shlibdeps >/dev/null || need+=(dpkg-dev)
-command -v file >/dev/null || need+=(file)
-command -v help2man >/dev/null || need+=(help2man)
-command -v lintian >/dev/null || need+=(lintian)
+have_header() { [ -f "/usr/include/$1" ]; }
 
-if [ ${#need[@]} -eq 0 ]; then
-  exit 0
+# The native build.
+command -v g++ >/dev/null || need+=(g++)
+command -v cmake >/dev/null || need+=(cmake)
+command -v make >/dev/null || need+=(make)
+have_header nlohmann/json.hpp || need+=(nlohmann-json3-dev)
+have_header sqlite3.h || need+=(libsqlite3-dev)
+command -v iconv >/dev/null || need+=(libc-bin)
+
+if [ "$purpose" = all ]; then
+  # The native tests and benchmarks; the Windows builds compile GoogleTest
+  # from the sources the same package ships.
+  { have_header gtest/gtest.h && [ -d /usr/src/googletest ]; } || need+=(libgtest-dev)
+  have_header benchmark/benchmark.h || need+=(libbenchmark-dev)
+  command -v python3 >/dev/null || need+=(python3)
+  command -v i686-w64-mingw32-g++ >/dev/null || need+=(mingw-w64)
+  dpkg -s wine32:i386 >/dev/null 2>&1 || need+=(wine wine32:i386)
+  # Wine's Tahoma: dialogs get the metrics they have on Windows.
+  [ -f /usr/share/wine/fonts/tahoma.ttf ] || need+=(fonts-wine)
+  # The 64-bit Windows build's tests.
+  [ -x /usr/lib/wine/wine64 ] || need+=(wine64)
+  command -v Xvfb >/dev/null || need+=(xvfb xauth)
+  command -v socat >/dev/null || need+=(socat)
+  { command -v convert >/dev/null && convert -version 2>/dev/null | grep -q ImageMagick; } || need+=(imagemagick)
+  command -v chromium >/dev/null || need+=(chromium)
+  # clang with libFuzzer and the sanitizer runtimes, for scripts/fuzz.sh.
+  command -v clang++ >/dev/null || need+=(clang)
+  [ -f "$(clang -print-resource-dir 2>/dev/null)/lib/linux/libclang_rt.fuzzer-$(uname -m).a" ] ||
+    need+=(libclang-rt-dev)
+  # npm fetches the SQLite amalgamation that the Windows builds compile in.
+  command -v npm >/dev/null || need+=(npm)
+  # Packages: dependencies of the .deb (dpkg-shlibdeps, which CPack runs on
+  # what file calls ELF), man pages from --help, and the .deb's check.
+  command -v dpkg-shlibdeps >/dev/null || need+=(dpkg-dev)
+  command -v file >/dev/null || need+=(file)
+  command -v help2man >/dev/null || need+=(help2man)
+  command -v lintian >/dev/null || need+=(lintian)
 fi
-if [ "$(id -u)" -ne 0 ]; then
-  echo "install-deps: missing ${need[*]}; run as root to install them" >&2
-  exit 1
+
+if [ ${#need[@]} -gt 0 ]; then
+  i386=
+  printf '%s\n' "${need[@]}" | grep -q ':i386' && i386=yes
+  if [ "$(id -u)" -ne 0 ]; then
+    echo "install-deps: this machine lacks: ${need[*]}" >&2
+    echo "install them as root with:" >&2
+    [ -n "$i386" ] && echo "  dpkg --add-architecture i386" >&2
+    echo "  apt-get update && apt-get install --no-install-recommends ${need[*]}" >&2
+    exit 1
+  fi
+  echo "install-deps: installing ${need[*]}" >&2
+  export DEBIAN_FRONTEND=noninteractive
+  [ -n "$i386" ] && dpkg --add-architecture i386
+  apt-get update -qq
+  apt-get install -y -qq --no-install-recommends "${need[@]}" >/dev/null
 fi
-export DEBIAN_FRONTEND=noninteractive
-if printf '%s\n' "${need[@]}" | grep -q ':i386'; then
-  dpkg --add-architecture i386
+
+if [ "$purpose" = all ]; then
+  scripts/fetch-sqlite.sh
 fi
-apt-get update -qq
-apt-get install -y -qq --no-install-recommends "${need[@]}" >/dev/null

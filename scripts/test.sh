@@ -5,9 +5,10 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-scripts/install-deps.sh
+scripts/install-deps.sh all
 
-cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+# The tests and benchmarks on, also in a build folder the demo configured.
+cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTAXOSCOPE_TESTS=ON -DTAXOSCOPE_BENCH=ON >/dev/null
 cmake --build build -j2
 ctest --test-dir build --output-on-failure -j4
 

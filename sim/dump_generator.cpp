@@ -25,6 +25,7 @@
 // for a seed on every platform.
 #include <cstdint>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "fm/cp1251.h"
@@ -61,6 +62,17 @@ const char* const kDepartmentNames[] = {
     CP1251("Кафе"),     CP1251("Вестници"), "LOTTO",           "SERVICE",
 };
 constexpr uint32_t kDepartmentNameCount = sizeof(kDepartmentNames) / sizeof(kDepartmentNames[0]);
+
+// Name fields as registers leave them when a department was never named or
+// was programmed carelessly, as raw device bytes: empty, padded with blanks,
+// cut by a zero byte with old bytes behind it, and never written (0xFF).
+const std::string kOddDepartmentNames[] = {
+    std::string(),
+    std::string("Misc24          "),
+    std::string("\x8A\xA0\xB4\xA5\0OLD NAME", 13),
+    std::string(16, '\xFF'),
+};
+constexpr uint32_t kOddDepartmentNameCount = sizeof(kOddDepartmentNames) / sizeof(kOddDepartmentNames[0]);
 
 // Payment codes other than cash, weighted: cards mostly, the reserves rarely.
 const uint8_t kOtherPaymentCodes[] = {7, 7, 7, 7, 7, 7, 8, 8, 1, 2, 3, 5, 4, 6, 9, 10};
@@ -111,17 +123,19 @@ std::string DeviceText(const char* cp1251) {
   return text;
 }
 
-// The register's nine departments, named once per image.
+// The register's nine departments, named once per image from the names and
+// the odd name fields together.
 struct DepartmentNames {
   std::string slot[9];
   explicit DepartmentNames(Random& random) {
-    const char* pool[kDepartmentNameCount];
-    for (uint32_t i = 0; i < kDepartmentNameCount; ++i) pool[i] = kDepartmentNames[i];
+    constexpr uint32_t kPoolSize = kDepartmentNameCount + kOddDepartmentNameCount;
+    std::string pool[kPoolSize];
+    for (uint32_t i = 0; i < kDepartmentNameCount; ++i) pool[i] = DeviceText(kDepartmentNames[i]);
+    for (uint32_t i = 0; i < kOddDepartmentNameCount; ++i) pool[kDepartmentNameCount + i] = kOddDepartmentNames[i];
     for (uint32_t i = 0; i < 9; ++i) {
-      uint32_t pick = i + random.Below(kDepartmentNameCount - i);
-      const char* name = pool[pick];
-      pool[pick] = pool[i];
-      slot[i] = DeviceText(name);
+      uint32_t pick = i + random.Below(kPoolSize - i);
+      std::swap(pool[pick], pool[i]);
+      slot[i] = pool[i];
     }
   }
 };
