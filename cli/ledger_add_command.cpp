@@ -2,7 +2,6 @@
 // one transaction per dump.
 #include <cstdio>
 #include <cstring>
-#include <ctime>
 #include <string>
 
 #include "cli/commands.h"
@@ -14,25 +13,6 @@
 namespace {
 
 const char kUsage[] = "taxoscope-cli ledger add LEDGER DUMP... [--device ID]";
-
-// The dump's file name without its folder and without ".bin".
-std::string DeviceFromName(const std::string& dump) {
-  size_t slash = dump.find_last_of("/\\");
-  std::string name = slash == std::string::npos ? dump : dump.substr(slash + 1);
-  if (name.size() > 4) {
-    std::string tail = name.substr(name.size() - 4);
-    for (char& c : tail) c = static_cast<char>(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c);
-    if (tail == ".bin") name.resize(name.size() - 4);
-  }
-  return name;
-}
-
-std::string UtcNow() {
-  std::time_t now = std::time(nullptr);
-  char text[32] = "";
-  if (const std::tm* utc = std::gmtime(&now)) std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%SZ", utc);
-  return text;
-}
 
 }  // namespace
 
@@ -74,7 +54,7 @@ int RunLedgerAddCommand(int argc, char** argv) {
 
   bool unreadable = false, conflicts = false;
   for (const std::string& dump : args.positionals()) {
-    const std::string device = args.selection().devices.empty() ? DeviceFromName(dump) : args.selection().devices[0];
+    const std::string device = args.selection().devices.empty() ? DeviceOfDump(dump) : args.selection().devices[0];
     if (device.empty()) {
       std::fprintf(stderr, "taxoscope-cli ledger: '%s' names no device: give --device\n", dump.c_str());
       unreadable = true;
@@ -82,7 +62,7 @@ int RunLedgerAddCommand(int argc, char** argv) {
     }
     DumpAddition added;
     std::string reason;
-    AddDumpOutcome outcome = AddDumpFile(ledger, dump, device, UtcNow(), &added, &reason);
+    AddDumpOutcome outcome = AddDumpFile(ledger, dump, device, UtcNowText(), &added, &reason);
     if (outcome == LedgerUnwritable) return args.LedgerError("write", reason);
     if (outcome == DumpUnreadable) {
       PrintDumpOpenError(dump);

@@ -1,5 +1,6 @@
 #include "ledger/ledger_add.h"
 
+#include <ctime>
 #include <map>
 #include <unordered_map>
 
@@ -303,4 +304,22 @@ AddDumpOutcome AddDumpFile(LedgerFile& ledger, const std::string& path, const st
     return DumpUnreadable;
   }
   return AddDump(ledger, facts, reports.reports(), result, err) ? DumpAdded : LedgerUnwritable;
+}
+
+std::string DeviceOfDump(const std::string& path) {
+  size_t slash = path.find_last_of("/\\");
+  std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
+  if (name.size() > 4) {
+    std::string tail = name.substr(name.size() - 4);
+    for (char& c : tail) c = static_cast<char>(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c);
+    if (tail == ".bin") name.resize(name.size() - 4);
+  }
+  return name;
+}
+
+std::string UtcNowText() {
+  std::time_t now = std::time(nullptr);
+  char text[32] = "";
+  if (const std::tm* utc = std::gmtime(&now)) std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%SZ", utc);
+  return text;
 }

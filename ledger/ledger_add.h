@@ -69,3 +69,8 @@ enum AddDumpOutcome {
 // reports, all in the ledger but the conflicts they brought.
 AddDumpOutcome AddDumpFile(LedgerFile& ledger, const std::string& path, const std::string& device,
                            const std::string& addedAt, DumpAddition* result, std::string* err);
+
+// The device of a dump file: its name without the folder and without ".bin".
+std::string DeviceOfDump(const std::string& path);
+// Now, UTC, as the ledger records the time a dump was added.
+std::string UtcNowText();

@@ -6,10 +6,12 @@
 #include <vector>
 
 #include "ledger/ledger_add.h"
+#include "ledger/ledger_output.h"
 #include "ledger/ledger_query.h"
 #include "ledger/sha256.h"
 #include "report/report_run.h"
 #include "sim/dump_builder.h"
+#include "testsupport/fake_ui.h"
 #include "testsupport/temp_dir.h"
 
 namespace {
@@ -135,6 +137,31 @@ TEST_F(LedgerAdd, AReportTwiceInOneDumpCountsTwiceAndAConflictIsNotAdded) {
   EXPECT_EQ(clash.conflicts[0].number, 2);
   EXPECT_EQ(clash.added, 1);
   EXPECT_EQ(Sums("DV2").reports, 5);
+}
+
+TEST_F(LedgerAdd, AReportRunWithTheLedgerAddsTheWholeDumpBesideItAndAFailureCostsNotTheReport) {
+  FakeUi ui;
+  std::string err, dump = dir.File("DV7.bin");
+  ASSERT_TRUE(WriteDumpFile(dump, Memory(12), &err)) << err;
+  LedgerOutput output;
+  ReportRequest request;
+  request.dumpPath = dump;
+  request.reportType = ReportByNumber;  // the ledger takes every report all the same
+  request.fromText = "1";
+  request.toText = "2";
+  request.outputs = {&output};
+  EXPECT_EQ(RunReportWithOutcome(request), ReportWritten);
+  EXPECT_EQ(Sums("DV7").reports, 12);
+  EXPECT_NE(ReadFileBytes(dir.File("ledger.html")).find("<td>DV7</td>"), std::string::npos);
+
+  ASSERT_TRUE(WriteFileBytes(dir.File("ledger.db"), "not a ledger"));
+  ui.messages.clear();
+  EXPECT_EQ(RunReportWithOutcome(request), ReportWriteFailed);
+  ASSERT_EQ(ui.messages.size(), 1u);
+  EXPECT_EQ(ui.messages[0].caption, "Error");
+  EXPECT_EQ(ui.messages[0].text.rfind("Cannot open the ledger " + dir.File("ledger.db") + ": not a ledger", 0), 0u);
+  EXPECT_TRUE(FileExists(dump + ".txt"));
+  EXPECT_EQ(ReadFileBytes(dir.File("ledger.db")), "not a ledger");
 }
 
 }  // namespace
