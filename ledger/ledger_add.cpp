@@ -180,6 +180,10 @@ struct Decision {
 
 Decision Decide(const DumpReportList& reports, const HeldReports& held, int64_t* already) {
   Decision decision;
+  if (held.copies.empty()) {  // a device new to the ledger: every report is new
+    for (const DailyReport& report : reports) decision.added.push_back(&report);
+    return decision;
+  }
   std::unordered_map<std::string, int64_t> inDump;
   for (const DailyReport& report : reports) {
     std::string identity = ReportIdentity(report);
