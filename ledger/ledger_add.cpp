@@ -1,10 +1,9 @@
 #include "ledger/ledger_add.h"
 
 #include <ctime>
-#include <map>
 #include <unordered_map>
 
-#include "ledger/ledger_sums.h"
+#include "ledger/running_sums.h"
 #include "ledger/sha256.h"
 #include "report/report_run.h"
 #include "ledger/report_row.h"
@@ -30,92 +29,6 @@ bool LoadHeld(SqliteDb& db, const std::string& device, HeldReports* held, std::s
     held->byKey.emplace(ReportKey(report), select.Int(0));
   }
   return done;
-}
-
-// The device's running sums: its totals and its months, as stored.
-struct DeviceSums {
-  bool known = false;
-  int64_t reports = 0;
-  ReportTotals totals;
-  std::map<std::string, MonthRow> months;
-  std::map<std::string, bool> changed;
-  int32_t firstNumber = 0, lastNumber = 0;
-  std::string firstAt, lastAt;
-};
-
-bool LoadSums(SqliteDb& db, const std::string& device, DeviceSums* sums, std::string* err) {
-  SqliteStatement select;
-  std::string sql = std::string("SELECT reports, first_report, first_recorded_at, last_report, last_recorded_at, ") +
-                    kSumColumns + " FROM device WHERE id = ?1";
-  if (!select.Prepare(db, sql.c_str(), err)) return false;
-  select.BindText(1, device);
-  bool done = false;
-  if (select.Step(&done, err)) {
-    sums->known = true;
-    sums->reports = select.Int(0);
-    sums->firstNumber = static_cast<int32_t>(select.Int(1));
-    sums->firstAt = select.Text(2);
-    sums->lastNumber = static_cast<int32_t>(select.Int(3));
-    sums->lastAt = select.Text(4);
-    ReportTotals& t = sums->totals;
-    ReadSums(select, 5, t.groupTurnover, t.groupTax, t.departments, t.payments);
-  } else if (!done) {
-    return false;
-  }
-  SqliteStatement months;
-  sql = std::string("SELECT month, reports, first_report, last_report, ") + kSumColumns +
-        " FROM device_month WHERE device = ?1";
-  if (!months.Prepare(db, sql.c_str(), err)) return false;
-  months.BindText(1, device);
-  while (months.Step(&done, err)) {
-    MonthRow& row = sums->months[months.Text(0)];
-    row.year = std::stoi(months.Text(0).substr(0, 4));
-    row.month = std::stoi(months.Text(0).substr(5, 2));
-    row.reports = static_cast<int>(months.Int(1));
-    row.firstReport = static_cast<int32_t>(months.Int(2));
-    row.lastReport = static_cast<int32_t>(months.Int(3));
-    ReadSums(months, 4, row.groups, row.tax, row.departments, row.payments);
-  }
-  return done;
-}
-
-bool StoreSums(SqliteDb& db, const std::string& device, const DeviceSums& sums, std::string* err) {
-  SqliteStatement update;
-  std::string sql = std::string("INSERT OR REPLACE INTO device (id, reports, first_report, first_recorded_at, "
-                                "last_report, last_recorded_at, ") +
-                    kSumColumns + ") VALUES (?1, ?2, ?3, ?4, ?5, ?6";
-  for (int i = 0; i < kSumColumnCount; ++i) sql += ", ?" + std::to_string(7 + i);
-  sql += ")";
-  if (!update.Prepare(db, sql.c_str(), err)) return false;
-  update.BindText(1, device);
-  update.BindInt(2, sums.reports);
-  if (sums.reports) {
-    update.BindInt(3, sums.firstNumber);
-    update.BindText(4, sums.firstAt);
-    update.BindInt(5, sums.lastNumber);
-    update.BindText(6, sums.lastAt);
-  }
-  const ReportTotals& t = sums.totals;
-  BindSums(update, 7, t.groupTurnover, t.groupTax, t.departments, t.payments);
-  if (!update.Run(err)) return false;
-
-  SqliteStatement month;
-  sql = std::string("INSERT OR REPLACE INTO device_month (device, month, reports, first_report, last_report, ") +
-        kSumColumns + ") VALUES (?1, ?2, ?3, ?4, ?5";
-  for (int i = 0; i < kSumColumnCount; ++i) sql += ", ?" + std::to_string(6 + i);
-  sql += ")";
-  if (!month.Prepare(db, sql.c_str(), err)) return false;
-  for (const auto& entry : sums.changed) {
-    const MonthRow& row = sums.months.at(entry.first);
-    month.BindText(1, device);
-    month.BindText(2, entry.first);
-    month.BindInt(3, row.reports);
-    month.BindInt(4, row.firstReport);
-    month.BindInt(5, row.lastReport);
-    BindSums(month, 6, row.groups, row.tax, row.departments, row.payments);
-    if (!month.Run(err)) return false;
-  }
-  return true;
 }
 
 bool DumpAlreadyAdded(SqliteDb& db, const DumpFacts& dump, bool* added, std::string* err) {
@@ -206,9 +119,9 @@ Decision Decide(const DumpReportList& reports, const HeldReports& held, int64_t*
 
 bool Write(SqliteDb& db, const DumpFacts& dump, const DumpReportList& reports, const Decision& decision,
            std::string* err) {
-  DeviceSums sums;
-  if (!LoadSums(db, dump.device, &sums, err)) return false;
-  if (!sums.known && !StoreSums(db, dump.device, sums, err)) return false;  // the device row first
+  RunningSums sums;
+  if (!LoadRunningSums(db, dump.device, &sums, err)) return false;
+  if (!sums.known && !StoreRunningSums(db, dump.device, sums, err)) return false;  // the device row first
   int64_t dumpId = 0;
   if (!InsertDump(db, dump, static_cast<int64_t>(reports.size()), &dumpId, err)) return false;
 
@@ -223,16 +136,7 @@ bool Write(SqliteDb& db, const DumpFacts& dump, const DumpReportList& reports, c
     BindReport(insert, 3, *report);
     if (!insert.Run(err)) return false;
 
-    std::string month = MonthOf(*report);
-    AddToMonth(*report, &sums.months[month]);
-    sums.changed[month] = true;
-    AddToTotals(*report, &sums.totals);
-    if (sums.reports++ == 0) {
-      sums.firstNumber = report->number;
-      sums.firstAt = RecordedAtText(*report);
-    }
-    sums.lastNumber = report->number;
-    sums.lastAt = RecordedAtText(*report);
+    sums.Add(*report);
   }
 
   SqliteStatement conflict;
@@ -257,7 +161,7 @@ bool Write(SqliteDb& db, const DumpFacts& dump, const DumpReportList& reports, c
   counts.BindInt(2, static_cast<int64_t>(decision.conflicts.size()));
   counts.BindInt(3, dumpId);
   if (!counts.Run(err)) return false;
-  return decision.added.empty() || StoreSums(db, dump.device, sums, err);
+  return decision.added.empty() || StoreRunningSums(db, dump.device, sums, err);
 }
 
 }  // namespace
