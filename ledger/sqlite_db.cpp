@@ -2,12 +2,14 @@
 
 #include <sqlite3.h>
 
+#include "ledger/sqlite_path.h"
+
 SqliteDb::~SqliteDb() { Close(); }
 
 bool SqliteDb::Open(const std::string& path, int flags, std::string* err) {
   Close();
   // One connection serves one thread: no locking around every call.
-  int rc = sqlite3_open_v2(path.c_str(), &db_, flags | SQLITE_OPEN_NOMUTEX, nullptr);
+  int rc = sqlite3_open_v2(SqlitePath(path).c_str(), &db_, flags | SQLITE_OPEN_NOMUTEX, nullptr);
   if (rc == SQLITE_OK) {
     sqlite3_extended_result_codes(db_, 1);
     return true;

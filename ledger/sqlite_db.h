@@ -15,7 +15,8 @@ class SqliteDb {
   SqliteDb(const SqliteDb&) = delete;
   SqliteDb& operator=(const SqliteDb&) = delete;
 
-  // flags: SQLITE_OPEN_* as sqlite3_open_v2 takes them. False with the
+  // path: as the platform names files; flags: SQLITE_OPEN_* as
+  // sqlite3_open_v2 takes them. False with the
   // reason in *err; nothing stays open then.
   bool Open(const std::string& path, int flags, std::string* err);
   void Close();

@@ -1,0 +1,3 @@
+#include "ledger/sqlite_path.h"
+
+std::string SqlitePath(const std::string& path) { return path; }
