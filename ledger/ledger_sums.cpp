@@ -5,7 +5,10 @@
 
 namespace {
 
-void AddReport(const DailyReport& report, double* groups, double* tax, double* departments, double* payments) {
+// bySlot: payments slot by slot, as the text report's totals add them; else
+// the report's sums by code, as a dump's monthly table adds them.
+void AddReport(const DailyReport& report, bool bySlot, double* groups, double* tax, double* departments,
+               double* payments) {
   for (int g = 0; g < kTaxGroupCount; ++g) {
     if (!report.groups[g].counted) continue;
     groups[g] += report.groups[g].value;
@@ -13,6 +16,10 @@ void AddReport(const DailyReport& report, double* groups, double* tax, double* d
   }
   for (int d = 0; d < kDepartmentCount; ++d)
     if (report.departments[d].amount.counted) departments[d] += report.departments[d].amount.value;
+  if (!bySlot) {
+    for (int p = 0; p < kPaymentCodeCount; ++p) payments[p] += report.payments[p];
+    return;
+  }
   for (const PaymentSlot& slot : report.slots)
     if (slot.amount.counted) payments[slot.code] += slot.amount.value;
 }
@@ -30,7 +37,7 @@ void AddTables(const double* groups, const double* tax, const double* department
 }  // namespace
 
 void AddToTotals(const DailyReport& report, ReportTotals* t) {
-  AddReport(report, t->groupTurnover, t->groupTax, t->departments, t->payments);
+  AddReport(report, true, t->groupTurnover, t->groupTax, t->departments, t->payments);
 }
 
 void AddToMonth(const DailyReport& report, MonthRow* m) {
@@ -41,7 +48,7 @@ void AddToMonth(const DailyReport& report, MonthRow* m) {
     m->firstReport = report.number;
   }
   m->lastReport = report.number;
-  AddReport(report, m->groups, m->tax, m->departments, m->payments);
+  AddReport(report, false, m->groups, m->tax, m->departments, m->payments);
 }
 
 void AddTotals(const ReportTotals& from, ReportTotals* to) {

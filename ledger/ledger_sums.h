@@ -1,5 +1,5 @@
 #pragma once
-// Sums of daily reports as the text report makes them: each counted amount
+// Sums of daily reports as a dump's outputs make them: each counted amount
 // added on its own, in the order the reports come, into 8-byte doubles. A
 // ledger keeps these per device and per device and month as reports are
 // added, so its totals for a device are the report's of its latest dump.
@@ -9,9 +9,10 @@
 #include "export/month_table.h"
 #include "fm/daily_report.h"
 
-// Adds one report's counted amounts: turnover and tax by group, departments,
-// and payments slot by slot (as the report adds them, not the report's
-// per-code sums).
+// Adds one report's counted amounts: turnover and tax by group, departments
+// and payments. The totals take the payments slot by slot, as the text
+// report's totals do; a month takes the report's sums by code, as a dump's
+// monthly table does, so each equals its counterpart to the last bit.
 void AddToTotals(const DailyReport& report, ReportTotals* totals);
 void AddToMonth(const DailyReport& report, MonthRow* month);
 // Adds sums made elsewhere (another device's), table by table.
