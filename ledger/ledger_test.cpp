@@ -16,9 +16,15 @@
 
 namespace {
 
-// The daily reports and the text report's totals of one walk.
+// The daily reports, a dump export's monthly table and the text report's
+// totals of one walk.
 struct Walked : DumpReports {
+  void OnDailyReport(const DailyReport& report) override {
+    DumpReports::OnDailyReport(report);
+    months.Add(report);
+  }
   void OnTotals(const ReportTotals& t) override { totals = t; }
+  MonthTable months;
   ReportTotals totals;
 };
 
@@ -63,6 +69,25 @@ class LedgerAdd : public ::testing::Test {
     for (int p = 0; p < kPaymentCodeCount; ++p) EXPECT_EQ(a.payments[p], b.payments[p]) << p;
   }
 
+  // The device's totals are the text report's, its months a dump export's
+  // monthly table, to the last bit.
+  void ExpectSumsOf(const std::string& device, const Walked& walked) {
+    DeviceSums sums = Sums(device);
+    ExpectSameTotals(sums.totals, walked.totals);
+    std::vector<MonthRow> months = walked.months.Rows();
+    ASSERT_EQ(sums.months.size(), months.size());
+    for (size_t m = 0; m < months.size(); ++m) {
+      EXPECT_EQ(sums.months[m].MonthText(), months[m].MonthText());
+      EXPECT_EQ(sums.months[m].reports, months[m].reports);
+      for (int g = 0; g < kTaxGroupCount; ++g) {
+        EXPECT_EQ(sums.months[m].groups[g], months[m].groups[g]);
+        EXPECT_EQ(sums.months[m].tax[g], months[m].tax[g]);
+      }
+      for (int d = 0; d < kDepartmentCount; ++d) EXPECT_EQ(sums.months[m].departments[d], months[m].departments[d]);
+      for (int p = 0; p < kPaymentCodeCount; ++p) EXPECT_EQ(sums.months[m].payments[p], months[m].payments[p]);
+    }
+  }
+
   TempDir dir;
   LedgerFile ledger;
 };
@@ -81,8 +106,8 @@ std::vector<uint8_t> Memory(int count, int changed = 0) {
     report.groups[1] = 333u * static_cast<uint32_t>(n % 5);
     report.departments[2] = {"Kafe", 500u * static_cast<uint32_t>(n), 0};
     report.payments[0] = {1000u * static_cast<uint32_t>(n), 0};
-    report.payments[1] = {20, 7};
-    report.payments[2] = {30, 7};  // two slots of one code add one by one
+    report.payments[1] = {10, 7};
+    report.payments[2] = {20, 7};  // the totals add them one by one, a month their sum
     dump.Report(report);
   }
   return std::vector<uint8_t>(dump.bytes());
@@ -97,9 +122,8 @@ TEST_F(LedgerAdd, TotalsOfEveryGeneratedDumpAreTheTextReports) {
     Walked walked;
     DumpAddition added = Add(GenerateDump(options), device, &walked);
     EXPECT_EQ(added.added, static_cast<int64_t>(walked.reports().size()));
-    DeviceSums sums = Sums(device);
-    EXPECT_EQ(sums.reports, added.added);
-    ExpectSameTotals(sums.totals, walked.totals);
+    EXPECT_EQ(Sums(device).reports, added.added);
+    ExpectSumsOf(device, walked);
   }
 }
 
@@ -109,7 +133,7 @@ TEST_F(LedgerAdd, ALaterReadAddsOnlyItsNewReportsAndAnEarlierOneNothing) {
   DumpAddition second = Add(Memory(90), "DV1", &later);
   EXPECT_EQ(second.added, 50);
   EXPECT_EQ(second.already, 40);
-  ExpectSameTotals(Sums("DV1").totals, later.totals);
+  ExpectSumsOf("DV1", later);
 
   // Re-reading and adding again changes nothing, not a byte of the file.
   std::string before = ReadFileBytes(dir.File("ledger.db"));
@@ -129,7 +153,7 @@ TEST_F(LedgerAdd, AReportTwiceInOneDumpCountsTwiceAndAConflictIsNotAdded) {
   Walked walked;
   EXPECT_EQ(Add(twice, "DV2", &walked).added, 4);
   EXPECT_EQ(Add(once, "DV2").already, 3);
-  ExpectSameTotals(Sums("DV2").totals, walked.totals);
+  ExpectSumsOf("DV2", walked);
 
   // Another register under the same id: report 2 differs, report 4 is new.
   DumpAddition clash = Add(Memory(4, 2), "DV2");
