@@ -203,3 +203,23 @@ bool ForEachReport(LedgerFile& ledger, const ResolvedSelection& selection, const
   }
   return true;
 }
+
+bool ListConflicts(LedgerFile& ledger, const ResolvedSelection& selection, std::vector<LedgerConflictNote>* notes,
+                   std::string* err) {
+  notes->clear();
+  SqliteStatement select;
+  if (!select.Prepare(ledger.db(),
+                      "SELECT c.number, c.recorded_at, d.name, d.added_at FROM conflict AS c "
+                      "JOIN dump AS d ON d.id = c.dump WHERE c.device = ?1 ORDER BY c.id",
+                      err))
+    return false;
+  for (const std::string& device : selection.devices) {
+    select.BindText(1, device);
+    bool done = false;
+    while (select.Step(&done, err))
+      notes->push_back({device, static_cast<int32_t>(select.Int(0)), select.Text(1), select.Text(2), select.Text(3)});
+    if (!done) return false;
+    select.Reset();
+  }
+  return true;
+}

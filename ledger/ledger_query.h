@@ -47,3 +47,15 @@ bool QuerySums(LedgerFile& ledger, const ResolvedSelection& selection, LedgerSel
 using DeviceReportVisitor = std::function<void(const std::string& device, const DailyReport& report)>;
 bool ForEachReport(LedgerFile& ledger, const ResolvedSelection& selection, const DeviceReportVisitor& visit,
                    std::string* err);
+
+// A conflict the ledger noted when a dump was added.
+struct LedgerConflictNote {
+  std::string device;
+  int32_t number = 0;
+  std::string recordedAt;  // YYYY-MM-DD HH:MM
+  std::string dump;        // the dump as it was given to add
+  std::string addedAt;
+};
+// The conflicts of the selected devices, by device, then in the order found.
+bool ListConflicts(LedgerFile& ledger, const ResolvedSelection& selection, std::vector<LedgerConflictNote>* notes,
+                   std::string* err);
