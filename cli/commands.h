@@ -23,3 +23,6 @@ void PrintSummaryHelp();
 
 int RunInfoCommand(int argc, char** argv);
 void PrintInfoHelp();
+
+int RunCheckCommand(int argc, char** argv);
+void PrintCheckHelp();
