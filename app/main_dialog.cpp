@@ -9,6 +9,7 @@
 
 #include "app/dialog_controls.h"
 #include "app/main_window.h"
+#include "check/check_output.h"
 #include "export/export_outputs.h"
 #include "fm/cp1251.h"
 #include "link/acquire.h"
@@ -43,10 +44,13 @@ void OnInitDialog(HWND dialog) {
 }
 
 // What a report run of this dialog writes beside the text report: the
-// exports when "export" is checked at the moment the run starts.
-std::vector<std::unique_ptr<ReportOutput>> DialogExports(UiWindow dialog) {
-  if (IsDlgButtonChecked(static_cast<HWND>(dialog), IDC_EXPORT) != BST_CHECKED) return {};
-  return MakeDialogExports();
+// exports when "export" is checked at the moment the run starts, and the
+// check's findings when it finds errors or warnings.
+std::vector<std::unique_ptr<ReportOutput>> DialogOutputs(UiWindow dialog) {
+  std::vector<std::unique_ptr<ReportOutput>> outputs;
+  if (IsDlgButtonChecked(static_cast<HWND>(dialog), IDC_EXPORT) == BST_CHECKED) outputs = MakeDialogExports();
+  outputs.push_back(std::make_unique<CheckOutput>());
+  return outputs;
 }
 
 void SaveSettings(HWND dialog) {
@@ -64,7 +68,7 @@ void OnRead(HWND dialog) {
   }
   busyFlag = 1;
   SaveSettings(dialog);
-  AcquireDump(dialog, DialogExports);
+  AcquireDump(dialog, DialogOutputs);
   busyFlag = 0;
 }
 
@@ -139,7 +143,7 @@ void BrowseForDump(HWND dialog) {
   MakeFolderCurrent(inputBuffer, openFileName.nFileOffset);
 
   SetDlgItemTextA(dialog, IDC_FILE_NAME, inputBuffer);
-  RunReportFromDialog(dialog, inputBuffer, DialogExports);
+  RunReportFromDialog(dialog, inputBuffer, DialogOutputs);
 }
 
 INT_PTR CALLBACK MainDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM) {

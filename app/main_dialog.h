@@ -2,7 +2,8 @@
 // The main dialog (resource 110): port and speed, Read/STOP, Browse, Close
 // and the report options. Its procedure only dispatches: a read is
 // AcquireDump, a report RunReport (with the exports when "export" is
-// checked), the remembered values CIniFile.
+// checked, and the check's findings when there are errors or warnings), the
+// remembered values CIniFile.
 #include <windows.h>
 
 #include <cstdint>

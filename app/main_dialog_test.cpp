@@ -13,7 +13,9 @@
 
 #include "app/app_test_support.h"
 #include "app/main_window.h"
+#include "fm/zelvanm_kl_bul.h"
 #include "link/run_state.h"
+#include "report/report_buffer.h"
 #include "res/resource.h"
 #include "settings/settings_store.h"
 #include "sim/dump_builder.h"
@@ -327,6 +329,60 @@ TEST_F(MainDialogTest, BrowseWithShowResultOpensTheReportOrWithExportThePage) {
   EXPECT_EQ(csv.rfind("\xEF\xBB\xBF" "date;report;", 0), 0u);
   EXPECT_EQ(Count(csv, "\r\n"), 1 + Count(ReadFileBytes(dump + ".txt"), "Date:"));
   EXPECT_EQ(ReadFileBytes(dump + ".html").rfind("<!DOCTYPE html>", 0), 0u);
+}
+
+// A run that finds errors or warnings: the findings beside the report, and
+// a second line in the box or DUMP.check.txt opened after the report. The
+// report is the walk's alone. A sound dump of that name later takes the
+// file away again and keeps the box as it always was.
+TEST_F(MainDialogTest, BrowseOnADamagedDumpWritesTheCheckBesideTheReport) {
+  TempDir dumps;
+  std::string dump = dumps.File("EF9012.bin");
+  DumpBuilder damaged;
+  damaged.Erased(16);
+  for (uint16_t number : {1, 2, 4}) {
+    ReportData report;
+    report.number = number;
+    report.dateTime = PackDateTime(12, 5, 10 + number, 20, 0);
+    report.groups[0] = 1000u * number;
+    damaged.Report(report);
+  }
+  damaged.CorruptLastCrc();
+  std::string error;
+  ASSERT_TRUE(damaged.WriteFile(dump, &error)) << error;
+  ResetReportBuffer();
+  CZELVANM_KL_BUL(dump.c_str()).Parse();
+  const std::string report(ReportText(), ReportLength());
+
+  auto browse = [&](bool showResult) {
+    Store("ShowFile", showResult ? "1" : "0");
+    ui.messages.clear();
+    ui.opened.clear();
+    ModalScript script;
+    script.Then(PressBrowse()).Then(PickFile(dump)).Then([&](HWND dialog) {
+      if (!IsMainDialog(dialog) || (ui.messages.empty() && ui.opened.empty())) return false;
+      Command(dialog, IDC_CLOSE);
+      return true;
+    });
+    EXPECT_EQ(RunDialog(), 0);
+  };
+  browse(false);
+  EXPECT_EQ(ui.MessageTexts(),
+            std::vector<std::string>{"Parse successfull\nCheck: 1 errors, 1 warnings (see EF9012.bin.check.txt)"});
+  EXPECT_EQ(ReadFileBytes(dump + ".check.txt"),
+            "error crc @684 report 4 (2012-05-14 20:00): CRC mismatch in a daily report\r\n"
+            "warning gap @684 report 4 (2012-05-14 20:00): missing 3, after report 2 (2012-05-12 20:00)\r\n"
+            "1 errors, 1 warnings, 0 notes\r\n");
+  EXPECT_EQ(ReadFileBytes(dump + ".txt"), report);
+  browse(true);
+  EXPECT_TRUE(ui.messages.empty());
+  EXPECT_EQ(ui.opened, (std::vector<std::string>{dump + ".txt", dump + ".check.txt"}));
+
+  std::vector<uint8_t> sound = GenerateDump(GenerateOptions{6, 3, 10, {}, false});
+  ASSERT_TRUE(WriteFileBytes(dump, std::string(sound.begin(), sound.end())));
+  browse(false);
+  EXPECT_EQ(ui.MessageTexts(), std::vector<std::string>{"Parse successfull"});
+  EXPECT_FALSE(FileExists(dump + ".check.txt"));
 }
 
 TEST_F(MainDialogTest, BrowseCancelledChangesNothing) {

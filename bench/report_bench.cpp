@@ -2,7 +2,8 @@
 // the same file and computes the record CRC over every byte. The goal is the
 // report run within 4x of the baseline, and each export of the same dump
 // (taxoscope-cli export: one walk, the export built and written) within 2x
-// of the report run.
+// of the report run; the integrity check (taxoscope-cli check: one walk, the
+// findings written) within 1.5x of the report run.
 //
 // The ledger against the same report run: adding a new full dump (6,001
 // reports) within 3x, adding the same dump again within 2x, and the monthly
@@ -16,6 +17,7 @@
 #include <vector>
 
 #include "fm/crc16.h"
+#include "check/dump_check.h"
 #include "export/export_outputs.h"
 #include "export/ledger_export.h"
 #include "fm/zelvanm_kl_bul.h"
@@ -101,6 +103,24 @@ void Export(benchmark::State& state, ExportFormat format, bool months) {
     benchmark::DoNotOptimize(output->Write(request.dumpPath));
   }
   state.counters["export_bytes"] = static_cast<double>(output->Text().size());
+}
+
+// As taxoscope-cli check --out runs it: the walk feeds the check alone, whose
+// findings are then written as a file.
+void Check(benchmark::State& state, const std::string& path) {
+  SilentUi ui;
+  ReportRequest request;
+  request.dumpPath = path;
+  const std::string out = path + ".check.txt";
+  size_t findings = 0;
+  for (auto _ : state) {
+    DumpCheck check;
+    WalkDump(request, check);
+    std::string text = FindingsText(check.Findings());
+    benchmark::DoNotOptimize(WriteBufferToFile(out.c_str(), text.data(), static_cast<int64_t>(text.size())));
+    findings = check.Findings().size();
+  }
+  state.counters["findings"] = static_cast<double>(findings);
 }
 
 // A ledger file opened for adding, as `ledger add` opens it.
@@ -204,6 +224,7 @@ void BM_ExportCsv_Full(benchmark::State& state) { Export(state, ExportCsv, false
 void BM_ExportMonthsCsv_Full(benchmark::State& state) { Export(state, ExportCsv, true); }
 void BM_ExportJson_Full(benchmark::State& state) { Export(state, ExportJson, false); }
 void BM_ExportHtml_Full(benchmark::State& state) { Export(state, ExportHtml, false); }
+void BM_Check_Full(benchmark::State& state) { Check(state, FullDump()); }
 void BM_Baseline_ReadAndCrc_Erased(benchmark::State& state) { ReadAndCrc(state, ErasedDump()); }
 void BM_Walk_Erased(benchmark::State& state) { Walk(state, ErasedDump()); }
 void BM_RunReport_Erased(benchmark::State& state) { WholeRun(state, ErasedDump()); }
@@ -215,6 +236,7 @@ BENCHMARK(BM_ExportCsv_Full)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_ExportMonthsCsv_Full)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_ExportJson_Full)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_ExportHtml_Full)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_Check_Full)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_LedgerAddNew_Full)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_LedgerAddAgain_Full)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_LedgerSummary_100Devices)->Unit(benchmark::kMillisecond);

@@ -24,6 +24,7 @@ const Command kCommands[] = {
     {"export", "export a dump's daily reports as CSV, JSON or HTML", RunExportCommand, PrintExportHelp},
     {"summary", "print a dump's monthly VAT table", RunSummaryCommand, PrintSummaryHelp},
     {"info", "tell what a dump holds and whether it is damaged", RunInfoCommand, PrintInfoHelp},
+    {"check", "check a dump's integrity: damage, gaps, a clock set back", RunCheckCommand, PrintCheckHelp},
     {"ledger", "keep many registers' daily reports in one file; the VAT table over them", RunLedgerCommand,
      PrintLedgerHelp, true},
 };

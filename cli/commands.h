@@ -24,6 +24,9 @@ void PrintSummaryHelp();
 int RunInfoCommand(int argc, char** argv);
 void PrintInfoHelp();
 
+int RunCheckCommand(int argc, char** argv);
+void PrintCheckHelp();
+
 // ledger has subcommands, each with its own --help.
 int RunLedgerCommand(int argc, char** argv);
 void PrintLedgerHelp();

@@ -3,6 +3,7 @@
 #include <fstream>
 #include <string>
 
+#include "check/dump_check.h"
 #include "cli/commands.h"
 #include "cli/walk_command.h"
 #include "export/dump_overview.h"
@@ -34,6 +35,8 @@ void PrintInfoHelp() {
       "  unknown records         records of an unknown type (11, 14 and above)\n"
       "  decimal-mode changes    decimal-mode records\n"
       "  tax-rate records        records that carry tax rates\n"
+      "  findings                what 'taxoscope-cli check' finds in the same walk:\n"
+      "                          N errors, N warnings, N notes\n"
       "\n"
       "exit status: 0 the dump was read, 2 usage error, 3 the dump cannot be opened\n",
       kUsage);
@@ -43,7 +46,12 @@ int RunInfoCommand(int argc, char** argv) {
   WalkCommand command("info", kUsage, false);
   if (!command.Parse(argc, argv)) return kExitUsage;
   DumpOverview overview(command.dump(), FileSize(command.dump()));
-  int status = command.Walk(overview);
+  DumpCheck check;
+  ReportSinks both;
+  both.Add(&overview);
+  both.Add(&check);
+  int status = command.Walk(both);
   if (status != kExitOk) return status;
-  return WriteCommandOutput("-", overview.Text()) ? kExitOk : kExitReportNotWritten;
+  std::string text = overview.Text() + "findings: " + CountsText(CountFindings(check.Findings())) + "\n";
+  return WriteCommandOutput("-", text) ? kExitOk : kExitReportNotWritten;
 }

@@ -69,7 +69,7 @@ else()
     include(cmake/man_pages.cmake)
     taxoscope_man_page(taxoscope-cli
       "read the fiscal memory of a fiscal cash register and report its turnover"
-      "reads the fiscal memory of a fiscal cash register over a serial port into a dump file and turns a dump into its turnover report (Windows-1251 text), as the Windows program taxoscope.exe does, or into exports for other programs (CSV, JSON, HTML; see docs/export.md in the package's documentation)."
+      "reads the fiscal memory of a fiscal cash register over a serial port into a dump file and turns a dump into its turnover report (Windows-1251 text), as the Windows program taxoscope.exe does, or into exports for other programs (CSV, JSON, HTML; see docs/export.md in the package's documentation), and checks a dump's integrity: damaged records, gaps in the report numbers, a clock set back (see docs/check.md)."
       taxoscope-sim,iconv)
     taxoscope_man_page(taxoscope-sim
       "a simulated fiscal cash register for tests and demonstrations"
@@ -77,7 +77,7 @@ else()
       taxoscope-cli)
   endif()
   install(FILES README.md DESTINATION ${CMAKE_INSTALL_DOCDIR})
-  install(FILES docs/export.md DESTINATION ${CMAKE_INSTALL_DOCDIR}/docs)
+  install(FILES docs/export.md docs/check.md DESTINATION ${CMAKE_INSTALL_DOCDIR}/docs)
   # At the archive's top; an install on this machine has it in the copyright file.
   install(FILES LICENSE DESTINATION . COMPONENT licence EXCLUDE_FROM_ALL)
 

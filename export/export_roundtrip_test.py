@@ -8,6 +8,7 @@ rendered by headless Chromium.
 """
 import csv
 import io
+import json
 import os
 import re
 import shutil
@@ -118,12 +119,21 @@ def csv_check(cli, sim, work):
     info = run(cli, "info", dump).decode("utf-8").splitlines()
     keys = [line.split(": ", 1)[0] for line in info]
     check(keys == ["file", "size", "model variant", "daily reports", "report numbers", "dates", "crc failures",
-                   "unknown records", "decimal-mode changes", "tax-rate records"], f"info keys {keys}")
+                   "unknown records", "decimal-mode changes", "tax-rate records", "findings"], f"info keys {keys}")
     values = dict(line.split(": ", 1) for line in info)
     check(values["size"] == str(len(image)) and values["daily reports"] == str(len(rows)), "info size, reports")
     check(values["report numbers"] == f"{rows[0]['report']}-{rows[-1]['report']}", "info report numbers")
     check(values["dates"] == f"{rows[0]['date']} - {rows[-1]['date']}", "info dates")
     check(values["crc failures"] == str(warnings), "info crc failures: the report's warnings")
+    # findings: the counts of taxoscope-cli check over the same walk, whose
+    # crc findings are the report's warnings.
+    checked = subprocess.run([cli, "check", dump, "--format", "json"], capture_output=True)
+    found = json.loads(checked.stdout)
+    counts = found["counts"]
+    check(values["findings"] == f"{counts['error']} errors, {counts['warning']} warnings, {counts['info']} notes",
+          "info findings: the check's counts")
+    check(sum(f["kind"] == "crc" for f in found["findings"]) == warnings, "check crc findings: the report's warnings")
+    check(checked.returncode == (11 if counts["error"] else 10 if counts["warning"] else 0), "check exit status")
     print(f"{len(rows)} daily reports in {len(months)} months read back")
 
 

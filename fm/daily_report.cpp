@@ -59,6 +59,10 @@ ReportSink::~ReportSink() = default;
 void ReportSink::OnRecord(uint32_t, bool) {}
 void ReportSink::OnDailyReport(const DailyReport&) {}
 void ReportSink::OnTotals(const ReportTotals&) {}
+void ReportSink::OnFrame(const RecordFrame&) {}
+void ReportSink::OnTaxRates(const TaxRateRecord&) {}
+void ReportSink::OnModeAreaRecord(const ModeAreaRecord&) {}
+void ReportSink::OnCutShort(const RecordFrame&, int64_t) {}
 
 void ReportSinks::OnRecord(uint32_t type, bool crcOk) {
   for (ReportSink* sink : sinks_) sink->OnRecord(type, crcOk);
@@ -70,4 +74,20 @@ void ReportSinks::OnDailyReport(const DailyReport& report) {
 
 void ReportSinks::OnTotals(const ReportTotals& totals) {
   for (ReportSink* sink : sinks_) sink->OnTotals(totals);
+}
+
+void ReportSinks::OnFrame(const RecordFrame& frame) {
+  for (ReportSink* sink : sinks_) sink->OnFrame(frame);
+}
+
+void ReportSinks::OnTaxRates(const TaxRateRecord& rates) {
+  for (ReportSink* sink : sinks_) sink->OnTaxRates(rates);
+}
+
+void ReportSinks::OnModeAreaRecord(const ModeAreaRecord& record) {
+  for (ReportSink* sink : sinks_) sink->OnModeAreaRecord(record);
+}
+
+void ReportSinks::OnCutShort(const RecordFrame& frame, int64_t present) {
+  for (ReportSink* sink : sinks_) sink->OnCutShort(frame, present);
 }

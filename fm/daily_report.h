@@ -81,6 +81,8 @@ struct DailyReport {
   double payments[kPaymentCodeCount] = {};  // counted slot amounts summed by code
   int32_t decimalFlag = 0;  // 170 fractional, 85 whole numbers, anything else an error
 
+  int64_t offset = -1;  // file position of the record's type byte; -1 when not read from a dump
+
   CivilDateTime Civil() const { return ToCivil(recorded); }
 };
 
@@ -96,6 +98,34 @@ struct ReportTotals {
 // The name of a payment code (0..10) in Windows-1251, six characters.
 const char* PaymentName(int code);
 
+// Where a framed record lies: offset is the file position of its type byte,
+// length the length it was framed with (an unknown type takes the length of
+// the record before).
+struct RecordFrame {
+  uint32_t type = 0;
+  int64_t offset = 0;
+  int32_t length = 0;
+  bool crcOk = true;
+};
+
+// A record that carries tax rates (type 1 or 6) as the reader applied it.
+struct TaxRateRecord {
+  int64_t offset = 0;
+  bool set[kTaxGroupCount] = {};       // false: stored 0xFFFF, the group keeps its rate
+  double rates[kTaxGroupCount] = {};   // percent, where set
+};
+
+// A record of the decimal-mode area as its scan read it. The scan ends at
+// the first record whose CRC fails (announced with crcOk false) or at the
+// first erased block.
+struct ModeAreaRecord {
+  RecordFrame frame;
+  // Decimal-mode records (type 7) with a good CRC only:
+  int32_t fromReport = 0;  // the first report number the mode applies to
+  uint8_t modeByte = 0;    // as stored: 0xAA hundredths, 0x55 whole numbers
+  uint8_t fractional = 0;  // the mode from fromReport on (unchanged by another byte)
+};
+
 // A consumer of one walk. Every record the walk reads is announced before its
 // handler runs (the decimal-mode scan's reads are not), then each daily
 // report that passes the filter, then the totals once at the end.
@@ -105,6 +135,20 @@ class ReportSink {
   virtual void OnRecord(uint32_t type, bool crcOk);
   virtual void OnDailyReport(const DailyReport& report);
   virtual void OnTotals(const ReportTotals& totals);
+
+  // For consumers that need to know where records lie (the integrity check);
+  // the others ignore these.
+  // Each record of the walk, right before OnRecord announces it.
+  virtual void OnFrame(const RecordFrame& frame);
+  // A tax-rate record, after its rates were applied.
+  virtual void OnTaxRates(const TaxRateRecord& rates);
+  // Each record the decimal-mode scan reads. A scan's outcome is kept and
+  // reused by later model records, so an area is announced once per walk
+  // (once per model variant).
+  virtual void OnModeAreaRecord(const ModeAreaRecord& record);
+  // The dump ends inside this record (frame.length is what its type needs,
+  // present how many of its bytes the file holds); it is not processed.
+  virtual void OnCutShort(const RecordFrame& frame, int64_t present);
 };
 
 // Hands everything to several consumers, in the order they were added.
@@ -114,6 +158,10 @@ class ReportSinks : public ReportSink {
   void OnRecord(uint32_t type, bool crcOk) override;
   void OnDailyReport(const DailyReport& report) override;
   void OnTotals(const ReportTotals& totals) override;
+  void OnFrame(const RecordFrame& frame) override;
+  void OnTaxRates(const TaxRateRecord& rates) override;
+  void OnModeAreaRecord(const ModeAreaRecord& record) override;
+  void OnCutShort(const RecordFrame& frame, int64_t present) override;
 
  private:
   std::vector<ReportSink*> sinks_;

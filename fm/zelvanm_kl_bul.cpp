@@ -59,7 +59,8 @@ CZELVANM_KL_BUL::CZELVANM_KL_BUL(const char* path) : CFM(path), sink(&TheTextRep
   uint8_t* buffer = record->data;
   input->Seek(0);
   if (!input->Read(buffer, kLookAhead)) return;
-  input->Seek(FirstNonErased(buffer, kLookAhead) == kLookAhead ? 16 : 0);
+  nextOffset = FirstNonErased(buffer, kLookAhead) == kLookAhead ? 16 : 0;
+  input->Seek(static_cast<int32_t>(nextOffset));
 }
 
 CZELVANM_KL_BUL::~CZELVANM_KL_BUL() { ClearDecimalModeHistory(); }
@@ -79,25 +80,64 @@ int32_t CZELVANM_KL_BUL::GetRecordSize(uint32_t type) {
 
 int CZELVANM_KL_BUL::FrameNextRecord() {
   uint8_t* buffer = record->data;
-  if (!input->Read(buffer, kLookAhead)) return -1;
+  if (!input->Read(buffer, kLookAhead)) return kLookAheadShort;
   int32_t start = FirstNonErased(buffer, kLookAhead);
-  if (start == kLookAhead) return 0;
+  if (start == kLookAhead) {
+    nextOffset += kLookAhead;
+    return 0;
+  }
   recordStart = start;
   recordType = buffer[start];
   recordSize = GetRecordSize(static_cast<uint32_t>(recordType));
   recordEnd = recordStart + recordSize;
-  if (recordEnd > CRecord::kDataSize) return -1;  // cannot happen: records are at most 334 bytes
-  if (!input->Read(buffer + kLookAhead, recordEnd - kLookAhead)) return -1;
+  recordOffset = nextOffset + start;
+  if (recordEnd > CRecord::kDataSize) return kRestShort;  // cannot happen: records are at most 334 bytes
+  if (!input->Read(buffer + kLookAhead, recordEnd - kLookAhead)) return kRestShort;
+  nextOffset += recordEnd;
   return 1;
+}
+
+void CZELVANM_KL_BUL::AnnounceCutShort(int framed) {
+  int64_t end = input->Tell();  // a failed read leaves the stream at the end
+  RecordFrame frame;
+  frame.crcOk = false;
+  if (framed == kRestShort) {
+    frame.type = static_cast<uint32_t>(recordType);
+    frame.offset = recordOffset;
+    frame.length = recordSize;
+  } else {
+    // Fewer bytes than a look-ahead are left: a record starts among them
+    // unless they are all erased.
+    int64_t left = end - nextOffset;
+    if (left <= 0 || left >= kLookAhead) return;
+    uint8_t* buffer = record->data;
+    input->Seek(static_cast<int32_t>(nextOffset));
+    input->Read(buffer, static_cast<int32_t>(left));
+    int32_t start = FirstNonErased(buffer, static_cast<int32_t>(left));
+    if (start == left) return;
+    frame.type = buffer[start];
+    frame.offset = nextOffset + start;
+    frame.length = GetRecordSize(frame.type);
+  }
+  if (end > frame.offset) sink->OnCutShort(frame, end - frame.offset);
 }
 
 int32_t CZELVANM_KL_BUL::ReadRecord() {
   int framed = FrameNextRecord();
-  if (framed < 0) return RecordEndOfInput;
+  if (framed < 0) {
+    AnnounceCutShort(framed);
+    return RecordEndOfInput;
+  }
   if (framed == 0) return RecordErasedBlock;
   // A record whose CRC fails is still processed, after the consumers have
   // been told (the text report warns).
   recordCrcOk = CheckRecord() == 1;
+  RecordFrame frame;
+  frame.type = static_cast<uint32_t>(recordType);
+  frame.offset = recordOffset;
+  frame.length = recordSize;
+  frame.crcOk = recordCrcOk;
+  sink->OnFrame(frame);
   sink->OnRecord(static_cast<uint32_t>(recordType), recordCrcOk);
   int32_t processed = ProcessRecord(static_cast<uint32_t>(recordType));
   return recordCrcOk ? processed : RecordCrcMismatch;
@@ -145,19 +185,38 @@ CZELVANM_KL_BUL::DecimalScan CZELVANM_KL_BUL::RunDecimalScan() {
   scan.fractionalBefore = fractional;
   scan.recordSizeBefore = recordSize;
   int32_t kept = input->Tell();
-  input->Seek(modelVariant == 2 ? kDecimalAreaVariant2 : kDecimalAreaVariant3);
-  // The area ends at the first erased block; a bad record ends it silently.
-  while (FrameNextRecord() == 1 && CheckRecord()) {
-    if (recordType != 7) continue;
-    uint8_t mode = static_cast<uint8_t>(record->Decode(recordStart + 8, 1, DecodeRaw, 0)[0]);
-    if (mode == 0x55) fractional = 0;
-    if (mode == 0xAA) fractional = 1;
-    const char* number = record->Decode(recordStart + 5, 2, DecodeBinary, DecodeReverse);
-    int32_t fromReport = 0;
-    for (const char* p = number; *p >= '0' && *p <= '9'; ++p) fromReport = fromReport * 10 + (*p - '0');
-    scan.entries.push_back({static_cast<uint8_t>(fractional), fromReport, nullptr});
+  const int64_t keptNext = nextOffset, keptRecord = recordOffset;
+  nextOffset = modelVariant == 2 ? kDecimalAreaVariant2 : kDecimalAreaVariant3;
+  input->Seek(static_cast<int32_t>(nextOffset));
+  // The area ends at the first erased block; a bad record ends it silently
+  // (the sink hears of it).
+  while (FrameNextRecord() == 1) {
+    ModeAreaRecord area;
+    area.frame.type = static_cast<uint32_t>(recordType);
+    area.frame.offset = recordOffset;
+    area.frame.length = recordSize;
+    area.frame.crcOk = CheckRecord() == 1;
+    if (!area.frame.crcOk) {
+      sink->OnModeAreaRecord(area);
+      break;
+    }
+    if (recordType == 7) {
+      uint8_t mode = static_cast<uint8_t>(record->Decode(recordStart + 8, 1, DecodeRaw, 0)[0]);
+      if (mode == 0x55) fractional = 0;
+      if (mode == 0xAA) fractional = 1;
+      const char* number = record->Decode(recordStart + 5, 2, DecodeBinary, DecodeReverse);
+      int32_t fromReport = 0;
+      for (const char* p = number; *p >= '0' && *p <= '9'; ++p) fromReport = fromReport * 10 + (*p - '0');
+      scan.entries.push_back({static_cast<uint8_t>(fractional), fromReport, nullptr});
+      area.fromReport = fromReport;
+      area.modeByte = mode;
+      area.fractional = static_cast<uint8_t>(fractional);
+    }
+    sink->OnModeAreaRecord(area);
   }
   input->Seek(kept);
+  nextOffset = keptNext;
+  recordOffset = keptRecord;
   scan.fractionalAfter = fractional;
   scan.recordStart = recordStart;
   scan.recordEnd = recordEnd;

@@ -79,8 +79,13 @@ class CZELVANM_KL_BUL : public CFM {
   const DecimalScan* lastAppendedScan = nullptr;
 
   // Reads the next record's look-ahead and rest into the record buffer.
-  // Gives 1 for a record, 0 for an erased block, -1 at the end of the input.
+  // Gives 1 for a record, 0 for an erased block, kLookAheadShort or
+  // kRestShort at the end of the input.
+  static constexpr int kLookAheadShort = -1;
+  static constexpr int kRestShort = -2;
   int FrameNextRecord();
+  // Tells the sink of a record that the end of the input cut short, if any.
+  void AnnounceCutShort(int framed);
   void ProcessModelRecord();
   void ProcessModeAndRates();
   void ProcessRates(int32_t firstOffset);
@@ -89,4 +94,8 @@ class CZELVANM_KL_BUL : public CFM {
   void ReadAmount(int32_t offset, int32_t length, int32_t flags, ReportAmount* amount);
 
   bool recordCrcOk = true;  // the CRC of the record being processed matched
+  // File positions: of the next look-ahead, and of the current record's type
+  // byte (counted here rather than asked of the stream for every record).
+  int64_t nextOffset = 0;
+  int64_t recordOffset = 0;
 };

@@ -68,11 +68,17 @@ void CZELVANM_KL_BUL::ProcessModeAndRates() {
 }
 
 void CZELVANM_KL_BUL::ProcessRates(int32_t firstOffset) {
+  TaxRateRecord applied;
+  applied.offset = recordOffset;
   for (int32_t k = 0; k < groupCount; ++k) {
     const char* rate = record->Decode(recordStart + firstOffset + 2 * k, 2, DecodeBinary,
                                       DecodeReverse | DecodePoint);
-    if (std::strcmp(rate, "655.35") != 0) taxRates[k] = AmountValue(rate);  // 0xFFFF: not set
+    if (std::strcmp(rate, "655.35") == 0) continue;  // 0xFFFF: not set
+    taxRates[k] = AmountValue(rate);
+    applied.set[k] = true;
+    applied.rates[k] = taxRates[k];
   }
+  sink->OnTaxRates(applied);
 }
 
 void CZELVANM_KL_BUL::ReadAmount(int32_t offset, int32_t length, int32_t flags, ReportAmount* amount) {
@@ -87,6 +93,7 @@ void CZELVANM_KL_BUL::ProcessReport() {
 
   DailyReport report;
   report.number = number;
+  report.offset = recordOffset;
   report.modelVariant = modelVariant;
   report.crcOk = recordCrcOk;
   CopyText(report.dateText, date);  // DD-MM-YY HH:MM

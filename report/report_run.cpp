@@ -21,6 +21,8 @@ void ShowPlain(UiWindow owner, const char* text) {
 
 void ReportOutput::Begin(const ReportRequest&) {}
 std::string ReportOutput::ViewPath(const std::string&) const { return std::string(); }
+std::string ReportOutput::SuccessNote(const std::string&) const { return std::string(); }
+std::string ReportOutput::FollowUpPath(const std::string&) const { return std::string(); }
 
 bool SetReaderFilter(CFM& reader, const ReportRequest& request) {
   reader.fromValue = 0;
@@ -90,10 +92,20 @@ ReportOutcome RunReportWithOutcome(const ReportRequest& request) {
     if (!view.empty()) viewName = view;
   }
 
-  if (request.showResult)
+  if (request.showResult) {
     Ui().OpenFile(request.owner, viewName.c_str());
-  else
-    Ui().ShowMessage(request.owner, "Parse successfull", kProgramName, MessageIconInformation);
+    for (ReportOutput* output : request.outputs) {
+      std::string followUp = output->FollowUpPath(request.dumpPath);
+      if (!followUp.empty()) Ui().OpenFile(request.owner, followUp.c_str());
+    }
+    return ReportWritten;
+  }
+  std::string message = "Parse successfull";
+  for (ReportOutput* output : request.outputs) {
+    std::string note = output->SuccessNote(request.dumpPath);
+    if (!note.empty()) message += "\n" + note;
+  }
+  Ui().ShowMessage(request.owner, message.c_str(), kProgramName, MessageIconInformation);
   return ReportWritten;
 }
 

@@ -31,6 +31,11 @@ class ReportOutput : public ReportSink {
   // The file that "show result" opens instead of the text report; empty to
   // leave that to the text report.
   virtual std::string ViewPath(const std::string& dumpPath) const;
+  // A second line for the "Parse successfull" box; empty for none.
+  virtual std::string SuccessNote(const std::string& dumpPath) const;
+  // A file that "show result" opens after the report (or the view above);
+  // empty for none.
+  virtual std::string FollowUpPath(const std::string& dumpPath) const;
 };
 
 struct ReportRequest {

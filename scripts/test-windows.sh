@@ -69,9 +69,16 @@ run_tests() {
   return $status
 }
 
-# Both builds are tested even when the first fails.
+# Both builds are tested even when the first fails. A kernel without IA-32
+# emulation runs no 32-bit program, 32-bit Wine included: there the 32-bit
+# build is built but only the 64-bit one, the same sources, is tested.
 status=0
-run_tests "$win32" win32 || status=1
+if /usr/lib/wine/wine --version >/dev/null 2>&1; then
+  run_tests "$win32" win32 || status=1
+else
+  echo "test-windows: this machine's kernel runs no 32-bit programs (no IA-32 emulation):" \
+       "build-win32 is built, its tests are not run" >&2
+fi
 run_tests "$win64" win64 || status=1
 if [ -f "$win32/taxoscope-main-dialog.png" ]; then
   echo "test-windows: screenshot of the main dialog: $win32/taxoscope-main-dialog.png"

@@ -72,6 +72,10 @@ for side in native windows; do
   "$sim" generate --seed 22 --variant 2 --reports 65535 --rates $rates --large \
     --out "$work/$side/large2.bin" >/dev/null 2>&1
   printf 'not a dump at all' > "$work/$side/junk.bin"
+  # For the check: a damaged copy and one the end cuts short.
+  cp "$work/$side/v3.bin" "$work/$side/damaged.bin"
+  printf 'ZZ' | dd of="$work/$side/damaged.bin" bs=1 seek=500 conv=notrunc 2>/dev/null
+  head -c 300000 "$work/$side/v3.bin" > "$work/$side/cut.bin"
 done
 
 same "all records, variant 3" report v3.bin
@@ -154,6 +158,15 @@ same_bytes "export html" export v3.bin --format html --out -
 same_bytes "summary" summary v3.bin
 same_bytes "info" info v3.bin
 same "export, invalid to" export v3.bin --by-number 1 abc
+
+# The check: the same findings, forms and exit statuses.
+for dump in v3 v2 large3 large2 damaged cut junk; do
+  same_bytes "check $dump" check $dump.bin
+  same_bytes "check $dump, json" check $dump.bin --format json
+done
+same_bytes "info, damaged" info damaged.bin
+same "check, missing dump" check missing.bin
+same "check, usage" check v3.bin --format xml
 
 # The ledger: each side adds the same dumps to a ledger of its own (the
 # Windows side with the SQLite compiled in), then the exports of each side's
