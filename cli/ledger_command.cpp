@@ -21,6 +21,8 @@ const Subcommand kSubcommands[] = {
     {"devices", "list the devices with their reports and dumps", RunLedgerDevicesCommand, PrintLedgerDevicesHelp},
     {"summary", "print the monthly VAT table over the registers", RunLedgerSummaryCommand, PrintLedgerSummaryHelp},
     {"export", "export the daily reports as CSV, JSON or HTML", RunLedgerExportCommand, PrintLedgerExportHelp},
+    {"check", "check the reports of each device in sequence, list the conflicts", RunLedgerCheckCommand,
+     PrintLedgerCheckHelp},
 };
 
 void PrintLedgerUsage(FILE* out) {

@@ -70,14 +70,15 @@ std::string Rows(const std::string& csv, bool withDevice) {
   return rows;
 }
 
-// Three daily reports; report 2 with other amounts when `changed`.
-std::vector<uint8_t> SmallDump(bool changed) {
+// Three daily reports; report 2 with other amounts when `changed`, or
+// numbered 4 when `gap`.
+std::vector<uint8_t> SmallDump(bool changed, bool gap = false) {
   const uint16_t rates[8] = {2000, 900, 0, kRateUnset, kRateUnset, kRateUnset, kRateUnset, kRateUnset};
   DumpBuilder dump;
   dump.Erased(16).ModelRecord().ModeAndRates(kModeFractional, rates);
   for (uint16_t n = 1; n <= 3; ++n) {
     ReportData report;
-    report.number = n;
+    report.number = static_cast<uint16_t>(gap && n == 2 ? 4 : n);
     report.dateTime = PackDateTime(24, 3, n, 20, 0);
     report.groups[0] = 1000u * n + (changed && n == 2 ? 1 : 0);
     dump.Report(report);
@@ -128,6 +129,20 @@ TEST_F(LedgerCommands, ExitStatuses) {
                                   "SMALL; not added\n");
   EXPECT_EQ(conflict.out, small + ": device SMALL, 0 new, 2 already in the ledger, 1 conflicts\n");
   EXPECT_EQ(Devices(), Held({1}) + "SMALL 3|");
+
+  // ledger check: the conflict is an error, a gap in another device a warning.
+  ASSERT_TRUE(WriteDumpFile(small, SmallDump(false, true), &err));
+  EXPECT_EQ(Cli("ledger add " + Ledger() + " --device GAP '" + small + "'").status, 0);
+  CliRun check = Cli("ledger check " + Ledger() + " --device SMALL --device GAP");
+  EXPECT_EQ(check.status, 11);
+  EXPECT_EQ(check.out,
+            "warning gap report 4 (2024-03-02 20:00): device GAP: missing 2-3, after report 1 (2024-03-01 20:00)\n"
+            "warning number-back report 3 (2024-03-03 20:00): device GAP: a lower number, after report 4 (2024-03-02 20:00)\n"
+            "error conflict report 2 (2024-03-02 20:00): device SMALL: the dump " + small + " added " +
+                check.out.substr(check.out.find(" added ") + 7, 20) +
+                " holds other content under this number and date-time; not added\n"
+                "1 errors, 2 warnings, 0 notes\n");
+  EXPECT_EQ(Cli("ledger check " + Ledger() + " --device GAP --format json").status, 10);
 }
 
 TEST_F(LedgerCommands, AForeignCutShortNewerFullOrReadOnlyLedgerIsRefusedAndLeftAsItWas) {

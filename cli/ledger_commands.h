@@ -9,3 +9,5 @@ int RunLedgerSummaryCommand(int argc, char** argv);
 void PrintLedgerSummaryHelp();
 int RunLedgerExportCommand(int argc, char** argv);
 void PrintLedgerExportHelp();
+int RunLedgerCheckCommand(int argc, char** argv);
+void PrintLedgerCheckHelp();

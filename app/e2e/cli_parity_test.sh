@@ -182,6 +182,7 @@ ledger_exports() {
   same_bytes "ledger export json ($ledger)" ledger export "$ledger" --format json --device large3 --device v2 --out -
   same_bytes "ledger export html ($ledger)" ledger export "$ledger" --format html --out -
   same_bytes "ledger summary ($ledger)" ledger summary "$ledger"
+  same_bytes "ledger check ($ledger)" ledger check "$ledger" --format json
 }
 ledger_exports shop.db
 cp "$work/native/shop.db" "$work/windows/other.db"
