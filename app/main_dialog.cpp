@@ -12,6 +12,7 @@
 #include "check/check_output.h"
 #include "export/export_outputs.h"
 #include "fm/cp1251.h"
+#include "ledger/ledger_output.h"
 #include "link/acquire.h"
 #include "link/run_state.h"
 #include "link/serial_line.h"
@@ -44,12 +45,16 @@ void OnInitDialog(HWND dialog) {
 }
 
 // What a report run of this dialog writes beside the text report: the
-// exports when "export" is checked at the moment the run starts, and the
-// check's findings when it finds errors or warnings.
+// exports when "export" is checked at the moment the run starts, the
+// check's findings when it finds errors or warnings, and last, so that its
+// failure costs none of the others, the dump added to the ledger of its
+// folder when "ledger" is checked.
 std::vector<std::unique_ptr<ReportOutput>> DialogOutputs(UiWindow dialog) {
   std::vector<std::unique_ptr<ReportOutput>> outputs;
-  if (IsDlgButtonChecked(static_cast<HWND>(dialog), IDC_EXPORT) == BST_CHECKED) outputs = MakeDialogExports();
+  HWND window = static_cast<HWND>(dialog);
+  if (IsDlgButtonChecked(window, IDC_EXPORT) == BST_CHECKED) outputs = MakeDialogExports();
   outputs.push_back(std::make_unique<CheckOutput>());
+  if (IsDlgButtonChecked(window, IDC_LEDGER) == BST_CHECKED) outputs.push_back(std::make_unique<LedgerOutput>());
   return outputs;
 }
 

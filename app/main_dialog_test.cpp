@@ -94,6 +94,7 @@ TEST_F(MainDialogTest, OpensWithTheStoredSettingsAndSavesThemOnClose) {
   Store("Type", "2");
   Store("ShowFile", "1");
   Store("Export", "1");
+  Store("Ledger", "1");
   ModalScript script;
   script.Then([&](HWND dialog) {
     if (!IsMainDialog(dialog)) return false;
@@ -114,6 +115,7 @@ TEST_F(MainDialogTest, OpensWithTheStoredSettingsAndSavesThemOnClose) {
     EXPECT_EQ(IsDlgButtonChecked(dialog, IDC_BY_NUMBER), BST_UNCHECKED);
     EXPECT_EQ(IsDlgButtonChecked(dialog, IDC_SHOW_RESULT), BST_CHECKED);
     EXPECT_EQ(IsDlgButtonChecked(dialog, IDC_EXPORT), BST_CHECKED);
+    EXPECT_EQ(IsDlgButtonChecked(dialog, IDC_LEDGER), BST_CHECKED);
     // The progress controls only show during a transfer.
     EXPECT_FALSE(IsWindowVisible(GetDlgItem(dialog, IDC_PROGRESS)));
     EXPECT_FALSE(IsWindowVisible(GetDlgItem(dialog, IDC_PROGRESS_LABEL)));
@@ -123,6 +125,7 @@ TEST_F(MainDialogTest, OpensWithTheStoredSettingsAndSavesThemOnClose) {
     SetDlgItemTextA(dialog, IDC_TO, "30/04/2010");
     Click(dialog, IDC_BY_NUMBER);
     Click(dialog, IDC_EXPORT);
+    Click(dialog, IDC_LEDGER);
     Click(dialog, IDC_CLOSE);
     return true;
   });
@@ -133,6 +136,7 @@ TEST_F(MainDialogTest, OpensWithTheStoredSettingsAndSavesThemOnClose) {
   EXPECT_EQ(Stored("Type"), "1");
   EXPECT_EQ(Stored("ShowFile"), "1");
   EXPECT_EQ(Stored("Export"), "0");
+  EXPECT_EQ(Stored("Ledger"), "0");
   EXPECT_TRUE(ui.messages.empty());
 }
 
@@ -145,6 +149,7 @@ TEST_F(MainDialogTest, FirstStartShowsTheDefaults) {
     EXPECT_EQ(IsDlgButtonChecked(dialog, IDC_ALL_RECORDS), BST_CHECKED);
     EXPECT_EQ(IsDlgButtonChecked(dialog, IDC_SHOW_RESULT), BST_UNCHECKED);
     EXPECT_EQ(IsDlgButtonChecked(dialog, IDC_EXPORT), BST_UNCHECKED);
+    EXPECT_EQ(IsDlgButtonChecked(dialog, IDC_LEDGER), BST_UNCHECKED);
     Command(dialog, IDC_CLOSE);
     return true;
   });
@@ -329,6 +334,38 @@ TEST_F(MainDialogTest, BrowseWithShowResultOpensTheReportOrWithExportThePage) {
   EXPECT_EQ(csv.rfind("\xEF\xBB\xBF" "date;report;", 0), 0u);
   EXPECT_EQ(Count(csv, "\r\n"), 1 + Count(ReadFileBytes(dump + ".txt"), "Date:"));
   EXPECT_EQ(ReadFileBytes(dump + ".html").rfind("<!DOCTYPE html>", 0), 0u);
+}
+
+// With "ledger" every run adds the whole dump to ledger.db in its folder and
+// rewrites ledger.html there; the filter is the report's alone, and reading
+// the same dump again adds nothing.
+TEST_F(MainDialogTest, BrowseWithLedgerAddsTheDumpToTheLedgerOfItsFolder) {
+  TempDir dumps;
+  std::string dump = dumps.File("EF9012.bin");
+  std::vector<uint8_t> image = GenerateDump(GenerateOptions{7, 3, 12, {}, false});
+  ASSERT_TRUE(WriteFileBytes(dump, std::string(image.begin(), image.end())));
+  Store("Ledger", "1");
+  Store("Type", "1");
+  Store("Start", "1");
+  Store("End", "2");
+  std::string afterFirst;
+  for (int run = 0; run < 2; ++run) {
+    ModalScript script;
+    script.Then(PressBrowse())
+        .Then(PickFile(dump))
+        .Then([&](HWND dialog) {
+          if (!IsMainDialog(dialog) || ui.messages.empty()) return false;
+          Command(dialog, IDC_CLOSE);
+          return true;
+        });
+    EXPECT_EQ(RunDialog(), 0);
+    EXPECT_EQ(ui.MessageTexts().back(), "Parse successfull");
+    std::string page = ReadFileBytes(dumps.File("ledger.html"));
+    EXPECT_NE(page.find("<td>EF9012</td><td class=\"n\">12</td>"), std::string::npos) << run;
+    if (run == 0) afterFirst = ReadFileBytes(dumps.File("ledger.db"));
+  }
+  EXPECT_EQ(afterFirst.rfind("SQLite format 3", 0), 0u);
+  EXPECT_EQ(ReadFileBytes(dumps.File("ledger.db")), afterFirst);
 }
 
 // A run that finds errors or warnings: the findings beside the report, and

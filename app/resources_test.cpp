@@ -220,6 +220,7 @@ TEST(MainDialogTemplate, ControlsInTabOrder) {
       {IDC_TO, "Edit", "", edit, Units(111, 72, 68, 14)},
       {IDC_EXPORT, "Button", "export", BS_AUTOCHECKBOX | WS_VISIBLE | WS_TABSTOP | WS_GROUP,
        Units(87, 89, 50, 10)},
+      {IDC_LEDGER, "Button", "ledger", BS_AUTOCHECKBOX | WS_VISIBLE | WS_TABSTOP, Units(140, 89, 50, 10)},
       {IDC_STATIC, "Static", "From:", label, Units(87, 60, 19, 8)},
       {IDC_STATIC, "Static", "To:", label, Units(87, 76, 14, 8)},
       {IDC_STATIC, "Static", "Date format: dd/mm/yyyy", label, Units(181, 59, 100, 8)},

@@ -125,7 +125,7 @@ void CheckDialogRoundTrip(const std::string& text) {
   ini.LoadSettings(reloaded);
   Check(reloaded.text[IDC_PORT] == loaded.text[IDC_PORT]);
   Check(reloaded.selected[IDC_SPEED] == loaded.selected[IDC_SPEED]);
-  for (int id : {IDC_ALL_RECORDS, IDC_BY_NUMBER, IDC_BY_DATE, IDC_SHOW_RESULT, IDC_EXPORT})
+  for (int id : {IDC_ALL_RECORDS, IDC_BY_NUMBER, IDC_BY_DATE, IDC_SHOW_RESULT, IDC_EXPORT, IDC_LEDGER})
     Check(reloaded.checked[id] == loaded.checked[id]);
   for (int id : {IDC_FILE_NAME, IDC_FROM, IDC_TO})
     if (Survives(loaded.text[id])) Check(reloaded.text[id] == loaded.text[id]);

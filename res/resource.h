@@ -34,6 +34,7 @@
 #define IDC_PROGRESS_LABEL 1015
 #define IDC_SHOW_RESULT 1016
 #define IDC_EXPORT 1017
+#define IDC_LEDGER 1018
 
 #ifndef IDC_STATIC
 #define IDC_STATIC (-1)
