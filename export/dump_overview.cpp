@@ -6,8 +6,9 @@
 
 DumpOverview::DumpOverview(std::string path, uint64_t size) : path_(std::move(path)), size_(size) {}
 
-void DumpOverview::OnRecord(uint32_t type, bool crcOk) {
-  crcFailures_ += !crcOk;
+void DumpOverview::OnFrame(const RecordFrame& frame) {
+  const uint32_t type = frame.type;
+  crcFailures_ += !frame.crcOk;
   dailyReports_ += type == 4;
   decimalModeRecords_ += type == 7;
   taxRateRecords_ += type == 1 || type == 6;

@@ -12,7 +12,7 @@
 class DumpOverview : public ReportSink {
  public:
   DumpOverview(std::string path, uint64_t size);
-  void OnRecord(uint32_t type, bool crcOk) override;
+  void OnFrame(const RecordFrame& frame) override;
   void OnDailyReport(const DailyReport& report) override;
   void OnTotals(const ReportTotals& totals) override;
   // The lines; complete once the walk has handed over the totals.

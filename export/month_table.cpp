@@ -10,22 +10,26 @@ std::string MonthRow::MonthText() const {
   return text;
 }
 
+void MonthRow::Add(const DailyReport& report) {
+  if (reports++ == 0) {
+    CivilDateTime civil = report.Civil();
+    year = civil.year;
+    month = civil.month;
+    firstReport = report.number;
+  }
+  lastReport = report.number;
+  for (int g = 0; g < kTaxGroupCount; ++g) {
+    groups[g] += CountedValue(report.groups[g]);
+    tax[g] += report.tax[g];
+  }
+  for (int d = 0; d < kDepartmentCount; ++d) departments[d] += CountedValue(report.departments[d].amount);
+  for (int p = 0; p < kPaymentCodeCount; ++p) payments[p] += report.payments[p];
+}
+
 void MonthTable::Add(const DailyReport& report) {
   CivilDateTime civil = report.Civil();
-  MonthRow& row = months_[civil.year * 12 + civil.month - 1];
-  if (row.reports++ == 0) {
-    row.year = civil.year;
-    row.month = civil.month;
-    row.firstReport = report.number;
-  }
-  row.lastReport = report.number;
-  for (int g = 0; g < kTaxGroupCount; ++g) {
-    row.groups[g] += CountedValue(report.groups[g]);
-    row.tax[g] += report.tax[g];
-    groupUsed_[g] = groupUsed_[g] || CountedValue(report.groups[g]) > 0;
-  }
-  for (int d = 0; d < kDepartmentCount; ++d) row.departments[d] += CountedValue(report.departments[d].amount);
-  for (int p = 0; p < kPaymentCodeCount; ++p) row.payments[p] += report.payments[p];
+  months_[civil.year * 12 + civil.month - 1].Add(report);
+  for (int g = 0; g < kTaxGroupCount; ++g) groupUsed_[g] = groupUsed_[g] || CountedValue(report.groups[g]) > 0;
 }
 
 std::vector<MonthRow> MonthTable::Rows() const {

@@ -21,6 +21,8 @@ struct MonthRow {
   double departments[kDepartmentCount] = {};
   double payments[kPaymentCodeCount] = {};
 
+  // Adds a report of this month: its counted amounts, payments by code.
+  void Add(const DailyReport& report);
   std::string MonthText() const;  // YYYY-MM
 };
 

@@ -56,17 +56,12 @@ const char* PaymentName(int code) {
 }
 
 ReportSink::~ReportSink() = default;
-void ReportSink::OnRecord(uint32_t, bool) {}
 void ReportSink::OnDailyReport(const DailyReport&) {}
 void ReportSink::OnTotals(const ReportTotals&) {}
 void ReportSink::OnFrame(const RecordFrame&) {}
 void ReportSink::OnTaxRates(const TaxRateRecord&) {}
 void ReportSink::OnModeAreaRecord(const ModeAreaRecord&) {}
 void ReportSink::OnCutShort(const RecordFrame&, int64_t) {}
-
-void ReportSinks::OnRecord(uint32_t type, bool crcOk) {
-  for (ReportSink* sink : sinks_) sink->OnRecord(type, crcOk);
-}
 
 void ReportSinks::OnDailyReport(const DailyReport& report) {
   for (ReportSink* sink : sinks_) sink->OnDailyReport(report);

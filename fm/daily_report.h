@@ -126,20 +126,18 @@ struct ModeAreaRecord {
   uint8_t fractional = 0;  // the mode from fromReport on (unchanged by another byte)
 };
 
-// A consumer of one walk. Every record the walk reads is announced before its
-// handler runs (the decimal-mode scan's reads are not), then each daily
-// report that passes the filter, then the totals once at the end.
+// A consumer of one walk. Every record the walk reads is announced (OnFrame)
+// before its handler runs (the decimal-mode scan's reads are not), then each
+// daily report that passes the filter, then the totals once at the end.
 class ReportSink {
  public:
   virtual ~ReportSink();
-  virtual void OnRecord(uint32_t type, bool crcOk);
+  virtual void OnFrame(const RecordFrame& frame);
   virtual void OnDailyReport(const DailyReport& report);
   virtual void OnTotals(const ReportTotals& totals);
 
-  // For consumers that need to know where records lie (the integrity check);
-  // the others ignore these.
-  // Each record of the walk, right before OnRecord announces it.
-  virtual void OnFrame(const RecordFrame& frame);
+  // For consumers that need more of the dump (the integrity check); the
+  // others ignore these.
   // A tax-rate record, after its rates were applied.
   virtual void OnTaxRates(const TaxRateRecord& rates);
   // Each record the decimal-mode scan reads. A scan's outcome is kept and
@@ -155,7 +153,6 @@ class ReportSink {
 class ReportSinks : public ReportSink {
  public:
   void Add(ReportSink* sink) { sinks_.push_back(sink); }
-  void OnRecord(uint32_t type, bool crcOk) override;
   void OnDailyReport(const DailyReport& report) override;
   void OnTotals(const ReportTotals& totals) override;
   void OnFrame(const RecordFrame& frame) override;

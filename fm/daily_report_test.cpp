@@ -15,7 +15,7 @@ struct Recorder : ReportSink {
   std::vector<std::pair<uint32_t, bool>> records;
   std::vector<DailyReport> reports;
   ReportTotals totals;
-  void OnRecord(uint32_t type, bool crcOk) override { records.push_back({type, crcOk}); }
+  void OnFrame(const RecordFrame& frame) override { records.push_back({frame.type, frame.crcOk}); }
   void OnDailyReport(const DailyReport& report) override { reports.push_back(report); }
   void OnTotals(const ReportTotals& t) override { totals = t; }
 };

@@ -7,19 +7,17 @@
 
 CRecord::CRecord() : data(new uint8_t[kDataSize]()) {
   std::memset(text, 0, sizeof text);
-  // The device keeps Cyrillic letters at 0x80..0xBE; Windows-1251 has them at
-  // 0xC0..0xFE. Control codes, DEL and everything from 0xBF on print as blanks.
-  for (int code = 0; code < 256; ++code) {
-    if (code >= 0x21 && code <= 0x7E)
-      charMap[code] = static_cast<uint8_t>(code);
-    else if (code >= 0x80 && code <= 0xBE)
-      charMap[code] = static_cast<uint8_t>(code + 0x40);
-    else
-      charMap[code] = 0x20;
-  }
+  for (int code = 0; code < 256; ++code) charMap[code] = DeviceCharToCp1251(static_cast<uint8_t>(code));
 }
 
 CRecord::~CRecord() { delete[] data; }
+
+uint8_t DeviceCharToCp1251(uint8_t code) {
+  // The device keeps Cyrillic letters at 0x80..0xBE; Windows-1251 has them at 0xC0..0xFE.
+  if (code >= 0x21 && code <= 0x7E) return code;
+  if (code >= 0x80 && code <= 0xBE) return static_cast<uint8_t>(code + 0x40);
+  return 0x20;
+}
 
 void InsertDecimalPoint(char* text) {
   size_t length = std::strlen(text);
@@ -39,9 +37,6 @@ void InsertDecimalPoint(char* text) {
   }
 }
 
-namespace {
-
-// Unsigned decimal without leading zeros ("%u"), NUL-terminated.
 void FormatUnsigned(uint32_t value, char* out) {
   char digits[10];
   int count = 0;
@@ -53,12 +48,37 @@ void FormatUnsigned(uint32_t value, char* out) {
   *out = 0;
 }
 
+namespace {
+
 void PutTwoDigits(char* at, unsigned value) {
   at[0] = static_cast<char>('0' + value / 10);
   at[1] = static_cast<char>('0' + value % 10);
 }
 
 }  // namespace
+
+int64_t FormatDateTimeFields(unsigned year, unsigned month, unsigned day, unsigned hour, unsigned minute,
+                             char* text, std::tm* parts) {
+  PutTwoDigits(text, day);
+  text[2] = '-';
+  PutTwoDigits(text + 3, month);
+  text[5] = '-';
+  PutTwoDigits(text + 6, year);
+  text[8] = ' ';
+  PutTwoDigits(text + 9, hour);
+  text[11] = ':';
+  PutTwoDigits(text + 12, minute);
+  text[14] = 0;
+
+  *parts = std::tm{};
+  parts->tm_min = static_cast<int>(minute);
+  parts->tm_hour = static_cast<int>(hour);
+  parts->tm_mday = static_cast<int>(day);
+  parts->tm_mon = static_cast<int>(month) - 1;
+  parts->tm_year = static_cast<int>(year) + 100;
+  parts->tm_isdst = 0;
+  return LocalStandardTimeToCalendar(parts);
+}
 
 const char* CRecord::Decode(int32_t offset, int32_t length, uint32_t type, int32_t flags) {
   if (type == DecodeBit) {
@@ -132,25 +152,7 @@ const char* CRecord::Decode(int32_t offset, int32_t length, uint32_t type, int32
       unsigned year = word >> 20;
       if (year > 1000) year %= 1000;
       if (year > 100) year %= 100;  // 100 itself stays: it prints as ":0"
-
-      PutTwoDigits(text, day);
-      text[2] = '-';
-      PutTwoDigits(text + 3, month);
-      text[5] = '-';
-      PutTwoDigits(text + 6, year);
-      text[8] = ' ';
-      PutTwoDigits(text + 9, hour);
-      text[11] = ':';
-      PutTwoDigits(text + 12, minute);
-
-      timeParts = std::tm{};
-      timeParts.tm_min = static_cast<int>(minute);
-      timeParts.tm_hour = static_cast<int>(hour);
-      timeParts.tm_mday = static_cast<int>(day);
-      timeParts.tm_mon = static_cast<int>(month) - 1;
-      timeParts.tm_year = static_cast<int>(year) + 100;
-      timeParts.tm_isdst = 0;
-      time = LocalStandardTimeToCalendar(&timeParts);
+      time = FormatDateTimeFields(year, month, day, hour, minute, text, &timeParts);
       break;
     }
 

@@ -45,6 +45,20 @@ class CRecord {
   uint8_t charMap[256];   // device character set to Windows-1251
 };
 
+// The device's character set to Windows-1251: Cyrillic letters at
+// 0x80..0xBE; control codes, DEL and everything from 0xBF on print as blanks.
+uint8_t DeviceCharToCp1251(uint8_t code);
+
+// Unsigned decimal without leading zeros ("%u"), NUL-terminated.
+void FormatUnsigned(uint32_t value, char* out);
+
+// The stored date-time fields (year within the century, up to 100) as the
+// report prints them, "DD-MM-YY HH:MM" (15 bytes with the NUL; a year of 100
+// prints as ":0"), and their calendar time by the local standard-time
+// conversion, which normalises *parts.
+int64_t FormatDateTimeFields(unsigned year, unsigned month, unsigned day, unsigned hour, unsigned minute,
+                             char* text, std::tm* parts);
+
 // "12345" -> "123.45", "45" -> "0.45", "5" -> "0.05", "" -> "0.00", in place.
 // The text area must hold at least three more characters.
 void InsertDecimalPoint(char* text);

@@ -138,7 +138,6 @@ int32_t CZELVANM_KL_BUL::ReadRecord() {
   frame.length = recordSize;
   frame.crcOk = recordCrcOk;
   sink->OnFrame(frame);
-  sink->OnRecord(static_cast<uint32_t>(recordType), recordCrcOk);
   int32_t processed = ProcessRecord(static_cast<uint32_t>(recordType));
   return recordCrcOk ? processed : RecordCrcMismatch;
 }

@@ -6,6 +6,7 @@
 #include "ledger/running_sums.h"
 #include "ledger/sha256.h"
 #include "report/report_run.h"
+#include "export/report_fields.h"
 #include "ledger/report_row.h"
 
 namespace {
@@ -150,7 +151,7 @@ bool Write(SqliteDb& db, const DumpFacts& dump, const DumpReportList& reports, c
     conflict.BindInt(2, dumpId);
     conflict.BindInt(3, entry.first->number);
     conflict.BindInt(4, PackRecorded(entry.first->recorded));
-    conflict.BindText(5, RecordedAtText(*entry.first));
+    conflict.BindText(5, DateTimeText(*entry.first));
     conflict.BindInt(6, entry.second);
     if (!conflict.Run(err)) return false;
   }
@@ -180,7 +181,7 @@ bool AddDump(LedgerFile& ledger, const DumpFacts& dump, const DumpReportList& re
   if (ok) {
     decision = Decide(reports, held, &result->already);
     for (const auto& entry : decision.conflicts)
-      result->conflicts.push_back({entry.first->number, RecordedAtText(*entry.first)});
+      result->conflicts.push_back({entry.first->number, DateTimeText(*entry.first)});
     result->added = static_cast<int64_t>(decision.added.size());
     // The very same bytes again, with nothing new: nothing to write.
     if (!(seen && decision.added.empty())) ok = Write(db, dump, reports, decision, err);

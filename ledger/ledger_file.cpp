@@ -20,11 +20,12 @@ bool QueryInt(SqliteDb& db, const char* sql, int64_t* value, std::string* err) {
   return true;
 }
 
-bool FileSize(const std::string& path, int64_t* size, bool* exists) {
+// Whether the file exists, and its size (0 where it does not).
+bool FileSize(const std::string& path, int64_t* size) {
   struct stat info;
-  *exists = stat(path.c_str(), &info) == 0;
-  *size = *exists ? static_cast<int64_t>(info.st_size) : 0;
-  return *exists;
+  bool exists = stat(path.c_str(), &info) == 0;
+  *size = exists ? static_cast<int64_t>(info.st_size) : 0;
+  return exists;
 }
 
 }  // namespace
@@ -32,8 +33,7 @@ bool FileSize(const std::string& path, int64_t* size, bool* exists) {
 bool LedgerFile::Open(const std::string& path, LedgerAccess access, std::string* err) {
   path_ = path;
   int64_t size = 0;
-  bool exists = false;
-  FileSize(path, &size, &exists);
+  const bool exists = FileSize(path, &size);
   const bool writable = access == LedgerReadWrite;
   if (!exists && !writable) {
     *err = "no such file";
@@ -81,8 +81,7 @@ bool LedgerFile::Check(bool writable, int* version, std::string* err) {
       *err = reason;
     return false;
   }
-  bool exists = false;
-  FileSize(path_, &size, &exists);
+  FileSize(path_, &size);
   const bool empty = pageCount == 0 && objects == 0;
   if (!empty && applicationId != kLedgerApplicationId) {
     *err = "not a ledger (an SQLite file of another program)";

@@ -5,7 +5,9 @@
 
 #include "fm/daily_report.h"
 #include "ledger/ledger_sums.h"
+#include "export/report_fields.h"
 #include "ledger/report_row.h"
+#include "ledger/running_sums.h"
 #include "report/bound_parsing.h"
 #include "report/report_run.h"
 
@@ -27,7 +29,7 @@ std::string DayBound(const std::string& text, bool endOfDay, bool* ok) {
   fields.minute = endOfDay ? 59 : 0;
   DailyReport bound;
   bound.recorded = fields;
-  return RecordedAtText(bound);
+  return DateTimeText(bound);
 }
 
 // The rows of one device that pass the filter, in the order asked for.
@@ -54,34 +56,12 @@ void BindDevice(SqliteStatement& select, const ResolvedSelection& s, const std::
 
 // The running sums kept for each device as its reports were added.
 bool StoredSums(LedgerFile& ledger, const std::string& device, DeviceSums* sums, std::string* err) {
-  SqliteStatement total, months;
-  std::string sql = std::string("SELECT reports, ") + kSumColumns + " FROM device WHERE id = ?1";
-  if (!total.Prepare(ledger.db(), sql.c_str(), err)) return false;
-  total.BindText(1, device);
-  bool done = false;
-  if (total.Step(&done, err)) {
-    sums->reports = total.Int(0);
-    ReportTotals& t = sums->totals;
-    ReadSums(total, 1, t.groupTurnover, t.groupTax, t.departments, t.payments);
-  } else if (!done) {
-    return false;
-  }
-  sql = std::string("SELECT month, reports, first_report, last_report, ") + kSumColumns +
-        " FROM device_month WHERE device = ?1 ORDER BY month";
-  if (!months.Prepare(ledger.db(), sql.c_str(), err)) return false;
-  months.BindText(1, device);
-  while (months.Step(&done, err)) {
-    MonthRow row;
-    std::string month = months.Text(0);
-    row.year = std::atoi(month.substr(0, 4).c_str());
-    row.month = std::atoi(month.substr(5, 2).c_str());
-    row.reports = static_cast<int>(months.Int(1));
-    row.firstReport = static_cast<int32_t>(months.Int(2));
-    row.lastReport = static_cast<int32_t>(months.Int(3));
-    ReadSums(months, 4, row.groups, row.tax, row.departments, row.payments);
-    sums->months.push_back(row);
-  }
-  return done;
+  RunningSums stored;
+  if (!LoadRunningSums(ledger.db(), device, &stored, err)) return false;
+  sums->reports = stored.reports;
+  sums->totals = stored.totals;
+  for (const auto& month : stored.months) sums->months.push_back(month.second);  // by "YYYY-MM"
+  return true;
 }
 
 // The same sums from the reports that pass a filter, added in the order
@@ -98,7 +78,7 @@ bool FilteredSums(LedgerFile& ledger, const ResolvedSelection& s, const std::str
     ReadReport(select, 0, &report);
     ++sums->reports;
     AddToTotals(report, &sums->totals);
-    AddToMonth(report, &months[MonthOf(report)]);
+    months[MonthOf(report)].Add(report);
   }
   for (const auto& month : months) sums->months.push_back(month.second);
   return done;

@@ -5,25 +5,6 @@
 
 namespace {
 
-// bySlot: payments slot by slot, as the text report's totals add them; else
-// the report's sums by code, as a dump's monthly table adds them.
-void AddReport(const DailyReport& report, bool bySlot, double* groups, double* tax, double* departments,
-               double* payments) {
-  for (int g = 0; g < kTaxGroupCount; ++g) {
-    if (!report.groups[g].counted) continue;
-    groups[g] += report.groups[g].value;
-    tax[g] += report.tax[g];
-  }
-  for (int d = 0; d < kDepartmentCount; ++d)
-    if (report.departments[d].amount.counted) departments[d] += report.departments[d].amount.value;
-  if (!bySlot) {
-    for (int p = 0; p < kPaymentCodeCount; ++p) payments[p] += report.payments[p];
-    return;
-  }
-  for (const PaymentSlot& slot : report.slots)
-    if (slot.amount.counted) payments[slot.code] += slot.amount.value;
-}
-
 void AddTables(const double* groups, const double* tax, const double* departments, const double* payments,
                double* toGroups, double* toTax, double* toDepartments, double* toPayments) {
   for (int g = 0; g < kTaxGroupCount; ++g) {
@@ -37,18 +18,15 @@ void AddTables(const double* groups, const double* tax, const double* department
 }  // namespace
 
 void AddToTotals(const DailyReport& report, ReportTotals* t) {
-  AddReport(report, true, t->groupTurnover, t->groupTax, t->departments, t->payments);
-}
-
-void AddToMonth(const DailyReport& report, MonthRow* m) {
-  if (m->reports++ == 0) {
-    CivilDateTime civil = report.Civil();
-    m->year = civil.year;
-    m->month = civil.month;
-    m->firstReport = report.number;
+  for (int g = 0; g < kTaxGroupCount; ++g) {
+    if (!report.groups[g].counted) continue;
+    t->groupTurnover[g] += report.groups[g].value;
+    t->groupTax[g] += report.tax[g];
   }
-  m->lastReport = report.number;
-  AddReport(report, false, m->groups, m->tax, m->departments, m->payments);
+  for (int d = 0; d < kDepartmentCount; ++d)
+    if (report.departments[d].amount.counted) t->departments[d] += report.departments[d].amount.value;
+  for (const PaymentSlot& slot : report.slots)
+    if (slot.amount.counted) t->payments[slot.code] += slot.amount.value;
 }
 
 void AddTotals(const ReportTotals& from, ReportTotals* to) {

@@ -9,12 +9,11 @@
 #include "export/month_table.h"
 #include "fm/daily_report.h"
 
-// Adds one report's counted amounts: turnover and tax by group, departments
-// and payments. The totals take the payments slot by slot, as the text
-// report's totals do; a month takes the report's sums by code, as a dump's
-// monthly table does, so each equals its counterpart to the last bit.
+// Adds one report's counted amounts to totals: turnover and tax by group,
+// departments, and payments slot by slot, as the text report's totals add
+// them, so that they equal it to the last bit. (A month adds a report with
+// MonthRow::Add, as a dump's monthly table does.)
 void AddToTotals(const DailyReport& report, ReportTotals* totals);
-void AddToMonth(const DailyReport& report, MonthRow* month);
 // Adds sums made elsewhere (another device's), table by table.
 void AddTotals(const ReportTotals& from, ReportTotals* to);
 void AddMonth(const MonthRow& from, MonthRow* to);

@@ -2,8 +2,8 @@
 
 #include <cstring>
 
-#include "fm/calendar.h"
 #include "fm/fm.h"
+#include "fm/record.h"
 #include "export/report_fields.h"
 
 const char kReportColumns[] =
@@ -27,39 +27,13 @@ int64_t Hundredths(const ReportAmount& amount, bool fractional) {
   return fractional ? digits : digits * 100;
 }
 
-// The decoder's text and value of an amount stored as hundredths.
+// The decoder's text and value of an amount stored as hundredths (the
+// stored field: at most 4 bytes, in whole units or in hundredths).
 void SetAmount(int64_t hundredths, bool fractional, ReportAmount* amount) {
   uint64_t stored = static_cast<uint64_t>(hundredths < 0 ? 0 : hundredths);
-  if (!fractional) stored /= 100;
-  char digits[24];
-  int count = 0;
-  do {
-    digits[count++] = static_cast<char>('0' + stored % 10);
-    stored /= 10;
-  } while (stored);
-  if (fractional)
-    while (count < 3) digits[count++] = '0';
-  char* out = amount->text;
-  while (count) {
-    if (fractional && count == 2) *out++ = '.';
-    *out++ = digits[--count];
-  }
-  *out = 0;
+  FormatUnsigned(static_cast<uint32_t>(fractional ? stored : stored / 100), amount->text);
+  if (fractional) InsertDecimalPoint(amount->text);
   amount->value = AmountValue(amount->text);
-}
-
-void PutTwoDigits(char* at, int value) {
-  at[0] = static_cast<char>('0' + value / 10);
-  at[1] = static_cast<char>('0' + value % 10);
-}
-
-// The device's character map: Cyrillic letters at 0x80..0xBE are Windows-1251's
-// 0xC0..0xFE; control codes, DEL and 0xBF on print as blanks.
-char MapDeviceChar(char stored) {
-  unsigned code = static_cast<uint8_t>(stored);
-  if (code >= 0x21 && code <= 0x7E) return stored;
-  if (code >= 0x80 && code <= 0xBE) return static_cast<char>(code + 0x40);
-  return ' ';
 }
 
 void AppendInt(std::string* out, int64_t value) {
@@ -81,8 +55,6 @@ RecordedDateTime UnpackRecorded(int64_t packed) {
   r.year = static_cast<int>(packed / 100000000);
   return r;
 }
-
-std::string RecordedAtText(const DailyReport& report) { return DateTimeText(report); }
 
 std::string ReportKey(const DailyReport& report) {
   std::string key;
@@ -109,7 +81,7 @@ void BindReport(SqliteStatement& s, int first, const DailyReport& report) {
   int i = first;
   s.BindInt(i++, report.number);
   s.BindInt(i++, PackRecorded(report.recorded));
-  s.BindText(i++, RecordedAtText(report));
+  s.BindText(i++, DateTimeText(report));
   s.BindInt(i++, report.modelVariant);
   s.BindInt(i++, report.fractional);
   s.BindInt(i++, report.crcOk ? 1 : 0);
@@ -158,7 +130,8 @@ void ReadReport(const SqliteStatement& s, int first, DailyReport* report) {
     if (name.size() > 16) name.resize(16);
     std::memcpy(d.name, name.data(), name.size());
     d.name[name.size()] = 0;
-    for (size_t c = 0; c < name.size(); ++c) d.mappedName[c] = MapDeviceChar(name[c]);
+    for (size_t c = 0; c < name.size(); ++c)
+      d.mappedName[c] = static_cast<char>(DeviceCharToCp1251(static_cast<uint8_t>(name[c])));
     d.mappedName[name.size()] = 0;
   }
   for (PaymentSlot& slot : report->slots) {
@@ -170,23 +143,5 @@ void ReadReport(const SqliteStatement& s, int first, DailyReport* report) {
 
   // The printed date text and the calendar time, as the decoder makes them.
   const RecordedDateTime& r = report->recorded;
-  char* text = report->dateText;
-  PutTwoDigits(text, r.day);
-  text[2] = '-';
-  PutTwoDigits(text + 3, r.month);
-  text[5] = '-';
-  PutTwoDigits(text + 6, r.year);  // 100 prints as ":0", as the decoder prints it
-  text[8] = ' ';
-  PutTwoDigits(text + 9, r.hour);
-  text[11] = ':';
-  PutTwoDigits(text + 12, r.minute);
-  text[14] = 0;
-  std::tm parts{};
-  parts.tm_min = r.minute;
-  parts.tm_hour = r.hour;
-  parts.tm_mday = r.day;
-  parts.tm_mon = r.month - 1;
-  parts.tm_year = r.year + 100;
-  report->time = LocalStandardTimeToCalendar(&parts);
-  report->local = parts;
+  report->time = FormatDateTimeFields(r.year, r.month, r.day, r.hour, r.minute, report->dateText, &report->local);
 }

@@ -22,9 +22,6 @@ void ReadReport(const SqliteStatement& statement, int first, DailyReport* report
 // number YYMMDDhhmm, and back.
 int64_t PackRecorded(const RecordedDateTime& recorded);
 RecordedDateTime UnpackRecorded(int64_t packed);
-// The recorded date-time on a calendar, "YYYY-MM-DD HH:MM"; its first seven
-// characters are the month of the monthly table.
-std::string RecordedAtText(const DailyReport& report);
 
 // What makes two reads of a report the same report: the number, the recorded
 // date-time, every counted amount, the decimal flag and the CRC result.

@@ -1,14 +1,15 @@
 #include "ledger/running_sums.h"
 
 #include "ledger/ledger_sums.h"
+#include "export/report_fields.h"
 #include "ledger/report_row.h"
 
 void RunningSums::Add(const DailyReport& report) {
   std::string month = MonthOf(report);
-  AddToMonth(report, &months[month]);
+  months[month].Add(report);
   changed[month] = true;
   AddToTotals(report, &totals);
-  std::string at = RecordedAtText(report);
+  std::string at = DateTimeText(report);
   if (reports++ == 0) {
     firstNumber = report.number;
     firstAt = at;

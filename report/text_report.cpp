@@ -3,8 +3,8 @@
 #include "fm/cp1251.h"
 #include "report/report_buffer.h"
 
-void TextReport::OnRecord(uint32_t, bool crcOk) {
-  if (!crcOk) ReportPrintf("%s", CP1251("\r\nWARNING: Грешка CRC.\r\n"));
+void TextReport::OnFrame(const RecordFrame& frame) {
+  if (!frame.crcOk) ReportPrintf("%s", CP1251("\r\nWARNING: Грешка CRC.\r\n"));
 }
 
 void TextReport::OnDailyReport(const DailyReport& report) {

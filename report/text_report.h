@@ -6,7 +6,7 @@
 class TextReport : public ReportSink {
  public:
   // A record whose CRC failed gets a warning line before its own lines.
-  void OnRecord(uint32_t type, bool crcOk) override;
+  void OnFrame(const RecordFrame& frame) override;
   // The date, the number and each counted amount of the report.
   void OnDailyReport(const DailyReport& report) override;
   // The totals by tax group (with the tax), department and payment type.
