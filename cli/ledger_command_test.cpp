@@ -7,6 +7,7 @@
 #include <string>
 
 #include "cli/cli_test_support.h"
+#include "export/utf8_text.h"
 #include "sim/dump_builder.h"
 #include "testsupport/temp_dir.h"
 
@@ -143,6 +144,22 @@ TEST_F(LedgerCommands, ExitStatuses) {
                 " holds other content under this number and date-time; not added\n"
                 "1 errors, 2 warnings, 0 notes\n");
   EXPECT_EQ(Cli("ledger check " + Ledger() + " --device GAP --format json").status, 10);
+}
+
+// Device ids no read gives: a CSV separator and a quote, bytes that are no
+// UTF-8. Every export stays valid UTF-8, and the id as typed selects.
+TEST_F(LedgerCommands, OddDeviceIdsKeepTheExportsValid) {
+  std::string err, small = dir.File("small.bin");
+  ASSERT_TRUE(WriteDumpFile(small, SmallDump(false), &err));
+  for (const char* id : {"a,b\"c", "\xC0\xFF"})
+    ASSERT_EQ(Cli("ledger add " + Ledger() + " --device '" + id + "' '" + small + "'").status, 0) << id;
+  for (const char* format : {"csv", "html", "json", "csv --months --per-device"}) {
+    std::string out = Cli("ledger export " + Ledger() + " --out - --format " + format).out;
+    EXPECT_EQ(ValidUtf8(out), out) << format;
+  }
+  EXPECT_NE(Cli("ledger export " + Ledger() + " --out -").out.find("\r\n\"a,b\"\"c\",2024-03-01 20:00,1,"),
+            std::string::npos);
+  EXPECT_EQ(Cli("ledger export " + Ledger() + " --device '\xC0\xFF' --out -").status, 0);
 }
 
 TEST_F(LedgerCommands, AForeignCutShortNewerFullOrReadOnlyLedgerIsRefusedAndLeftAsItWas) {

@@ -6,6 +6,7 @@
 #include "ledger/running_sums.h"
 #include "ledger/sha256.h"
 #include "report/report_run.h"
+#include "export/path_utf8.h"
 #include "export/report_fields.h"
 #include "ledger/report_row.h"
 
@@ -197,7 +198,7 @@ bool AddDump(LedgerFile& ledger, const DumpFacts& dump, const DumpReportList& re
 AddDumpOutcome AddDumpFile(LedgerFile& ledger, const std::string& path, const std::string& device,
                            const std::string& addedAt, DumpAddition* result, std::string* err) {
   DumpFacts facts;
-  facts.device = device;
+  facts.device = LedgerDeviceId(device);
   facts.name = path;
   facts.addedAt = addedAt;
   if (!FileSha256(path, &facts.sha256, &facts.size, err)) return DumpUnreadable;
@@ -225,6 +226,8 @@ std::string DeviceOfDump(const std::string& path) {
   }
   return name;
 }
+
+std::string LedgerDeviceId(const std::string& id) { return PathAsUtf8(id); }
 
 std::string UtcNowText() {
   std::time_t now = std::time(nullptr);

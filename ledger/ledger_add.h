@@ -72,5 +72,9 @@ AddDumpOutcome AddDumpFile(LedgerFile& ledger, const std::string& path, const st
 
 // The device of a dump file: its name without the folder and without ".bin".
 std::string DeviceOfDump(const std::string& path);
+// A device id as the ledger keeps and every output writes it: UTF-8. An id
+// from a file name or a command line comes in the system's code page on
+// Windows and is converted; bytes that are no text become U+FFFD.
+std::string LedgerDeviceId(const std::string& id);
 // Now, UTC, as the ledger records the time a dump was added.
 std::string UtcNowText();

@@ -6,6 +6,7 @@
 #include "fm/daily_report.h"
 #include "ledger/ledger_sums.h"
 #include "export/report_fields.h"
+#include "ledger/ledger_add.h"
 #include "ledger/report_row.h"
 #include "ledger/running_sums.h"
 #include "report/bound_parsing.h"
@@ -104,14 +105,16 @@ SelectionProblem ResolveSelection(LedgerFile& ledger, const LedgerSelection& sel
     resolved->toNumber = static_cast<uint32_t>(number);
   }
 
+  std::vector<std::string> wantedIds;
+  for (const std::string& wanted : selection.devices) wantedIds.push_back(LedgerDeviceId(wanted));
   std::vector<LedgerDevice> known;
   if (!ListDevices(ledger, &known, detail)) return SelectionError;
   for (const LedgerDevice& device : known)
-    if (selection.devices.empty() ||
-        std::find(selection.devices.begin(), selection.devices.end(), device.id) != selection.devices.end())
+    if (wantedIds.empty() || std::find(wantedIds.begin(), wantedIds.end(), device.id) != wantedIds.end())
       resolved->devices.push_back(device.id);
   for (const std::string& wanted : selection.devices) {
-    if (std::find(resolved->devices.begin(), resolved->devices.end(), wanted) == resolved->devices.end()) {
+    if (std::find(resolved->devices.begin(), resolved->devices.end(), LedgerDeviceId(wanted)) ==
+        resolved->devices.end()) {
       *detail = wanted;
       return SelectionUnknownDevice;
     }
