@@ -86,8 +86,10 @@ int RunCheckCommand(int argc, char** argv) {
   };
   if (!command.Parse(argc, argv, own)) return kExitUsage;
 
+  int status = command.Load();
+  if (status != kExitOk) return status;
   DumpCheck check;
-  int status = command.Walk(check);
+  status = command.Walk(check);
   if (status != kExitOk) return status;
   const std::vector<Finding>& findings = check.Findings();
   std::string text = json ? FindingsJson(findings, "dump", PathAsUtf8(command.dump())) : FindingsText(findings);

@@ -68,7 +68,7 @@ TEST_F(CheckCommand, UsageUnopenableDumpAndUnwritableOutput) {
   std::string missing = dir.File("missing.bin");
   CliRun unopenable = Cli("check '" + missing + "'");
   EXPECT_EQ(unopenable.status, 3);
-  EXPECT_EQ(unopenable.err, "Error parsing data\ntaxoscope-cli: cannot open '" + missing + "': No such file or directory\n");
+  EXPECT_EQ(unopenable.err, "taxoscope-cli: cannot open '" + missing + "': No such file or directory\n");
   EXPECT_TRUE(unopenable.out.empty());
 
   Write(3, true);

@@ -90,9 +90,11 @@ int RunExportCommand(int argc, char** argv) {
   if (!command.Parse(argc, argv, own)) return kExitUsage;
   if ((months || excel) && format != ExportCsv) return command.Usage("--months and --excel are forms of the CSV");
 
+  int status = command.Load();
+  if (status != kExitOk) return status;
   std::unique_ptr<ExportOutput> output = MakeExport(format, months, excel);
   output->Begin(command.Request());
-  int status = command.Walk(*output);
+  status = command.Walk(*output);
   if (status != kExitOk) return status;
   if (out.empty()) out = command.dump() + output->extension();
   return WriteCommandOutput(out, output->Text()) ? kExitOk : kExitReportNotWritten;

@@ -100,7 +100,7 @@ TEST_F(ExportCommands, ExitStatuses) {
   for (const char* command : {"export", "summary", "info"}) {
     CliRun run = Cli(std::string(command) + " '" + missing + "'");
     EXPECT_EQ(run.status, 3) << command;
-    EXPECT_EQ(run.err, "Error parsing data\ntaxoscope-cli: cannot open '" + missing + "': No such file or directory\n");
+    EXPECT_EQ(run.err, "taxoscope-cli: cannot open '" + missing + "': No such file or directory\n");
     EXPECT_TRUE(run.out.empty());
   }
   ASSERT_EQ(std::system(("mkdir '" + dumpPath + ".json'").c_str()), 0);

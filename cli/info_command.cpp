@@ -1,6 +1,5 @@
 // taxoscope-cli info: what is in a dump and whether it is damaged, at a glance.
 #include <cstdio>
-#include <fstream>
 #include <string>
 
 #include "check/dump_check.h"
@@ -11,12 +10,6 @@
 namespace {
 
 const char kUsage[] = "taxoscope-cli info DUMP";
-
-uint64_t FileSize(const std::string& path) {
-  std::ifstream file(path, std::ios::binary | std::ios::ate);
-  std::streamoff size = file ? static_cast<std::streamoff>(file.tellg()) : 0;
-  return size > 0 ? static_cast<uint64_t>(size) : 0;
-}
 
 }  // namespace
 
@@ -45,12 +38,14 @@ void PrintInfoHelp() {
 int RunInfoCommand(int argc, char** argv) {
   WalkCommand command("info", kUsage, false);
   if (!command.Parse(argc, argv)) return kExitUsage;
-  DumpOverview overview(command.dump(), FileSize(command.dump()));
+  int status = command.Load();
+  if (status != kExitOk) return status;
+  DumpOverview overview(command.dump(), command.image().size());
   DumpCheck check;
   ReportSinks both;
   both.Add(&overview);
   both.Add(&check);
-  int status = command.Walk(both);
+  status = command.Walk(both);
   if (status != kExitOk) return status;
   std::string text = overview.Text() + "findings: " + CountsText(CountFindings(check.Findings())) + "\n";
   return WriteCommandOutput("-", text) ? kExitOk : kExitReportNotWritten;

@@ -48,5 +48,9 @@ int ReportExitStatus(ReportOutcome outcome) {
 
 void PrintDumpOpenError(const std::string& dump) {
   CInputFileBin probe(dump.c_str());
-  std::fprintf(stderr, "taxoscope-cli: cannot open '%s': %s\n", dump.c_str(), std::strerror(probe.OpenError()));
+  PrintDumpOpenError(dump, probe.OpenError());
+}
+
+void PrintDumpOpenError(const std::string& dump, int error) {
+  std::fprintf(stderr, "taxoscope-cli: cannot open '%s': %s\n", dump.c_str(), std::strerror(error));
 }

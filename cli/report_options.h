@@ -34,3 +34,6 @@ int ReportExitStatus(ReportOutcome outcome);
 // "taxoscope-cli: cannot open 'DUMP': reason" on stderr, after a run found
 // that the dump does not open.
 void PrintDumpOpenError(const std::string& dump);
+// The same with the errno of the failed open: a stream cannot be opened again
+// to learn it.
+void PrintDumpOpenError(const std::string& dump, int error);

@@ -38,8 +38,10 @@ void PrintSummaryHelp() {
 int RunSummaryCommand(int argc, char** argv) {
   WalkCommand command("summary", kUsage, true);
   if (!command.Parse(argc, argv)) return kExitUsage;
+  int status = command.Load();
+  if (status != kExitOk) return status;
   TerminalSummary summary;
-  int status = command.Walk(summary);
+  status = command.Walk(summary);
   if (status != kExitOk) return status;
   ConsoleUtf8Output();
   return WriteCommandOutput("-", summary.Text()) ? kExitOk : kExitReportNotWritten;

@@ -51,13 +51,40 @@ bool WalkCommand::Parse(int argc, char** argv, const OwnOption& own) {
   return true;
 }
 
-ReportRequest WalkCommand::Request() { return ReportRequestFromDialog(&ui_, dump_); }
+ReportRequest WalkCommand::Request() {
+  ReportRequest request = ReportRequestFromDialog(&ui_, dump_);
+  request.dumpImage = &image_;
+  return request;
+}
+
+int WalkCommand::Load() {
+  ReportFilter filter;
+  if (!ParseReportFilter(Request(), &filter)) return kExitInvalidBound;
+  int error = 0;
+  switch (LoadDumpImage(dump_, &image_, &error)) {
+    case DumpOpenFailed:
+      PrintDumpOpenError(dump_, error);
+      return kExitDumpUnreadable;
+    case DumpOverCap:
+      overCap_ = true;
+      PrintDumpOpenError(dump_, EFBIG);
+      return kExitDumpUnreadable;
+    case DumpLoaded:
+      break;
+  }
+  return kExitOk;
+}
 
 int WalkCommand::Walk(ReportSink& sink) {
-  ReportOutcome outcome = WalkDump(Request(), sink);
-  if (outcome == ReportDumpUnreadable) PrintDumpOpenError(dump_);
-  return ReportExitStatus(outcome);
+  family_ = DumpFamilyCheck();
+  ReportSinks both;
+  both.Add(&sink);
+  both.Add(&family_);
+  // The bytes are in memory: the walk cannot fail to open them.
+  return ReportExitStatus(WalkDump(Request(), both));
 }
+
+std::string WalkCommand::NotADump() const { return NotADumpReason(image_, overCap_, family_); }
 
 bool WriteCommandOutput(const std::string& out, const std::string& text) {
   if (out != "-") return WriteBufferToFile(out.c_str(), text.data(), static_cast<int64_t>(text.size()));

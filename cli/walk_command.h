@@ -1,12 +1,18 @@
 #pragma once
-// What export, summary and info share: a dump file, for export and summary
-// the filter options of 'report', and one walk of the dump with the
+// What export, summary, info and check share: a dump file, for export and
+// summary the filter options of 'report', and walks of the dump with the
 // consumers of the command only (no text report is written).
+//
+// The dump is read whole first, at most one byte over the image cap, and
+// walked from memory: a pipe, a FIFO or a device then gives exactly what the
+// same bytes in a file give, and an input longer than any dump costs no more
+// than a dump.
 #include <functional>
 #include <string>
 
 #include "cli/console_ui.h"
 #include "cli/report_options.h"
+#include "fm/dump_family.h"
 
 class WalkCommand {
  public:
@@ -22,10 +28,23 @@ class WalkCommand {
   int Usage(const std::string& problem) const;
 
   const std::string& dump() const { return dump_; }
-  // Walks the dump with the filter, feeding sink alone. The exit status of a
-  // report run: 0, or 1 for an invalid bound, 3 for a dump that does not open
-  // (each with its message).
+
+  // Checks the filter, then reads the dump whole. 0, or the exit status
+  // after its message: 1 for an invalid bound (whatever the dump), 3 for a
+  // dump that does not open.
+  int Load();
+  // The bytes read (the first kDumpImageCap + 1 of a longer input).
+  const DumpBytes& image() const { return image_; }
+  // The input is longer than any dump: it is no dump, and is not walked.
+  bool overCap() const { return overCap_; }
+
+  // Walks the bytes read with the filter, feeding sink alone. 0, or 1 after
+  // the message for an invalid bound.
   int Walk(ReportSink& sink);
+  // After Walk, or at once for an input over the cap: why the bytes are no
+  // dump of this device family, or "" when they are one.
+  std::string NotADump() const;
+
   // The run's request: the dump and the filter as typed.
   ReportRequest Request();
 
@@ -36,6 +55,9 @@ class WalkCommand {
   ConsoleUi ui_;
   ReportOptions options_;
   std::string dump_;
+  DumpBytes image_;
+  bool overCap_ = false;
+  DumpFamilyCheck family_;
 };
 
 // Writes text to the file (replaced atomically) or, for "-", to standard

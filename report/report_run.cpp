@@ -25,35 +25,42 @@ std::string ReportOutput::ViewPath(const std::string&) const { return std::strin
 std::string ReportOutput::SuccessNote(const std::string&) const { return std::string(); }
 std::string ReportOutput::FollowUpPath(const std::string&) const { return std::string(); }
 
-bool SetReaderFilter(CFM& reader, const ReportRequest& request) {
-  reader.fromValue = 0;
-  reader.toValue = 0;
-  reader.reportType = ReportAll;
+bool ParseReportFilter(const ReportRequest& request, ReportFilter* filter) {
+  *filter = ReportFilter();
   if (request.reportType == ReportByDate) {
-    reader.reportType = ReportByDate;
-    if (!ParseDateBound(request.fromText.c_str(), false, &reader.fromValue)) {
+    filter->reportType = ReportByDate;
+    if (!ParseDateBound(request.fromText.c_str(), false, &filter->fromValue)) {
       ShowPlain(request.owner, "Invalid input value \"from\"");
       return false;
     }
-    if (!ParseDateBound(request.toText.c_str(), true, &reader.toValue)) {
+    if (!ParseDateBound(request.toText.c_str(), true, &filter->toValue)) {
       ShowPlain(request.owner, "Invalid input value \"to\"");
       return false;
     }
   } else if (request.reportType == ReportByNumber) {
-    reader.reportType = ReportByNumber;
+    filter->reportType = ReportByNumber;
     int32_t number = 0;
     if (!ScanInteger(request.fromText.c_str(), &number)) {
       ShowPlain(request.owner, "Invalid input value \"from\"");
       return false;
     }
-    reader.fromValue = static_cast<uint32_t>(number);  // zero-extended: -1 is 4294967295
+    filter->fromValue = static_cast<uint32_t>(number);  // zero-extended: -1 is 4294967295
     if (!ScanInteger(request.toText.c_str(), &number)) {
       ShowPlain(request.owner, "Invalid input value \"to\"");
       return false;
     }
-    reader.toValue = static_cast<uint32_t>(number);
+    filter->toValue = static_cast<uint32_t>(number);
   }
   return true;
+}
+
+bool SetReaderFilter(CFM& reader, const ReportRequest& request) {
+  ReportFilter filter;
+  bool valid = ParseReportFilter(request, &filter);
+  reader.reportType = filter.reportType;
+  reader.fromValue = filter.fromValue;
+  reader.toValue = filter.toValue;
+  return valid;
 }
 
 ReportOutcome WalkDump(const ReportRequest& request, ReportSink& sink) {

@@ -68,9 +68,18 @@ ReportOutcome RunReportWithOutcome(const ReportRequest& request);
 // "Error parsing data" when the dump could not be opened; else ReportWritten.
 ReportOutcome WalkDump(const ReportRequest& request, ReportSink& sink);
 
-// Sets the reader's filter from the request's report type and bound texts.
-// False, after the message "Invalid input value ..." for the first invalid
-// bound, the lower one first.
+// The reader's filter: its report type and bounds.
+struct ReportFilter {
+  int32_t reportType = ReportAll;
+  int64_t fromValue = 0;
+  int64_t toValue = 0;
+};
+
+// The filter from the request's report type and bound texts. False, after
+// the message "Invalid input value ..." for the first invalid bound, the
+// lower one first.
+bool ParseReportFilter(const ReportRequest& request, ReportFilter* filter);
+// The same, set on the reader.
 bool SetReaderFilter(CFM& reader, const ReportRequest& request);
 bool RunReport(const ReportRequest& request);
 

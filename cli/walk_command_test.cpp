@@ -1,0 +1,92 @@
+// The single-dump commands (export, summary, info, check) on what a user may
+// hand them as DUMP: a pipe, a FIFO or a device gives what the same bytes in
+// a file give. The real binary, real pipes and FIFOs.
+#include <sys/stat.h>
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "cli/cli_test_support.h"
+#include "sim/dump_builder.h"
+#include "testsupport/temp_dir.h"
+
+namespace {
+
+std::string Quoted(const std::string& path) { return "'" + path + "'"; }
+
+// Every occurrence of from in text replaced by to.
+std::string Replaced(std::string text, const std::string& from, const std::string& to) {
+  for (size_t at = text.find(from); at != std::string::npos; at = text.find(from, at + to.size()))
+    text.replace(at, from.size(), to);
+  return text;
+}
+
+class DumpInputs : public ::testing::Test {
+ protected:
+  void WriteDump(const std::string& path, const std::vector<uint8_t>& bytes) {
+    std::string error;
+    ASSERT_TRUE(WriteDumpFile(path, bytes, &error)) << error;
+  }
+
+  // The command on the file, through a pipe (/dev/stdin) and through a
+  // FIFO: the same status, and the same output but for the name given.
+  void ExpectStreamsAsTheFile(const std::string& file, const std::string& command, const std::string& options) {
+    SCOPED_TRACE(command + " " + options);
+    CliRun fromFile = RunCli(dir, command + " " + Quoted(file) + " " + options);
+    CliRun piped = RunCliAfter(dir, "cat " + Quoted(file) + " |", command + " /dev/stdin " + options);
+    EXPECT_EQ(piped.status, fromFile.status);
+    EXPECT_EQ(Replaced(piped.out, "/dev/stdin", file), fromFile.out);
+    EXPECT_EQ(Replaced(piped.err, "/dev/stdin", file), fromFile.err);
+
+    std::string fifo = dir.File("fifo");
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    // The writer may be cut off by an input refused after its first bytes.
+    CliRun fed = RunCliAfter(dir, "(cat " + Quoted(file) + " >" + Quoted(fifo) + " 2>/dev/null &);",
+                             command + " " + Quoted(fifo) + " " + options);
+    std::remove(fifo.c_str());
+    EXPECT_EQ(fed.status, fromFile.status);
+    EXPECT_EQ(Replaced(fed.out, fifo, file), fromFile.out);
+    EXPECT_EQ(Replaced(fed.err, fifo, file), fromFile.err);
+  }
+
+  void ExpectEveryCommandStreamsAsTheFile(const std::string& file) {
+    for (const char* options : {"", "--by-number 3 9"}) ExpectStreamsAsTheFile(file, "summary", options);
+    for (const char* options : {"--out -", "--format json --out -", "--months --excel --out -"})
+      ExpectStreamsAsTheFile(file, "export", options);
+    ExpectStreamsAsTheFile(file, "info", "");
+    ExpectStreamsAsTheFile(file, "check", "");
+    ExpectStreamsAsTheFile(file, "check", "--format json");
+  }
+
+  TempDir dir;
+};
+
+TEST_F(DumpInputs, APipeOrAFifoGivesWhatTheFileGives) {
+  GenerateOptions options;
+  options.seed = 31;
+  options.reports = 40;
+  std::string dump = dir.File("DV000031.bin");
+  WriteDump(dump, GenerateDump(options));
+  ExpectEveryCommandStreamsAsTheFile(dump);
+  CliRun info = RunCliAfter(dir, "cat " + Quoted(dump) + " |", "info /dev/stdin");
+  EXPECT_NE(info.out.find("\nsize: " + std::to_string(GenerateDump(options).size()) + "\n"), std::string::npos);
+  EXPECT_NE(info.out.find("\ndaily reports: 40\n"), std::string::npos);
+}
+
+// Longer than any dump: refused alike, whether it is a file or a stream
+// (that is not read beyond the cap: /dev/zero never ends).
+TEST_F(DumpInputs, AnInputLongerThanAnyDumpIsRefusedAlikeFromAFileOrAStream) {
+  std::string big = dir.File("big.bin");
+  ASSERT_TRUE(WriteFileBytes(big, std::string(2101248, '\x11')));
+  ExpectEveryCommandStreamsAsTheFile(big);
+  for (const char* command : {"info", "summary", "check", "export --out -"}) {
+    CliRun endless = RunCli(dir, std::string(command) + " /dev/zero");
+    CliRun file = RunCli(dir, std::string(command) + " " + Quoted(big));
+    EXPECT_EQ(endless.status, file.status) << command;
+    EXPECT_NE(endless.status, 0) << command;
+  }
+}
+
+}  // namespace
