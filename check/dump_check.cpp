@@ -6,6 +6,7 @@
 #include <utility>
 
 #include "export/report_fields.h"
+#include "fm/dump_family.h"
 
 namespace {
 
@@ -20,6 +21,14 @@ std::string Format(const char* format, double a, double b) {
 bool KnownType(uint32_t type) { return type <= 10 || type == 12 || type == 13; }
 
 }  // namespace
+
+Finding NotADumpFinding(const std::string& reason) {
+  Finding finding;
+  finding.severity = FindingError;
+  finding.kind = "not-a-dump";
+  finding.detail = NotADumpText(reason);
+  return finding;
+}
 
 void DumpCheck::Add(FindingSeverity severity, const char* kind, int64_t offset, std::string detail) {
   Finding finding;

@@ -15,6 +15,8 @@
 //   cut-short      warning  the dump ends inside a record
 //   rate-change    info     a tax-rate record that changes a rate in force
 //   decimal-mode   info     a decimal-mode record of the decimal-mode area
+//   not-a-dump     error    the file is no dump of this device family at all
+//                           (NotADumpFinding): the only finding then
 //
 // It keeps only what the checks need: the report before (in SequenceCheck),
 // the rates in force and which decimal-mode records it has seen (several
@@ -27,6 +29,9 @@
 #include "check/finding.h"
 #include "check/sequence_check.h"
 #include "fm/daily_report.h"
+
+// The one finding for bytes that are no dump of this device family.
+Finding NotADumpFinding(const std::string& reason);
 
 class DumpCheck : public ReportSink {
  public:

@@ -89,9 +89,14 @@ int RunCheckCommand(int argc, char** argv) {
   int status = command.Load();
   if (status != kExitOk) return status;
   DumpCheck check;
-  status = command.Walk(check);
-  if (status != kExitOk) return status;
-  const std::vector<Finding>& findings = check.Findings();
+  if (!command.overCap()) {
+    status = command.Walk(check);
+    if (status != kExitOk) return status;
+  }
+  // Bytes that are no dump get one finding that says so, and nothing else.
+  const std::string reason = command.NotADump();
+  const std::vector<Finding> notADump = {NotADumpFinding(reason)};
+  const std::vector<Finding>& findings = reason.empty() ? check.Findings() : notADump;
   std::string text = json ? FindingsJson(findings, "dump", PathAsUtf8(command.dump())) : FindingsText(findings);
   if (!WriteCommandOutput(out, text)) return kExitReportNotWritten;
   return CheckExitStatus(CountFindings(findings));

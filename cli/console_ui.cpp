@@ -1,6 +1,7 @@
 #include "cli/console_ui.h"
 
 #include <cstdio>
+#include <cstring>
 
 #include "link/run_state.h"
 #include "res/resource.h"
@@ -24,6 +25,12 @@ void ConsoleUi::ShowMessage(UiWindow, const char* text, const char*, MessageIcon
 }
 
 void ConsoleUi::OpenFile(UiWindow, const char* path) { ConsoleOpenFile(path); }
+
+void ConsoleUi::ShowDumpUnreadable(UiWindow, const std::string& dumpPath, int error) {
+  if (progressShown_) FinishProgress();
+  std::fprintf(stderr, "taxoscope-cli: cannot open '%s': %s\n", dumpPath.c_str(), std::strerror(error));
+  std::fflush(stderr);
+}
 
 void ConsoleUi::DispatchOneMessage() {
   // What the dialog does for a press of STOP while a read runs.

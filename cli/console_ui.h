@@ -17,6 +17,8 @@ class ConsoleUi : public UiServices {
   void ShowMessage(UiWindow owner, const char* text, const char* caption,
                    MessageIcon icon) override;
   void OpenFile(UiWindow owner, const char* path) override;
+  // "taxoscope-cli: cannot open 'DUMP': reason" instead of the dialog's box.
+  void ShowDumpUnreadable(UiWindow owner, const std::string& dumpPath, int error) override;
   void DispatchOneMessage() override;
   std::string GetControlText(UiWindow dialog, int id) override;
   void SetControlText(UiWindow dialog, int id, const char* text) override;

@@ -91,10 +91,12 @@ int RunExportCommand(int argc, char** argv) {
   if ((months || excel) && format != ExportCsv) return command.Usage("--months and --excel are forms of the CSV");
 
   int status = command.Load();
+  if (status == kExitOk && command.overCap()) status = command.RefuseNotADump();
   if (status != kExitOk) return status;
   std::unique_ptr<ExportOutput> output = MakeExport(format, months, excel);
   output->Begin(command.Request());
   status = command.Walk(*output);
+  if (status == kExitOk) status = command.RefuseNotADump();
   if (status != kExitOk) return status;
   if (out.empty()) out = command.dump() + output->extension();
   return WriteCommandOutput(out, output->Text()) ? kExitOk : kExitReportNotWritten;

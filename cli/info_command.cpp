@@ -42,11 +42,18 @@ int RunInfoCommand(int argc, char** argv) {
   if (status != kExitOk) return status;
   DumpOverview overview(command.dump(), command.image().size());
   DumpCheck check;
-  ReportSinks both;
-  both.Add(&overview);
-  both.Add(&check);
-  status = command.Walk(both);
-  if (status != kExitOk) return status;
-  std::string text = overview.Text() + "findings: " + CountsText(CountFindings(check.Findings())) + "\n";
+  if (!command.overCap()) {
+    ReportSinks both;
+    both.Add(&overview);
+    both.Add(&check);
+    status = command.Walk(both);
+    if (status != kExitOk) return status;
+  }
+  // What the walk framed in bytes that are no dump would pass for a dump's
+  // content: only the file and why it is none, and check's one finding.
+  std::string reason = command.NotADump();
+  FindingCounts counts = reason.empty() ? CountFindings(check.Findings()) : CountFindings({NotADumpFinding(reason)});
+  std::string text = reason.empty() ? overview.Text() : overview.NotADumpText(reason);
+  text += "findings: " + CountsText(counts) + "\n";
   return WriteCommandOutput("-", text) ? kExitOk : kExitReportNotWritten;
 }

@@ -61,7 +61,5 @@ int RunReportCommand(int argc, char** argv) {
   }
   if (dump.empty()) return Usage("no dump file given");
 
-  ReportOutcome outcome = RunReportWithOutcome(ReportRequestFromDialog(dialog, dump));
-  if (outcome == ReportDumpUnreadable) PrintDumpOpenError(dump);
-  return ReportExitStatus(outcome);
+  return ReportExitStatus(RunReportWithOutcome(ReportRequestFromDialog(dialog, dump)));
 }

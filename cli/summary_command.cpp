@@ -39,9 +39,11 @@ int RunSummaryCommand(int argc, char** argv) {
   WalkCommand command("summary", kUsage, true);
   if (!command.Parse(argc, argv)) return kExitUsage;
   int status = command.Load();
+  if (status == kExitOk && command.overCap()) status = command.RefuseNotADump();
   if (status != kExitOk) return status;
   TerminalSummary summary;
   status = command.Walk(summary);
+  if (status == kExitOk) status = command.RefuseNotADump();
   if (status != kExitOk) return status;
   ConsoleUtf8Output();
   return WriteCommandOutput("-", summary.Text()) ? kExitOk : kExitReportNotWritten;

@@ -67,8 +67,7 @@ int WalkCommand::Load() {
       return kExitDumpUnreadable;
     case DumpOverCap:
       overCap_ = true;
-      PrintDumpOpenError(dump_, EFBIG);
-      return kExitDumpUnreadable;
+      break;
     case DumpLoaded:
       break;
   }
@@ -85,6 +84,13 @@ int WalkCommand::Walk(ReportSink& sink) {
 }
 
 std::string WalkCommand::NotADump() const { return NotADumpReason(image_, overCap_, family_); }
+
+int WalkCommand::RefuseNotADump() const {
+  std::string reason = NotADump();
+  if (reason.empty()) return kExitOk;
+  std::fprintf(stderr, "%s\n", NotADumpMessage(dump_, reason).c_str());
+  return kExitDumpUnreadable;
+}
 
 bool WriteCommandOutput(const std::string& out, const std::string& text) {
   if (out != "-") return WriteBufferToFile(out.c_str(), text.data(), static_cast<int64_t>(text.size()));

@@ -45,6 +45,11 @@ class WalkCommand {
   // dump of this device family, or "" when they are one.
   std::string NotADump() const;
 
+  // For the commands that summarise a dump: 0 when the bytes are a dump of
+  // this device family; otherwise 3 after "DUMP: not a dump of this device
+  // family (REASON)".
+  int RefuseNotADump() const;
+
   // The run's request: the dump and the filter as typed.
   ReportRequest Request();
 

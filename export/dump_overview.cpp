@@ -3,6 +3,16 @@
 #include <utility>
 
 #include "export/report_fields.h"
+#include "fm/dump_family.h"
+
+namespace {
+
+std::string SizeText(uint64_t size) {
+  if (size > static_cast<uint64_t>(kDumpImageCap)) return "more than " + std::to_string(kDumpImageCap);
+  return std::to_string(size);
+}
+
+}  // namespace
 
 DumpOverview::DumpOverview(std::string path, uint64_t size) : path_(std::move(path)), size_(size) {}
 
@@ -31,7 +41,7 @@ std::string DumpOverview::Text() const {
   std::string text;
   auto line = [&](const char* key, const std::string& value) { text += std::string(key) + ": " + value + "\n"; };
   line("file", path_);
-  line("size", std::to_string(size_));
+  line("size", SizeText(size_));
   line("model variant", std::to_string(modelVariant_));
   line("daily reports", std::to_string(dailyReports_));
   line("report numbers",
@@ -42,4 +52,8 @@ std::string DumpOverview::Text() const {
   line("decimal-mode changes", std::to_string(decimalModeRecords_));
   line("tax-rate records", std::to_string(taxRateRecords_));
   return text;
+}
+
+std::string DumpOverview::NotADumpText(const std::string& reason) const {
+  return "file: " + path_ + "\nsize: " + SizeText(size_) + "\n" + ::NotADumpText(reason) + "\n";
 }

@@ -11,12 +11,17 @@
 
 class DumpOverview : public ReportSink {
  public:
+  // size: the bytes read; more than kDumpImageCap stands for "more than
+  // 2101247", since a longer input is not read to its end.
   DumpOverview(std::string path, uint64_t size);
   void OnFrame(const RecordFrame& frame) override;
   void OnDailyReport(const DailyReport& report) override;
   void OnTotals(const ReportTotals& totals) override;
   // The lines; complete once the walk has handed over the totals.
   std::string Text() const;
+  // For bytes that are no dump of this device family: the file and its size,
+  // then "not a dump of this device family (REASON)" on a line of its own.
+  std::string NotADumpText(const std::string& reason) const;
 
  private:
   std::string path_;

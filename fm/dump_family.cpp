@@ -23,6 +23,10 @@ std::string NotADumpReason(const DumpBytes& bytes, bool overCap) {
   return NotADumpReason(bytes, overCap, check);
 }
 
+std::string NotADumpText(const std::string& reason) {
+  return "not a dump of this device family (" + reason + ")";
+}
+
 std::string NotADumpMessage(const std::string& name, const std::string& reason) {
-  return name + ": not a dump of this device family (" + reason + ")";
+  return name + ": " + NotADumpText(reason);
 }

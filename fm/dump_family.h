@@ -27,5 +27,7 @@ std::string NotADumpReason(const DumpBytes& bytes, bool overCap, const DumpFamil
 // The same for bytes not walked yet: walks them.
 std::string NotADumpReason(const DumpBytes& bytes, bool overCap);
 
+// "not a dump of this device family (REASON)"
+std::string NotADumpText(const std::string& reason);
 // "NAME: not a dump of this device family (REASON)"
 std::string NotADumpMessage(const std::string& name, const std::string& reason);

@@ -21,6 +21,8 @@ class CInputFileBase {
   virtual int32_t Tell() = 0;
   // Whether the source has its file; without one every Read gives null.
   virtual bool IsOpen() const = 0;
+  // Without a file: the errno of the failed open; 0 otherwise.
+  virtual int OpenError() const { return 0; }
 };
 
 class CInputMemory;
@@ -43,7 +45,7 @@ class CInputFileBin : public CInputFileBase {
 
   bool IsOpen() const override { return file != nullptr || held != nullptr; }
   // The errno of a failed open (0 when the file is open).
-  int OpenError() const { return openError; }
+  int OpenError() const override { return openError; }
 
  private:
   FILE* file = nullptr;

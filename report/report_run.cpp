@@ -71,12 +71,13 @@ ReportOutcome WalkDump(const ReportRequest& request, ReportSink& sink) {
   if (!SetReaderFilter(*reader, request)) return ReportInvalidBound;
   reader->sink = &sink;
   int32_t parsed = reader->Parse();
+  const int openError = reader->input->OpenError();
   reader.reset();  // closes the dump file
 
   // Parse fails only when the dump could not be opened: an all-zero report
   // would pass for the real thing, so none is written.
   if (!parsed) {
-    Ui().ShowMessage(request.owner, "Error parsing data", nullptr, MessageIconError);
+    Ui().ShowDumpUnreadable(request.owner, request.dumpPath, openError);
     return ReportDumpUnreadable;
   }
   return ReportWritten;

@@ -65,7 +65,8 @@ ReportOutcome RunReportWithOutcome(const ReportRequest& request);
 // Walks the dump with the request's filter, handing its records, reports and
 // totals to sink alone (request.outputs and the text report are not fed).
 // ReportInvalidBound after the bound's message; ReportDumpUnreadable after
-// "Error parsing data" when the dump could not be opened; else ReportWritten.
+// ShowDumpUnreadable ("Error parsing data") when the dump could not be
+// opened; else ReportWritten.
 ReportOutcome WalkDump(const ReportRequest& request, ReportSink& sink);
 
 // The reader's filter: its report type and bounds.

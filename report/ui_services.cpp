@@ -4,6 +4,10 @@
 
 UiServices::~UiServices() = default;
 
+void UiServices::ShowDumpUnreadable(UiWindow owner, const std::string&, int) {
+  ShowMessage(owner, "Error parsing data", nullptr, MessageIconError);
+}
+
 namespace {
 
 // Until a front end installs its own services: messages on stderr, and no

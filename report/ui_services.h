@@ -33,6 +33,11 @@ class UiServices {
   // Close reach the dialog while a device read is running.
   virtual void DispatchOneMessage() = 0;
 
+  // The dump of a report run cannot be opened; error is the errno of the
+  // failed open. By default the dialog's box "Error parsing data" (error
+  // icon); a console names the file and the reason instead.
+  virtual void ShowDumpUnreadable(UiWindow owner, const std::string& dumpPath, int error);
+
   // The dialog controls the acquisition run touches, by control id
   // (res/resource.h).
   virtual std::string GetControlText(UiWindow dialog, int id) = 0;
