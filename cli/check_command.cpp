@@ -84,7 +84,7 @@ int RunCheckCommand(int argc, char** argv) {
     }
     return ReportOptionTaken;
   };
-  if (!command.Parse(argc, argv, own)) return kExitUsage;
+  if (!command.Parse(argc, argv, own) || command.GuardOutput(out) != kExitOk) return kExitUsage;
 
   int status = command.Load();
   if (status != kExitOk) return status;

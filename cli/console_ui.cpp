@@ -32,6 +32,15 @@ void ConsoleUi::ShowDumpUnreadable(UiWindow, const std::string& dumpPath, int er
   std::fflush(stderr);
 }
 
+void ConsoleUi::ShowFileError(const std::string& fileName, const std::string& reason) {
+  if (progressShown_) FinishProgress();
+  // The system's texts may end in a line break (Windows' do).
+  std::string text = reason;
+  while (!text.empty() && (text.back() == '\n' || text.back() == '\r' || text.back() == ' ')) text.pop_back();
+  std::fprintf(stderr, "taxoscope-cli: cannot write '%s': %s\n", fileName.c_str(), text.c_str());
+  std::fflush(stderr);
+}
+
 void ConsoleUi::DispatchOneMessage() {
   // What the dialog does for a press of STOP while a read runs.
   if (busyFlag && ConsoleStopRequested()) {

@@ -19,6 +19,8 @@ class ConsoleUi : public UiServices {
   void OpenFile(UiWindow owner, const char* path) override;
   // "taxoscope-cli: cannot open 'DUMP': reason" instead of the dialog's box.
   void ShowDumpUnreadable(UiWindow owner, const std::string& dumpPath, int error) override;
+  // "taxoscope-cli: cannot write 'FILE': reason".
+  void ShowFileError(const std::string& fileName, const std::string& reason) override;
   void DispatchOneMessage() override;
   std::string GetControlText(UiWindow dialog, int id) override;
   void SetControlText(UiWindow dialog, int id, const char* text) override;

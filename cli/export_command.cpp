@@ -90,14 +90,15 @@ int RunExportCommand(int argc, char** argv) {
   if (!command.Parse(argc, argv, own)) return kExitUsage;
   if ((months || excel) && format != ExportCsv) return command.Usage("--months and --excel are forms of the CSV");
 
+  std::unique_ptr<ExportOutput> output = MakeExport(format, months, excel);
+  if (out.empty()) out = command.dump() + output->extension();
+  if (command.GuardOutput(out) != kExitOk) return kExitUsage;
   int status = command.Load();
   if (status == kExitOk && command.overCap()) status = command.RefuseNotADump();
   if (status != kExitOk) return status;
-  std::unique_ptr<ExportOutput> output = MakeExport(format, months, excel);
   output->Begin(command.Request());
   status = command.Walk(*output);
   if (status == kExitOk) status = command.RefuseNotADump();
   if (status != kExitOk) return status;
-  if (out.empty()) out = command.dump() + output->extension();
   return WriteCommandOutput(out, output->Text()) ? kExitOk : kExitReportNotWritten;
 }

@@ -37,7 +37,7 @@ void PrintInfoHelp() {
 
 int RunInfoCommand(int argc, char** argv) {
   WalkCommand command("info", kUsage, false);
-  if (!command.Parse(argc, argv)) return kExitUsage;
+  if (!command.Parse(argc, argv) || command.GuardOutput("-") != kExitOk) return kExitUsage;
   int status = command.Load();
   if (status != kExitOk) return status;
   DumpOverview overview(command.dump(), command.image().size());

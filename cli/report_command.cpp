@@ -60,6 +60,8 @@ int RunReportCommand(int argc, char** argv) {
     }
   }
   if (dump.empty()) return Usage("no dump file given");
+  std::string overDump = OutputOverDump(dump + ".txt", dump);
+  if (!overDump.empty()) return Usage(overDump.c_str());
 
   return ReportExitStatus(RunReportWithOutcome(ReportRequestFromDialog(dialog, dump)));
 }

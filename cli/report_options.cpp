@@ -5,6 +5,7 @@
 
 #include "cli/commands.h"
 #include "fm/input_file.h"
+#include "report/file_identity.h"
 #include "res/resource.h"
 
 ReportOptions::ReportOptions(ConsoleUi& ui, bool takesOpen) : ui_(ui), takesOpen_(takesOpen) {
@@ -44,6 +45,12 @@ int ReportExitStatus(ReportOutcome outcome) {
     case ReportWriteFailed: break;
   }
   return kExitReportNotWritten;
+}
+
+std::string OutputOverDump(const std::string& out, const std::string& dump) {
+  if (out == "-")
+    return StdoutIsRegularFile(dump) ? "standard output is the dump '" + dump + "' itself" : std::string();
+  return SameRegularFile(out, dump) ? "the output '" + out + "' is the dump '" + dump + "' itself" : std::string();
 }
 
 void PrintDumpOpenError(const std::string& dump) {

@@ -31,6 +31,11 @@ class ReportOptions {
 
 int ReportExitStatus(ReportOutcome outcome);
 
+// Writing `out` ("-": standard output) would replace the dump itself, the
+// one copy of a register's memory: the same file under any name (a symbolic
+// or hard link, "./"). The problem for the usage message, or "".
+std::string OutputOverDump(const std::string& out, const std::string& dump);
+
 // "taxoscope-cli: cannot open 'DUMP': reason" on stderr, after a run found
 // that the dump does not open.
 void PrintDumpOpenError(const std::string& dump);

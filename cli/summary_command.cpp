@@ -37,7 +37,7 @@ void PrintSummaryHelp() {
 
 int RunSummaryCommand(int argc, char** argv) {
   WalkCommand command("summary", kUsage, true);
-  if (!command.Parse(argc, argv)) return kExitUsage;
+  if (!command.Parse(argc, argv) || command.GuardOutput("-") != kExitOk) return kExitUsage;
   int status = command.Load();
   if (status == kExitOk && command.overCap()) status = command.RefuseNotADump();
   if (status != kExitOk) return status;

@@ -57,6 +57,11 @@ ReportRequest WalkCommand::Request() {
   return request;
 }
 
+int WalkCommand::GuardOutput(const std::string& out) const {
+  std::string problem = OutputOverDump(out, dump_);
+  return problem.empty() ? kExitOk : Usage(problem);
+}
+
 int WalkCommand::Load() {
   ReportFilter filter;
   if (!ParseReportFilter(Request(), &filter)) return kExitInvalidBound;

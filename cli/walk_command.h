@@ -28,6 +28,9 @@ class WalkCommand {
   int Usage(const std::string& problem) const;
 
   const std::string& dump() const { return dump_; }
+  // 0 when the command may write `out` ("-": standard output); 2 after the
+  // usage message when that is the dump itself.
+  int GuardOutput(const std::string& out) const;
 
   // Checks the filter, then reads the dump whole. 0, or the exit status
   // after its message: 1 for an invalid bound (whatever the dump), 3 for a

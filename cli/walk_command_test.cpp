@@ -2,6 +2,7 @@
 // hand them as DUMP: a pipe, a FIFO or a device gives what the same bytes in
 // a file give. The real binary, real pipes and FIFOs.
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <gtest/gtest.h>
 
@@ -143,6 +144,50 @@ TEST_F(DumpInputs, AFileThatIsNoDumpIsSaidToBeNone) {
   CliRun report = RunCliAfter(dir, "head -c 2101248 /dev/zero |", "report /dev/stdin");
   EXPECT_EQ(report.status, 3);
   EXPECT_EQ(report.err, "taxoscope-cli: cannot open '/dev/stdin': File too large\n");
+}
+
+// The one copy of a register's memory is never replaced by an output made
+// from it, whatever name leads to it.
+TEST_F(DumpInputs, NoOutputReplacesTheDumpItMadeFrom) {
+  GenerateOptions options;
+  options.seed = 5;
+  options.reports = 12;
+  std::vector<uint8_t> image = GenerateDump(options);
+  const std::string dump = dir.File("DV000005.bin");
+  WriteDump(dump, image);
+  const std::string bytes(image.begin(), image.end());
+  ASSERT_EQ(symlink(dump.c_str(), dir.File("link.bin").c_str()), 0);
+  ASSERT_EQ(link(dump.c_str(), dir.File("hard.bin").c_str()), 0);
+  const std::string dotted = dir.path() + "/./DV000005.bin";
+  for (const std::string& out : {dump, dotted, dir.File("link.bin"), dir.File("hard.bin")}) {
+    for (const std::string& command : {"export " + Quoted(dump) + " --out " + Quoted(out),
+                                       "export " + Quoted(dump) + " --months --out " + Quoted(out),
+                                       "check " + Quoted(dump) + " --out " + Quoted(out),
+                                       "check " + Quoted(out) + " --out " + Quoted(dump)}) {
+      CliRun run = RunCli(dir, command);
+      EXPECT_EQ(run.status, 2) << command;
+      EXPECT_NE(run.err.find("is the dump"), std::string::npos) << command;
+      EXPECT_EQ(ReadFileBytes(dump), bytes) << command;
+    }
+  }
+  // Standard output appended to the dump itself.
+  for (const char* command : {"summary", "info", "check", "export --out -"}) {
+    CliRun run = RunCliAfter(dir, "(", std::string(command) + " " + Quoted(dump) + " >>" + Quoted(dump) + ")");
+    EXPECT_EQ(run.status, 2) << command;
+    EXPECT_EQ(ReadFileBytes(dump), bytes) << command;
+  }
+  // The report's name made a link to the dump.
+  ASSERT_EQ(symlink(dump.c_str(), (dump + ".txt").c_str()), 0);
+  CliRun report = RunCli(dir, "report " + Quoted(dump));
+  EXPECT_EQ(report.status, 2);
+  EXPECT_NE(report.err.find("the output '" + dump + ".txt' is the dump '" + dump + "' itself"), std::string::npos);
+  EXPECT_EQ(ReadFileBytes(dump), bytes);
+  // A default export name that leads to the dump.
+  ASSERT_EQ(symlink(dump.c_str(), (dump + ".csv").c_str()), 0);
+  EXPECT_EQ(RunCli(dir, "export " + Quoted(dump)).status, 2);
+  EXPECT_EQ(ReadFileBytes(dump), bytes);
+  // Another dump's output is no concern of this one.
+  EXPECT_EQ(RunCli(dir, "check " + Quoted(dump) + " --out " + Quoted(dir.File("findings.txt"))).status, 0);
 }
 
 }  // namespace

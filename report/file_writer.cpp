@@ -3,10 +3,25 @@
 // cut leaves either the old file or the new one. Where the folder refuses new
 // files but the target itself may be written, the target is rewritten in
 // place instead, as a plain write would do.
+#include <utility>
+#include <vector>
+
+#include "report/file_identity.h"
 #include "report/file_system.h"
 #include "report/report_run.h"
 
 namespace {
+
+std::vector<std::string>& GuardedDumps() {
+  static std::vector<std::string> guarded;
+  return guarded;
+}
+
+bool IsGuardedDump(const std::string& target) {
+  for (const std::string& dump : GuardedDumps())
+    if (SameRegularFile(dump, target)) return true;
+  return false;
+}
 
 void ShowSystemError(FileError error) {
   Ui().ShowMessage(nullptr, FileErrorText(error).c_str(), "Error", MessageIconError);
@@ -35,9 +50,17 @@ FileError ReplaceThroughTemporary(FileSystem& files, const std::string& target, 
 
 }  // namespace
 
+DumpWriteGuard::DumpWriteGuard(std::string path) { GuardedDumps().push_back(std::move(path)); }
+
+DumpWriteGuard::~DumpWriteGuard() { GuardedDumps().pop_back(); }
+
 bool WriteBufferToFile(const char* fileName, const char* bytes, int64_t length) {
   FileSystem& files = Files();
   const std::string target = fileName;
+  if (IsGuardedDump(target)) {
+    Ui().ShowFileError(target, "it is the dump itself");
+    return false;
+  }
   FileError error = ReplaceThroughTemporary(files, target, bytes, length);
   if (error && IsAccessDenied(error)) {
     // The folder takes no new file (or the target cannot be replaced): write

@@ -84,6 +84,7 @@ ReportOutcome WalkDump(const ReportRequest& request, ReportSink& sink) {
 }
 
 ReportOutcome RunReportWithOutcome(const ReportRequest& request) {
+  DumpWriteGuard keepTheDump(request.dumpPath);
   ResetReportBuffer();
   ReportSinks consumers;
   consumers.Add(&TheTextReport());

@@ -95,6 +95,17 @@ bool ParseDateBound(const char* text, bool endOfDay, int64_t* value);
 // the system's error text (caption "Error", error icon, no owner).
 bool WriteBufferToFile(const char* fileName, const char* bytes, int64_t length);
 
+// While one lives, no whole-file write replaces the file at `path`, under
+// any name (a link to it, say): a report run keeps its dump from being
+// overwritten by its own outputs. The write fails with "it is the dump itself".
+class DumpWriteGuard {
+ public:
+  explicit DumpWriteGuard(std::string path);
+  ~DumpWriteGuard();
+  DumpWriteGuard(const DumpWriteGuard&) = delete;
+  DumpWriteGuard& operator=(const DumpWriteGuard&) = delete;
+};
+
 // The request exactly as the main dialog fills it from its controls, for the
 // dump at dumpPath: report type by "All records", then "By date", then
 // "By rep no."; bounds from "From:" and "To:"; "show result".

@@ -146,6 +146,23 @@ TEST_F(ReportRun, UnwritableReportShowsTheSystemErrorAndKeepsNothingHalfWritten)
   EXPECT_EQ(files, 2u);  // the dump and the folder: no temporary file left behind
 }
 
+// DUMP.txt made a second name of the dump (a hard link here; a symbolic
+// link alike): the run writes nothing over its own dump.
+TEST_F(ReportRun, AReportNameThatIsTheDumpItselfIsNotWritten) {
+  const std::string bytes = ReadFileBytes(dumpPath);
+  std::error_code ec;
+  std::filesystem::create_hard_link(dumpPath, dumpPath + ".txt", ec);
+  if (ec) GTEST_SKIP() << "this file system has no hard links: " << ec.message();
+  EXPECT_EQ(RunReportWithOutcome(Request(ReportAll)), ReportWriteFailed);
+  EXPECT_EQ(ReadFileBytes(dumpPath), bytes);
+  ASSERT_EQ(ui.messages.size(), 1u);
+  EXPECT_EQ(ui.messages[0].text, "it is the dump itself");
+  EXPECT_EQ(ui.messages[0].caption, "Error");
+  // Once the run is over its dump is an ordinary file again.
+  ASSERT_TRUE(std::filesystem::remove(dumpPath + ".txt"));
+  EXPECT_TRUE(RunReport(Request(ReportAll)));
+}
+
 TEST_F(ReportRun, RequestFromTheDialogControls) {
   ui.checked[IDC_BY_DATE] = true;
   ui.checked[IDC_BY_NUMBER] = true;

@@ -4,6 +4,10 @@
 
 UiServices::~UiServices() = default;
 
+void UiServices::ShowFileError(const std::string&, const std::string& reason) {
+  ShowMessage(nullptr, reason.c_str(), "Error", MessageIconError);
+}
+
 void UiServices::ShowDumpUnreadable(UiWindow owner, const std::string&, int) {
   ShowMessage(owner, "Error parsing data", nullptr, MessageIconError);
 }

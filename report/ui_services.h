@@ -38,6 +38,11 @@ class UiServices {
   // icon); a console names the file and the reason instead.
   virtual void ShowDumpUnreadable(UiWindow owner, const std::string& dumpPath, int error);
 
+  // A file could not be written; reason is the system's text for the error.
+  // By default a box with the reason alone, the caption "Error", the error
+  // icon and no owner; a console names the program and the file.
+  virtual void ShowFileError(const std::string& fileName, const std::string& reason);
+
   // The dialog controls the acquisition run touches, by control id
   // (res/resource.h).
   virtual std::string GetControlText(UiWindow dialog, int id) = 0;
