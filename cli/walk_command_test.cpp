@@ -190,4 +190,41 @@ TEST_F(DumpInputs, NoOutputReplacesTheDumpItMadeFrom) {
   EXPECT_EQ(RunCli(dir, "check " + Quoted(dump) + " --out " + Quoted(dir.File("findings.txt"))).status, 0);
 }
 
+// An output keeps what it is: a link stays a link to the file written, a
+// device is written into, and a device that takes nothing fails the command.
+TEST_F(DumpInputs, OutputsKeepWhatTheyAre) {
+  GenerateOptions options;
+  options.seed = 8;
+  options.reports = 6;
+  const std::string dump = dir.File("DV000008.bin");
+  WriteDump(dump, GenerateDump(options));
+  ASSERT_EQ(mkdir(dir.File("exports").c_str(), 0755), 0);
+  ASSERT_TRUE(WriteFileBytes(dir.File("exports/vat.csv"), "old"));
+  ASSERT_EQ(chmod(dir.File("exports/vat.csv").c_str(), 0600), 0);
+  ASSERT_EQ(symlink("exports/vat.csv", dir.File("vat.csv").c_str()), 0);
+  ASSERT_EQ(RunCli(dir, "export " + Quoted(dump) + " --months --out " + Quoted(dir.File("vat.csv"))).status, 0);
+  EXPECT_EQ(ReadFileBytes(dir.File("exports/vat.csv")),
+            RunCli(dir, "export " + Quoted(dump) + " --months --out -").out);
+  struct stat status;
+  ASSERT_EQ(lstat(dir.File("vat.csv").c_str(), &status), 0);
+  EXPECT_TRUE(S_ISLNK(status.st_mode));
+  ASSERT_EQ(stat(dir.File("vat.csv").c_str(), &status), 0);
+  EXPECT_EQ(status.st_mode & 0777, 0600u);
+
+  for (const char* command : {"export", "export --format json", "check"}) {
+    CliRun full = RunCli(dir, std::string(command) + " " + Quoted(dump) + " --out /dev/full");
+    EXPECT_EQ(full.status, 4) << command;
+    EXPECT_EQ(full.err, "taxoscope-cli: cannot write '/dev/full': No space left on device\n") << command;
+  }
+  for (const char* command : {"summary", "info", "check", "export --out -"}) {
+    CliRun full = RunCliAfter(dir, "(", std::string(command) + " " + Quoted(dump) + " >/dev/full)");
+    EXPECT_EQ(full.status, 4) << command;
+  }
+  ASSERT_EQ(stat("/dev/full", &status), 0);
+  EXPECT_TRUE(S_ISCHR(status.st_mode));
+  CliRun missingFolder = RunCli(dir, "check " + Quoted(dump) + " --out " + Quoted(dir.File("x/y.txt")));
+  EXPECT_EQ(missingFolder.status, 4);
+  EXPECT_EQ(missingFolder.err, "taxoscope-cli: cannot write '" + dir.File("x/y.txt") + "': No such file or directory\n");
+}
+
 }  // namespace

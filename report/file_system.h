@@ -12,17 +12,51 @@ using FileHandle = intptr_t;
 // A system error code (errno, GetLastError()); 0 means the call succeeded.
 using FileError = uint32_t;
 
+enum FileKind {
+  FileMissing,   // nothing of that name yet
+  FileRegular,   // a regular file: replaced whole through a temporary
+  FileOther,     // a FIFO, a character device, ...: written into directly
+};
+
+// What a name leads to. A symbolic link is followed to its final target
+// (POSIX), which is what gets written: the link stays a link.
+struct FileTarget {
+  std::string path;     // the final target's name
+  FileKind kind = FileMissing;
+  // A regular file's permission bits and owner (POSIX), which its
+  // replacement takes over.
+  uint32_t mode = 0;
+  uint32_t owner = 0;
+  uint32_t group = 0;
+};
+
 class FileSystem {
  public:
   virtual ~FileSystem();
 
+  // What `path` leads to; an error only when that cannot be told (a loop of
+  // links, a folder in the way, a folder of that name).
+  virtual FileError Inspect(const std::string& path, FileTarget* target) = 0;
   // Creates a new, empty file with a short unique name in the folder of
   // `target` (so a temporary name fits wherever the target's name does) and
-  // opens it for writing; *path is its full name.
-  virtual FileError CreateTemporaryBeside(const std::string& target, FileHandle* file,
-                                          std::string* path) = 0;
-  // Opens an existing file for writing, cut to length 0. Never creates one.
-  virtual FileError OpenTruncated(const std::string& path, FileHandle* file) = 0;
+  // opens it for writing; *path is its full name. It has the permission bits
+  // (and, where the process may give it, the owner) of a regular target, the
+  // bits a new file gets otherwise.
+  virtual FileError CreateTemporaryBeside(const FileTarget& target, FileHandle* file, std::string* path) = 0;
+  // Opens an existing file for writing as it is: no cut, never a new file.
+  virtual FileError OpenExisting(const std::string& path, FileHandle* file) = 0;
+  // Opens an existing regular file for reading and writing as it is.
+  virtual FileError OpenInPlace(const std::string& path, FileHandle* file) = 0;
+  // Reads an open file from its start to its end.
+  virtual FileError ReadAll(FileHandle file, std::string* bytes) = 0;
+  // Makes sure the disk holds room for `size` bytes of the file, without
+  // changing the bytes it holds (it may grow to `size`, the new bytes zero).
+  // A full disk fails here, before anything is written.
+  virtual FileError Reserve(FileHandle file, int64_t size) = 0;
+  // Moves the position for the next write.
+  virtual FileError Seek(FileHandle file, int64_t offset) = 0;
+  // Cuts or extends the file to `size` bytes.
+  virtual FileError Truncate(FileHandle file, int64_t size) = 0;
   // Writes all the bytes; a write that stops short without an error is a
   // full disk.
   virtual FileError Write(FileHandle file, const char* bytes, int64_t length) = 0;

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <map>
 #include <string>
@@ -13,22 +14,51 @@
 namespace {
 
 // The platform's file system, with a log of the calls and chosen calls
-// failing with a chosen error.
+// failing with a chosen error: every time (failing) or only the first time
+// (failingOnce).
 class FailingFiles : public FileSystem {
  public:
   FailingFiles() { SetFiles(this); }
   ~FailingFiles() override { SetFiles(nullptr); }
 
-  FileError CreateTemporaryBeside(const std::string& target, FileHandle* file, std::string* path) override {
+  FileError Inspect(const std::string& path, FileTarget* target) override {
+    if (FileError error = Call("Inspect")) return error;
+    return real.Inspect(path, target);
+  }
+  FileError CreateTemporaryBeside(const FileTarget& target, FileHandle* file, std::string* path) override {
     if (FileError error = Call("CreateTemporaryBeside")) return error;
     return real.CreateTemporaryBeside(target, file, path);
   }
-  FileError OpenTruncated(const std::string& path, FileHandle* file) override {
-    if (FileError error = Call("OpenTruncated")) return error;
-    return real.OpenTruncated(path, file);
+  FileError OpenExisting(const std::string& path, FileHandle* file) override {
+    if (FileError error = Call("OpenExisting")) return error;
+    return real.OpenExisting(path, file);
   }
+  FileError OpenInPlace(const std::string& path, FileHandle* file) override {
+    if (FileError error = Call("OpenInPlace")) return error;
+    return real.OpenInPlace(path, file);
+  }
+  FileError ReadAll(FileHandle file, std::string* bytes) override {
+    if (FileError error = Call("ReadAll")) return error;
+    return real.ReadAll(file, bytes);
+  }
+  FileError Reserve(FileHandle file, int64_t size) override {
+    if (FileError error = Call("Reserve")) return error;
+    return real.Reserve(file, size);
+  }
+  FileError Seek(FileHandle file, int64_t offset) override {
+    if (FileError error = Call("Seek")) return error;
+    return real.Seek(file, offset);
+  }
+  FileError Truncate(FileHandle file, int64_t size) override {
+    if (FileError error = Call("Truncate")) return error;
+    return real.Truncate(file, size);
+  }
+  // A failing write may have written part of its bytes, as a full disk does.
   FileError Write(FileHandle file, const char* bytes, int64_t length) override {
-    if (FileError error = Call("Write")) return error;
+    if (FileError error = Call("Write")) {
+      real.Write(file, bytes, length / 2);
+      return error;
+    }
     return real.Write(file, bytes, length);
   }
   FileError Flush(FileHandle file) override {
@@ -50,11 +80,18 @@ class FailingFiles : public FileSystem {
   }
 
   std::map<std::string, FileError> failing;
+  std::map<std::string, FileError> failingOnce;
   std::vector<std::string> calls;
 
  private:
   FileError Call(const char* name) {
     calls.push_back(name);
+    auto once = failingOnce.find(name);
+    if (once != failingOnce.end()) {
+      FileError error = once->second;
+      failingOnce.erase(once);
+      return error;
+    }
     auto it = failing.find(name);
     return it == failing.end() ? 0 : it->second;
   }
@@ -93,7 +130,8 @@ class FileWriter : public ::testing::Test {
 TEST_F(FileWriter, ReplacesThroughATemporaryThatIsOnTheDiskFirst) {
   ASSERT_TRUE(Write("new report"));
   EXPECT_EQ(ReadFileBytes(target), "new report");
-  EXPECT_EQ(files.calls, (std::vector<std::string>{"CreateTemporaryBeside", "Write", "Flush", "Close", "Replace"}));
+  EXPECT_EQ(files.calls,
+            (std::vector<std::string>{"Inspect", "CreateTemporaryBeside", "Write", "Flush", "Close", "Replace"}));
   EXPECT_EQ(OtherFiles(), 0u);
   EXPECT_TRUE(ui.messages.empty());
 }
@@ -122,12 +160,19 @@ TEST_F(FileWriter, ARefusedTemporaryOrReplaceRewritesTheFileInPlace) {
     EXPECT_EQ(OtherFiles(), 0u);
     EXPECT_TRUE(ui.messages.empty());
   }
-  EXPECT_EQ(files.calls.back(), "Close");
-  EXPECT_EQ(files.calls[files.calls.size() - 2], "Flush");
-
-  files.failing = {{"CreateTemporaryBeside", kFileAccessDenied}, {"Write", kFileDiskFull}};
-  EXPECT_FALSE(Write("longer new report"));
+  // In place, nothing is overwritten before the old bytes are kept and the
+  // room for the new ones is there.
+  const std::vector<std::string> inPlace = {"OpenInPlace", "ReadAll", "Reserve", "Seek",
+                                            "Write",       "Truncate", "Flush",  "Close"};
+  ASSERT_GE(files.calls.size(), inPlace.size());
+  EXPECT_EQ(std::vector<std::string>(files.calls.end() - static_cast<std::ptrdiff_t>(inPlace.size()), files.calls.end()),
+            inPlace);
+  files.calls.clear();
+  files.failing = {{"CreateTemporaryBeside", kFileAccessDenied}, {"Reserve", kFileDiskFull}};
+  EXPECT_FALSE(Write("a much longer new report"));
+  EXPECT_EQ(ReadFileBytes(target), "new report from Replace");
   ExpectOneError(kFileDiskFull);
+  EXPECT_EQ(std::count(files.calls.begin(), files.calls.end(), "Write"), 0);
 
   // No file to rewrite: the refusal is what the user sees.
   std::filesystem::remove(target);
@@ -135,6 +180,48 @@ TEST_F(FileWriter, ARefusedTemporaryOrReplaceRewritesTheFileInPlace) {
   EXPECT_FALSE(Write("new report"));
   EXPECT_FALSE(FileExists(target));
   ExpectOneError(kFileAccessDenied);
+}
+
+// Where a rewrite in place fails after its room was reserved (a failing
+// disk, say), at any step, the old bytes are written back: a failed write
+// never leaves a cut-short file.
+TEST_F(FileWriter, AFailedRewriteInPlacePutsTheOldBytesBack) {
+  for (const char* step : {"Seek", "Write", "Truncate", "Flush"}) {
+    SCOPED_TRACE(step);
+    for (const std::string& content : {std::string("short"), std::string(200000, 'x')}) {
+      files.failing = {{"CreateTemporaryBeside", kFileAccessDenied}};
+      files.failingOnce = {{step, kFileDiskFull}};
+      EXPECT_FALSE(Write(content));
+      EXPECT_EQ(ReadFileBytes(target), "old report");
+      ExpectOneError(kFileDiskFull);
+    }
+  }
+  files.failing = {{"CreateTemporaryBeside", kFileAccessDenied}, {"ReadAll", kFileDiskFull}};
+  EXPECT_FALSE(Write("new report"));
+  EXPECT_EQ(ReadFileBytes(target), "old report");
+  ExpectOneError(kFileDiskFull);
+}
+
+// Content made piece by piece is the same file as the bytes at once, also
+// where it is measured first for a rewrite in place.
+TEST_F(FileWriter, ContentInPiecesIsWrittenAsAWhole) {
+  std::string expected;
+  FileContent content = [](const FileBytesSink& write) {
+    for (int i = 0; i < 5000; ++i) {
+      std::string line = "line " + std::to_string(i) + "\n";
+      if (!write(line.data(), line.size())) return;
+    }
+  };
+  content([&expected](const char* bytes, size_t length) {
+    expected.append(bytes, length);
+    return true;
+  });
+  ASSERT_TRUE(WriteFileContent(target.c_str(), content));
+  EXPECT_EQ(ReadFileBytes(target), expected);
+  files.failing = {{"CreateTemporaryBeside", kFileAccessDenied}};
+  ASSERT_TRUE(WriteFileContent(target.c_str(), content));
+  EXPECT_EQ(ReadFileBytes(target), expected);
+  EXPECT_TRUE(ui.messages.empty());
 }
 
 }  // namespace

@@ -91,9 +91,21 @@ bool ParseDateBound(const char* text, bool endOfDay, int64_t* value);
 
 // Writes the bytes as the whole file. The new content goes to a temporary file
 // beside the target first and replaces the target only when every byte is
-// written, so a failed write never destroys the earlier file. A failure shows
-// the system's error text (caption "Error", error icon, no owner).
+// written, so a failed write never destroys the earlier file; a replaced
+// file keeps its permission bits and owner. A symbolic link is followed to
+// the file it names; a FIFO or a device is written into. A failure shows the
+// system's error text through UiServices::ShowFileError (the dialog: caption
+// "Error", error icon, no owner).
 bool WriteBufferToFile(const char* fileName, const char* bytes, int64_t length);
+
+// The same for content made piece by piece, so that it need not be held
+// whole: `content` hands its bytes in order to `write`, which gives false
+// once the file takes no more (content may stop there). It may be called
+// more than once (a rewrite in place measures the size first) and must give
+// the same bytes each time.
+using FileBytesSink = std::function<bool(const char* bytes, size_t length)>;
+using FileContent = std::function<void(const FileBytesSink& write)>;
+bool WriteFileContent(const char* fileName, const FileContent& content);
 
 // While one lives, no whole-file write replaces the file at `path`, under
 // any name (a link to it, say): a report run keeps its dump from being
