@@ -1,4 +1,11 @@
+#include <fcntl.h>
+#include <linux/capability.h>
+#include <sched.h>
+#include <sys/mount.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
+#include <sys/wait.h>
+#include <grp.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
@@ -150,6 +157,135 @@ TEST(FileWriterPosix, AReplacedFileKeepsItsModeAndOwner) {
   EXPECT_EQ(status.st_uid, 65534u);
   EXPECT_EQ(status.st_gid, 65534u);
   EXPECT_EQ(status.st_mode & 0777, 0644u);
+}
+
+// The real thing behind a rewrite in place on a full disk: a small tmpfs,
+// a folder the writer may not add to, and a file it may write, written by a
+// process without privileges (root's child as nobody, or a user namespace's
+// root without capabilities). Runs in a child, which has the mount to
+// itself; skipped where no tmpfs can be mounted.
+constexpr int kSkipped = 77;
+
+// Writes text to fd whole (the child's verdict to its parent).
+void Tell(int fd, const std::string& text) {
+  for (size_t at = 0; at < text.size();) {
+    ssize_t written = write(fd, text.data() + at, text.size() - at);
+    if (written <= 0) return;
+    at += static_cast<size_t>(written);
+  }
+}
+
+bool WriteUidMap(const char* file, const std::string& map) {
+  int fd = open(file, O_WRONLY);
+  if (fd < 0) return false;
+  bool written = write(fd, map.data(), map.size()) == static_cast<ssize_t>(map.size());
+  close(fd);
+  return written;
+}
+
+// Mounts a 256 KB tmpfs at folder in a mount namespace of this process's
+// own (and a user namespace of its own, where it is no root); "" or why not.
+std::string MountSmallTmpfs(const std::string& folder, bool* userNamespace) {
+  const uid_t uid = getuid();
+  const gid_t gid = getgid();
+  *userNamespace = geteuid() != 0;
+  if (*userNamespace) {
+    if (unshare(CLONE_NEWUSER | CLONE_NEWNS) != 0)
+      return std::string("no user namespace: ") + std::strerror(errno);
+    if (!WriteUidMap("/proc/self/setgroups", "deny") ||
+        !WriteUidMap("/proc/self/uid_map", "0 " + std::to_string(uid) + " 1") ||
+        !WriteUidMap("/proc/self/gid_map", "0 " + std::to_string(gid) + " 1"))
+      return "the user namespace's ids cannot be mapped";
+  } else if (unshare(CLONE_NEWNS) != 0) {
+    return std::string("no mount namespace: ") + std::strerror(errno);
+  }
+  if (mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0)
+    return std::string("mounts cannot be made private: ") + std::strerror(errno);
+  if (mount("tmpfs", folder.c_str(), "tmpfs", 0, "size=256k,mode=0755") != 0)
+    return std::string("no tmpfs can be mounted: ") + std::strerror(errno);
+  return std::string();
+}
+
+// From here on the process is an ordinary user: nobody for root, no
+// capabilities for a user namespace's root.
+std::string DropPrivileges(const std::string& file, bool userNamespace) {
+  if (!userNamespace) {
+    if (chown(file.c_str(), 65534, 65534) != 0) return std::string("chown: ") + std::strerror(errno);
+    if (setgroups(0, nullptr) != 0 || setgid(65534) != 0 || setuid(65534) != 0)
+      return std::string("cannot become nobody: ") + std::strerror(errno);
+    return std::string();
+  }
+  __user_cap_header_struct header = {_LINUX_CAPABILITY_VERSION_3, 0};
+  __user_cap_data_struct none[2] = {};
+  if (syscall(SYS_capset, &header, none) != 0) return std::string("capset: ") + std::strerror(errno);
+  return std::string();
+}
+
+// The child's work: "" when every expectation held, else what failed.
+std::string RewriteOnAFullTmpfs(const std::string& mountPoint, bool userNamespace) {
+  const std::string folder = mountPoint + "/reports";
+  const std::string target = folder + "/AB1234.bin.csv";
+  const std::string old(20000, 'o');
+  if (mkdir(folder.c_str(), 0755) != 0 || !WriteFileBytes(target, old)) return "setting up the folder failed";
+  // Fill the disk to the last block.
+  int filler = open((mountPoint + "/filler").c_str(), O_WRONLY | O_CREAT, 0644);
+  const std::string block(4096, 'f');
+  while (filler >= 0 && write(filler, block.data(), block.size()) > 0) {
+  }
+  if (filler >= 0) close(filler);
+  if (chmod(folder.c_str(), 0555) != 0) return "chmod failed";
+  std::string dropped = DropPrivileges(target, userNamespace);
+  if (!dropped.empty()) return dropped;
+
+  std::string failures;
+  auto expect = [&failures](bool held, const std::string& what) {
+    if (!held) failures += what + "; ";
+  };
+  FakeUi ui;
+  const std::string longer(60000, 'n');
+  expect(!Write(target, longer), "a write that needs more room than the disk has succeeded");
+  expect(ReadFileBytes(target) == old, "the old bytes are gone");
+  expect(ui.messages.size() == 1 && ui.messages[0].text == std::strerror(ENOSPC), "no full-disk error shown");
+  expect(EntriesIn(folder) == 1, "something was left beside the file");
+  ui.messages.clear();
+  const std::string shorter(5000, 's');
+  expect(Write(target, shorter), "a write that fits in the file's own room failed");
+  expect(ReadFileBytes(target) == shorter, "the shorter content is not the file's");
+  expect(ui.messages.empty(), "a message for a write that succeeded");
+  return failures;
+}
+
+TEST(FileWriterPosix, AFullDiskKeepsTheOldBytesOfAFileRewrittenInPlace) {
+  TempDir dir;
+  const std::string mountPoint = dir.File("small");
+  ASSERT_EQ(mkdir(mountPoint.c_str(), 0755), 0);
+  ASSERT_EQ(chmod(dir.path().c_str(), 0755), 0);  // nobody must reach the mount
+  int verdict[2];
+  ASSERT_EQ(pipe(verdict), 0);
+  pid_t child = fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    close(verdict[0]);
+    bool userNamespace = false;
+    std::string skipped = MountSmallTmpfs(mountPoint, &userNamespace);
+    if (!skipped.empty()) {
+      Tell(verdict[1], skipped);
+      _exit(kSkipped);
+    }
+    std::string failures = RewriteOnAFullTmpfs(mountPoint, userNamespace);
+    Tell(verdict[1], failures);
+    _exit(failures.empty() ? 0 : 1);
+  }
+  close(verdict[1]);
+  std::string said;
+  char buffer[512];
+  for (ssize_t got; (got = read(verdict[0], buffer, sizeof buffer)) > 0;) said.append(buffer, static_cast<size_t>(got));
+  close(verdict[0]);
+  int status = 0;
+  ASSERT_EQ(waitpid(child, &status, 0), child);
+  ASSERT_TRUE(WIFEXITED(status)) << said;
+  if (WEXITSTATUS(status) == kSkipped) GTEST_SKIP() << said;
+  EXPECT_EQ(WEXITSTATUS(status), 0) << said;
 }
 
 }  // namespace
