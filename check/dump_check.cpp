@@ -30,13 +30,25 @@ Finding NotADumpFinding(const std::string& reason) {
   return finding;
 }
 
+bool IsModeAreaFinding(const Finding& finding) {
+  return finding.kind == "mode-area-crc" || finding.kind == "decimal-mode";
+}
+
+void DumpCheck::Emit(Finding finding) {
+  if (out_) {
+    out_->Add(finding);
+  } else {
+    kept_.findings.push_back(std::move(finding));
+  }
+}
+
 void DumpCheck::Add(FindingSeverity severity, const char* kind, int64_t offset, std::string detail) {
   Finding finding;
   finding.severity = severity;
   finding.kind = kind;
   finding.offset = offset;
   finding.detail = std::move(detail);
-  findings_.push_back(std::move(finding));
+  Emit(std::move(finding));
 }
 
 void DumpCheck::OnFrame(const RecordFrame& frame) {
@@ -52,9 +64,14 @@ void DumpCheck::OnFrame(const RecordFrame& frame) {
 void DumpCheck::OnDailyReport(const DailyReport& report) {
   const std::string date = DateTimeText(report);
   auto add = [&](FindingSeverity severity, const char* kind, std::string detail) {
-    Add(severity, kind, report.offset, std::move(detail));
-    findings_.back().report = report.number;
-    findings_.back().date = date;
+    Finding finding;
+    finding.severity = severity;
+    finding.kind = kind;
+    finding.offset = report.offset;
+    finding.report = report.number;
+    finding.date = date;
+    finding.detail = std::move(detail);
+    Emit(std::move(finding));
   };
   if (!report.crcOk) add(FindingError, "crc", "CRC mismatch in a daily report");
   if (report.modelVariant != 2 && report.decimalFlag != 170 && report.decimalFlag != 85) {
@@ -64,6 +81,8 @@ void DumpCheck::OnDailyReport(const DailyReport& report) {
     add(FindingError, "decimal-flag", detail);
   }
   sequence_.Add(report.number, date, report.offset);
+  for (Finding& finding : sequenced_) Emit(std::move(finding));
+  sequenced_.clear();
 }
 
 void DumpCheck::OnTaxRates(const TaxRateRecord& rates) {
@@ -108,6 +127,41 @@ void DumpCheck::OnCutShort(const RecordFrame& frame, int64_t present) {
 void DumpCheck::OnTotals(const ReportTotals&) {
   // The decimal-mode area is announced when a model record is processed,
   // usually long before the walk gets there.
-  std::stable_sort(findings_.begin(), findings_.end(),
+  std::stable_sort(kept_.findings.begin(), kept_.findings.end(),
                    [](const Finding& a, const Finding& b) { return a.offset < b.offset; });
+}
+
+void ModeAreaFindings::Add(const Finding& finding) {
+  const uint64_t sequence = next_++;
+  if (IsModeAreaFinding(finding)) placed.push_back({finding, sequence});
+}
+
+namespace {
+
+// Dump order: by offset, and at one offset in the order they were made.
+bool Before(const Finding& a, uint64_t aSequence, const Finding& b, uint64_t bSequence) {
+  if (a.offset != b.offset) return a.offset < b.offset;
+  return aSequence < bSequence;
+}
+
+}  // namespace
+
+DumpOrder::DumpOrder(ModeAreaFindings firstWalk, FindingSink* out) : pending_(std::move(firstWalk.placed)), out_(out) {
+  std::sort(pending_.begin(), pending_.end(), [](const ModeAreaFindings::Placed& a, const ModeAreaFindings::Placed& b) {
+    return Before(a.finding, a.sequence, b.finding, b.sequence);
+  });
+}
+
+void DumpOrder::Add(const Finding& finding) {
+  const uint64_t sequence = next_++;
+  if (IsModeAreaFinding(finding)) return;  // handed on from the first walk
+  // The walk's own findings come in the order of their offsets.
+  while (nextPending_ < pending_.size() &&
+         Before(pending_[nextPending_].finding, pending_[nextPending_].sequence, finding, sequence))
+    out_->Add(pending_[nextPending_++].finding);
+  out_->Add(finding);
+}
+
+void DumpOrder::Finish() {
+  while (nextPending_ < pending_.size()) out_->Add(pending_[nextPending_++].finding);
 }

@@ -5,6 +5,10 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <utility>
+#include <vector>
+
+#include "fm/dump_image.h"
 
 #include "fm/walk_test_support.h"
 
@@ -112,6 +116,67 @@ TEST(DumpCheck, RateChangesAndTheDecimalModeArea) {
                 ": CRC mismatch in a type 7 record of the decimal-mode area; the decimal-mode scan stops here\n"
             "error crc" + At(bad) + ": CRC mismatch in a type 7 record\n"
             "2 errors, 0 warnings, 3 notes\n");
+}
+
+// Walks bytes in memory with the consumer.
+void WalkBytes(const std::vector<uint8_t>& bytes, ReportSink* sink) {
+  CZELVANM_KL_BUL reader(new CInputMemory(bytes.data(), static_cast<int64_t>(bytes.size())));
+  reader.sink = sink;
+  reader.Parse();
+}
+
+// The findings written as they come over two walks (the first for the
+// decimal-mode area, the second in dump order) against the findings kept and
+// sorted at the end: the same text. Gives whether the findings were made out
+// of dump order (so that the order had to be mended).
+bool ExpectTwoWalksInDumpOrder(const std::vector<uint8_t>& bytes) {
+  DumpCheck kept;
+  WalkBytes(bytes, &kept);
+  FindingList asMade;
+  DumpCheck raw(&asMade);
+  WalkBytes(bytes, &raw);
+  ModeAreaFindings area;
+  DumpCheck first(&area);
+  WalkBytes(bytes, &first);
+  std::string streamed;
+  FindingsWriter writer = FindingsWriter::Text([&streamed](const std::string& piece) { streamed += piece; });
+  DumpOrder order(std::move(area), &writer);
+  DumpCheck second(&order);
+  WalkBytes(bytes, &second);
+  order.Finish();
+  writer.Finish();
+  EXPECT_EQ(streamed, FindingsText(kept.Findings()));
+  return FindingsText(asMade.findings) != streamed;
+}
+
+// The decimal-mode area met early (its model record first), late (a model
+// record only after the walk has passed the area), both, and random bytes
+// all over: findings in dump order every time.
+TEST(DumpCheck, FindingsWrittenAsTheyComeAreInDumpOrder) {
+  DumpBuilder early;
+  early.Erased(16).ModelRecord().ModeAndRates(kModeFractional, kRates).Report(Report(1)).Report(Report(4, 12));
+  early.PadTo(kDecimalAreaVariant3).DecimalMode(1, kModeWhole).DecimalMode(3, kModeFractional).CorruptLastCrc();
+  early.Report(Report(5, 13)).CorruptLastCrc().PadTo(kDumpImageSize);
+  EXPECT_TRUE(ExpectTwoWalksInDumpOrder(early.bytes()));
+
+  DumpBuilder late;
+  late.Erased(16).Report(Report(1)).CorruptLastCrc().Report(Report(3, 9));
+  late.PadTo(kDecimalAreaVariant3).DecimalMode(1, kModeWhole).CorruptLastCrc().Filler(14);
+  late.Erased(100).ModelRecord().Report(Report(7, 13)).ModelRecord("ZA02").PadTo(kDumpImageSize);
+  EXPECT_TRUE(ExpectTwoWalksInDumpOrder(late.bytes()));
+
+  uint32_t state = 5;
+  auto next = [&state]() { return static_cast<uint8_t>((state = state * 1103515245u + 12345u) >> 24); };
+  std::vector<uint8_t> random(kDumpImageSize);
+  for (uint8_t& byte : random) byte = next();
+  ExpectTwoWalksInDumpOrder(random);
+  // Random bytes over a real dump, and a real dump's records over random area bytes.
+  std::vector<uint8_t> mixed = late.bytes();
+  for (size_t i = 0; i < mixed.size(); i += 997) mixed[i] = next();
+  ExpectTwoWalksInDumpOrder(mixed);
+  std::vector<uint8_t> tail = early.bytes();
+  for (size_t i = kDecimalAreaVariant3 + 40; i < tail.size(); ++i) tail[i] = next() | 0x01;
+  ExpectTwoWalksInDumpOrder(tail);
 }
 
 }  // namespace

@@ -9,8 +9,10 @@
 // `taxoscope-cli check` fills them from a dump, `ledger check` from stored
 // reports, and both print them with FindingsText or FindingsJson.
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 enum FindingSeverity {
@@ -46,6 +48,51 @@ constexpr int kExitCheckSound = 0;
 constexpr int kExitCheckWarnings = 10;
 constexpr int kExitCheckErrors = 11;
 int CheckExitStatus(const FindingCounts& counts);
+
+// Where findings go as they are made.
+class FindingSink {
+ public:
+  virtual ~FindingSink();
+  virtual void Add(const Finding& finding) = 0;
+};
+
+// Keeps every finding.
+class FindingList : public FindingSink {
+ public:
+  void Add(const Finding& finding) override { findings.push_back(finding); }
+  std::vector<Finding> findings;
+};
+
+// Counts them only.
+class FindingCounter : public FindingSink {
+ public:
+  void Add(const Finding& finding) override;
+  FindingCounts counts;
+};
+
+// Writes the findings in one of the two forms below as they come, each as
+// soon as it is added, so that nothing grows with their number; Finish
+// writes the end (the counts).
+class FindingsWriter : public FindingSink {
+ public:
+  using Out = std::function<void(const std::string& text)>;
+  // The text form; every line ends with newline.
+  static FindingsWriter Text(Out out, const char* newline = "\n");
+  // The JSON form, with source under sourceKey.
+  static FindingsWriter Json(Out out, const std::string& sourceKey, const std::string& source);
+
+  void Add(const Finding& finding) override;
+  void Finish();
+  const FindingCounts& counts() const { return counts_; }
+
+ private:
+  FindingsWriter(Out out, bool json, const char* newline) : out_(std::move(out)), json_(json), newline_(newline) {}
+
+  Out out_;
+  bool json_;
+  const char* newline_;
+  FindingCounts counts_;
+};
 
 // One line per finding, "SEVERITY KIND @OFFSET report N (DATE): detail" (the
 // offset and the report part only where the finding has them), then the

@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 
+#include <nlohmann/json.hpp>
+
 #include <string>
 #include <vector>
 
@@ -79,6 +81,47 @@ TEST(Findings, TextJsonCountsAndExitStatus) {
   EXPECT_EQ(CheckExitStatus(CountFindings(findings)), kExitCheckErrors);
   EXPECT_EQ(CheckExitStatus(CountFindings({findings[1], findings[2]})), kExitCheckWarnings);
   EXPECT_EQ(CheckExitStatus(CountFindings({findings[2]})), kExitCheckSound);
+}
+
+// The whole document as one JSON value, the way the findings were written
+// before they were written one at a time.
+std::string WholeDocument(const std::vector<Finding>& findings, const std::string& source) {
+  using nlohmann::ordered_json;
+  ordered_json list = ordered_json::array();
+  for (const Finding& finding : findings) {
+    ordered_json item;
+    item["severity"] = SeverityName(finding.severity);
+    item["kind"] = finding.kind;
+    item["offset"] = finding.offset ? ordered_json(*finding.offset) : ordered_json(nullptr);
+    item["report"] = finding.report ? ordered_json(*finding.report) : ordered_json(nullptr);
+    item["date"] = finding.date ? ordered_json(*finding.date) : ordered_json(nullptr);
+    item["detail"] = finding.detail;
+    list.push_back(std::move(item));
+  }
+  FindingCounts counts = CountFindings(findings);
+  ordered_json document;
+  document["dump"] = source;
+  document["findings"] = std::move(list);
+  document["counts"] = {{"error", counts.errors}, {"warning", counts.warnings}, {"info", counts.notes}};
+  return document.dump(2, ' ', false, ordered_json::error_handler_t::replace) + "\n";
+}
+
+TEST(Findings, JsonWrittenOneAtATimeIsTheWholeDocument) {
+  std::vector<Finding> findings;
+  for (int i = 0; i < 40; ++i) {
+    Finding finding;
+    finding.severity = static_cast<FindingSeverity>(i % 3);
+    finding.kind = i % 2 ? "gap" : "crc";
+    if (i % 4) finding.offset = int64_t{1} << (i % 40);
+    if (i % 5) finding.report = i * 1000;
+    if (i % 3) finding.date = "2012-05-11 20:0" + std::to_string(i % 10);
+    finding.detail = i % 7 ? "a \"quoted\" \\ detail\twith\ncontrols" : "bad \xC3 byte \xFF";
+    findings.push_back(finding);
+  }
+  for (size_t count : {size_t(0), size_t(1), size_t(2), findings.size()}) {
+    std::vector<Finding> some(findings.begin(), findings.begin() + static_cast<std::ptrdiff_t>(count));
+    EXPECT_EQ(FindingsJson(some, "dump", "d\xC3\xA9 \"x\".bin"), WholeDocument(some, "d\xC3\xA9 \"x\".bin")) << count;
+  }
 }
 
 }  // namespace

@@ -88,16 +88,32 @@ int RunCheckCommand(int argc, char** argv) {
 
   int status = command.Load();
   if (status != kExitOk) return status;
-  DumpCheck check;
+  // The first walk tells whether the bytes are a dump at all, and where the
+  // decimal-mode area's findings go; the second writes the findings as it
+  // makes them, so that none is held.
+  ModeAreaFindings area;
   if (!command.overCap()) {
-    status = command.Walk(check);
+    DumpCheck first(&area);
+    status = command.Walk(first);
     if (status != kExitOk) return status;
   }
-  // Bytes that are no dump get one finding that says so, and nothing else.
   const std::string reason = command.NotADump();
-  const std::vector<Finding> notADump = {NotADumpFinding(reason)};
-  const std::vector<Finding>& findings = reason.empty() ? check.Findings() : notADump;
-  std::string text = json ? FindingsJson(findings, "dump", PathAsUtf8(command.dump())) : FindingsText(findings);
-  if (!WriteCommandOutput(out, text)) return kExitReportNotWritten;
-  return CheckExitStatus(CountFindings(findings));
+  FindingCounts counts;
+  auto findings = [&](const FileBytesSink& write) {
+    FindingsWriter::Out piece = [&write](const std::string& text) { write(text.data(), text.size()); };
+    FindingsWriter writer =
+        json ? FindingsWriter::Json(piece, "dump", PathAsUtf8(command.dump())) : FindingsWriter::Text(piece);
+    if (!reason.empty()) {
+      writer.Add(NotADumpFinding(reason));  // and nothing else: what was framed is no dump's
+    } else {
+      DumpOrder order(area, &writer);
+      DumpCheck second(&order);
+      command.Walk(second);
+      order.Finish();
+    }
+    writer.Finish();
+    counts = writer.counts();
+  };
+  if (!WriteCommandContent(out, findings)) return kExitReportNotWritten;
+  return CheckExitStatus(counts);
 }

@@ -41,7 +41,8 @@ int RunInfoCommand(int argc, char** argv) {
   int status = command.Load();
   if (status != kExitOk) return status;
   DumpOverview overview(command.dump(), command.image().size());
-  DumpCheck check;
+  FindingCounter counter;
+  DumpCheck check(&counter);
   if (!command.overCap()) {
     ReportSinks both;
     both.Add(&overview);
@@ -52,7 +53,7 @@ int RunInfoCommand(int argc, char** argv) {
   // What the walk framed in bytes that are no dump would pass for a dump's
   // content: only the file and why it is none, and check's one finding.
   std::string reason = command.NotADump();
-  FindingCounts counts = reason.empty() ? CountFindings(check.Findings()) : CountFindings({NotADumpFinding(reason)});
+  FindingCounts counts = reason.empty() ? counter.counts : CountFindings({NotADumpFinding(reason)});
   std::string text = reason.empty() ? overview.Text() : overview.NotADumpText(reason);
   text += "findings: " + CountsText(counts) + "\n";
   return WriteCommandOutput("-", text) ? kExitOk : kExitReportNotWritten;

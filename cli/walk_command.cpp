@@ -99,8 +99,19 @@ int WalkCommand::RefuseNotADump() const {
 
 bool WriteCommandOutput(const std::string& out, const std::string& text) {
   if (out != "-") return WriteBufferToFile(out.c_str(), text.data(), static_cast<int64_t>(text.size()));
+  return WriteCommandContent(out, [&text](const FileBytesSink& write) { write(text.data(), text.size()); });
+}
+
+bool WriteCommandContent(const std::string& out, const FileContent& content) {
+  if (out != "-") return WriteFileContent(out.c_str(), content);
   ConsoleBinaryStdout();  // CR LF stay as written
-  if (std::fwrite(text.data(), 1, text.size(), stdout) == text.size() && std::fflush(stdout) == 0) return true;
-  std::fprintf(stderr, "taxoscope-cli: cannot write to standard output: %s\n", std::strerror(errno));
+  int error = 0;
+  content([&error](const char* bytes, size_t length) {
+    if (!error && std::fwrite(bytes, 1, length, stdout) != length) error = errno ? errno : EIO;
+    return error == 0;
+  });
+  if (!error && std::fflush(stdout) != 0) error = errno ? errno : EIO;
+  if (!error) return true;
+  std::fprintf(stderr, "taxoscope-cli: cannot write to standard output: %s\n", std::strerror(error));
   return false;
 }

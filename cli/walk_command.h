@@ -71,3 +71,6 @@ class WalkCommand {
 // Writes text to the file (replaced atomically) or, for "-", to standard
 // output byte for byte. False, after saying why, when it was not written in full.
 bool WriteCommandOutput(const std::string& out, const std::string& text);
+// The same for content made piece by piece (see WriteFileContent): standard
+// output gets each piece as it is made.
+bool WriteCommandContent(const std::string& out, const FileContent& content);

@@ -22,9 +22,12 @@ DumpLoadResult LoadDumpImage(const std::string& path, DumpBytes* bytes, int* err
     *error = errno ? errno : ENOENT;
     return DumpOpenFailed;
   }
-  // Grows as the bytes come: a pipe tells no size in advance.
+  // Grows as the bytes come: a pipe tells no size in advance. The room for
+  // the most it may hold is taken at once, so that growing never copies;
+  // only the pages the bytes fill cost memory.
   constexpr size_t kLimit = static_cast<size_t>(kDumpImageCap) + 1;
   constexpr size_t kChunk = 64 * 1024;
+  bytes->reserve(kLimit);
   while (bytes->size() < kLimit) {
     size_t at = bytes->size();
     bytes->resize(std::min(kLimit, at + kChunk));
