@@ -405,11 +405,11 @@ TEST_F(MainDialogTest, BrowseOnADamagedDumpWritesTheCheckBesideTheReport) {
   };
   browse(false);
   EXPECT_EQ(ui.MessageTexts(),
-            std::vector<std::string>{"Parse successfull\nCheck: 1 errors, 1 warnings (see EF9012.bin.check.txt)"});
+            std::vector<std::string>{"Parse successfull\nCheck: 1 error, 1 warning (see EF9012.bin.check.txt)"});
   EXPECT_EQ(ReadFileBytes(dump + ".check.txt"),
             "error crc @684 report 4 (2012-05-14 20:00): CRC mismatch in a daily report\r\n"
             "warning gap @684 report 4 (2012-05-14 20:00): missing 3, after report 2 (2012-05-12 20:00)\r\n"
-            "1 errors, 1 warnings, 0 notes\r\n");
+            "1 error, 1 warning, 0 notes\r\n");
   EXPECT_EQ(ReadFileBytes(dump + ".txt"), report);
   browse(true);
   EXPECT_TRUE(ui.messages.empty());

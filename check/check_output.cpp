@@ -24,8 +24,8 @@ std::string CheckOutput::SuccessNote(const std::string& dumpPath) const {
   FindingCounts counts = CountFindings(check_.Findings());
   std::string name = CheckFileName(dumpPath);
   name = name.substr(name.find_last_of("\\/") + 1);  // npos + 1 is 0: the whole name
-  return "Check: " + std::to_string(counts.errors) + " errors, " + std::to_string(counts.warnings) +
-         " warnings (see " + name + ")";
+  return "Check: " + CountOf(counts.errors, "error") + ", " + CountOf(counts.warnings, "warning") + " (see " + name +
+         ")";
 }
 
 std::string CheckOutput::FollowUpPath(const std::string& dumpPath) const {

@@ -21,9 +21,13 @@ FindingCounts CountFindings(const std::vector<Finding>& findings) {
   return counts;
 }
 
+std::string CountOf(uint64_t count, const char* thing) {
+  return std::to_string(count) + " " + thing + (count == 1 ? "" : "s");
+}
+
 std::string CountsText(const FindingCounts& counts) {
-  return std::to_string(counts.errors) + " errors, " + std::to_string(counts.warnings) + " warnings, " +
-         std::to_string(counts.notes) + " notes";
+  return CountOf(counts.errors, "error") + ", " + CountOf(counts.warnings, "warning") + ", " +
+         CountOf(counts.notes, "note");
 }
 
 int CheckExitStatus(const FindingCounts& counts) {

@@ -40,8 +40,11 @@ struct FindingCounts {
 };
 FindingCounts CountFindings(const std::vector<Finding>& findings);
 
-// "N errors, N warnings, N notes", without a line end.
+// "N errors, N warnings, N notes", without a line end; one is "1 error",
+// "1 warning", "1 note".
 std::string CountsText(const FindingCounts& counts);
+// "N things", or "1 thing" for one.
+std::string CountOf(uint64_t count, const char* thing);
 
 // Exit statuses of a check: notes alone keep a dump sound.
 constexpr int kExitCheckSound = 0;

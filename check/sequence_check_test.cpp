@@ -32,7 +32,7 @@ TEST(SequenceCheck, NumbersCountOnSixteenBits) {
   EXPECT_EQ(Check({{65535, kDay}, {0, kNextDay}, {1, kNextDay}}), "0 errors, 0 warnings, 0 notes\n");
   EXPECT_EQ(Check({{65535, kDay}, {2, kNextDay}}),
             "warning gap @200 report 2 (2012-05-12 20:00): missing 0-1, after report 65535 (2012-05-11 20:00)\n"
-            "0 errors, 1 warnings, 0 notes\n");
+            "0 errors, 1 warning, 0 notes\n");
   EXPECT_EQ(Check({{5, kDay}, {7, kNextDay}, {65534, kNextDay}, {1, kNextDay}}),
             "warning gap @200 report 7 (2012-05-12 20:00): missing 6, after report 5 (2012-05-11 20:00)\n"
             "warning number-back @300 report 65534 (2012-05-12 20:00): a lower number, after report 7 "
@@ -45,11 +45,11 @@ TEST(SequenceCheck, NumbersCountOnSixteenBits) {
 TEST(SequenceCheck, RepeatsAndClockSetBack) {
   EXPECT_EQ(Check({{9, kDay}, {9, kDay}}),
             "warning number-back @200 report 9 (2012-05-11 20:00): the number again, after report 9 "
-            "(2012-05-11 20:00)\n0 errors, 1 warnings, 0 notes\n");
+            "(2012-05-11 20:00)\n0 errors, 1 warning, 0 notes\n");
   // The clock going back is its own finding, beside a sound number.
   EXPECT_EQ(Check({{9, kNextDay}, {10, kDay}, {11, "2012-05-11 20:01"}}),
             "warning clock-back @200 report 10 (2012-05-11 20:00): earlier than report 9 (2012-05-12 20:00)\n"
-            "0 errors, 1 warnings, 0 notes\n");
+            "0 errors, 1 warning, 0 notes\n");
 
   std::vector<Finding> findings;
   SequenceCheck check(&findings);
@@ -68,7 +68,7 @@ TEST(Findings, TextJsonCountsAndExitStatus) {
             "error crc @16 report 4 (2012-05-11 20:00): x\r\n"
             "warning gap report 9 (2012-05-11 20:00): missing 8\r\n"
             "info rate-change @400: group 1\r\n"
-            "1 errors, 1 warnings, 1 notes\r\n");
+            "1 error, 1 warning, 1 note\r\n");
   EXPECT_EQ(FindingsJson({findings[1], findings[2]}, "dump", "d\xC3\xA9.bin"),
             "{\n  \"dump\": \"d\xC3\xA9.bin\",\n  \"findings\": [\n"
             "    {\n      \"severity\": \"warning\",\n      \"kind\": \"gap\",\n      \"offset\": null,\n"

@@ -55,7 +55,7 @@ TEST_F(CheckCommand, FormsAndExitStatusBySeverity) {
   EXPECT_EQ(ReadFileBytes(out),
             "error crc @684 report 5 (2012-05-15 20:00): CRC mismatch in a daily report\n"
             "warning gap @684 report 5 (2012-05-15 20:00): missing 3-4, after report 2 (2012-05-12 20:00)\n"
-            "1 errors, 1 warnings, 0 notes\n");
+            "1 error, 1 warning, 0 notes\n");
 }
 
 TEST_F(CheckCommand, UsageUnopenableDumpAndUnwritableOutput) {

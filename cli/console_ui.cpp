@@ -32,6 +32,16 @@ void ConsoleUi::ShowDumpUnreadable(UiWindow, const std::string& dumpPath, int er
   std::fflush(stderr);
 }
 
+void PrintInvalidBound(const char* which, const std::string& typed) {
+  std::fprintf(stderr, "taxoscope-cli: Invalid input value \"%s\": '%s'\n", which, typed.c_str());
+  std::fflush(stderr);
+}
+
+void ConsoleUi::ShowInvalidBound(UiWindow, const char* which, const std::string& typed) {
+  if (progressShown_) FinishProgress();
+  PrintInvalidBound(which, typed);
+}
+
 void ConsoleUi::ShowFileError(const std::string& fileName, const std::string& reason) {
   if (progressShown_) FinishProgress();
   // The system's texts may end in a line break (Windows' do).

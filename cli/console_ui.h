@@ -19,6 +19,8 @@ class ConsoleUi : public UiServices {
   void OpenFile(UiWindow owner, const char* path) override;
   // "taxoscope-cli: cannot open 'DUMP': reason" instead of the dialog's box.
   void ShowDumpUnreadable(UiWindow owner, const std::string& dumpPath, int error) override;
+  // "taxoscope-cli: Invalid input value "from": 'TYPED'".
+  void ShowInvalidBound(UiWindow owner, const char* which, const std::string& typed) override;
   // "taxoscope-cli: cannot write 'FILE': reason".
   void ShowFileError(const std::string& fileName, const std::string& reason) override;
   void DispatchOneMessage() override;
@@ -58,6 +60,10 @@ class ConsoleUi : public UiServices {
   bool progressOnLine_ = false;
   bool progressReported_ = false;
 };
+
+// "taxoscope-cli: Invalid input value "from": 'TYPED'" on stderr: an invalid
+// bound of a filter ("from" or "to") and the value as typed.
+void PrintInvalidBound(const char* which, const std::string& typed);
 
 // Platform side of the console (console_platform_*.cpp).
 // Opens a file in the user's default viewer; failures are ignored.

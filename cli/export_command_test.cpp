@@ -78,7 +78,7 @@ TEST_F(ExportCommands, InfoTellsWhatTheDumpHolds) {
                          "\nsize: " + std::to_string(dump.size()) +
                          "\nmodel variant: 3\ndaily reports: 7\nreport numbers: 1-7\n"
                          "dates: 2012-05-11 20:00 - 2013-01-01 00:00\ncrc failures: 1\nunknown records: 1\n"
-                         "decimal-mode changes: 1\ntax-rate records: 2\nfindings: 1 errors, 1 warnings, 0 notes\n");
+                         "decimal-mode changes: 1\ntax-rate records: 2\nfindings: 1 error, 1 warning, 0 notes\n");
   Write(DumpBuilder().Erased(40).ModelRecord());
   EXPECT_NE(Cli("info " + Dump()).out.find("report numbers: none\ndates: none\n"), std::string::npos);
 }
@@ -93,7 +93,7 @@ TEST_F(ExportCommands, ExitStatuses) {
   }
   CliRun bound = Cli("export " + Dump() + " --by-number 1 zz");
   EXPECT_EQ(bound.status, 1);
-  EXPECT_EQ(bound.err, "Invalid input value \"to\"\n");
+  EXPECT_EQ(bound.err, "taxoscope-cli: Invalid input value \"to\": 'zz'\n");
   EXPECT_FALSE(FileExists(dumpPath + ".csv"));
 
   std::string missing = dir.File("missing.bin");

@@ -142,7 +142,7 @@ TEST_F(LedgerCommands, ExitStatuses) {
             "error conflict report 2 (2024-03-02 20:00): device SMALL: the dump " + small + " added " +
                 check.out.substr(check.out.find(" added ") + 7, 20) +
                 " holds other content under this number and date-time; not added\n"
-                "1 errors, 2 warnings, 0 notes\n");
+                "1 error, 2 warnings, 0 notes\n");
   EXPECT_EQ(Cli("ledger check " + Ledger() + " --device GAP --format json").status, 10);
 }
 

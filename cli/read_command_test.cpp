@@ -130,7 +130,7 @@ TEST_F(ReadCommand, InvalidBoundKeepsTheDumpWithoutAReport) {
   StartDevice(DeviceMode::Normal);
   CliRun run = Cli(Read({"--by-date", "31/02/2011x", "40/1/2012"}));
   EXPECT_EQ(1, run.status);
-  EXPECT_EQ("Progress indicator: 1%\nInvalid input value \"to\"\n", run.err);
+  EXPECT_EQ("Progress indicator: 1%\ntaxoscope-cli: Invalid input value \"to\": '40/1/2012'\n", run.err);
   EXPECT_EQ((Names{"123456.bin"}), Files());
 }
 

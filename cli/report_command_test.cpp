@@ -53,10 +53,10 @@ TEST_F(ReportCommand, FiltersByDateAndByNumber) {
 TEST_F(ReportCommand, InvalidBoundWritesNothing) {
   CliRun run = Cli("report " + Quoted(dumpPath) + " --by-date 1.6.2012 x");
   EXPECT_EQ(run.status, 1);
-  EXPECT_EQ(run.err, "Invalid input value \"from\"\n");
+  EXPECT_EQ(run.err, "taxoscope-cli: Invalid input value \"from\": '1.6.2012'\n");
   run = Cli("report " + Quoted(dumpPath) + " --by-number 1 zz");
   EXPECT_EQ(run.status, 1);
-  EXPECT_EQ(run.err, "Invalid input value \"to\"\n");
+  EXPECT_EQ(run.err, "taxoscope-cli: Invalid input value \"to\": 'zz'\n");
   EXPECT_FALSE(FileExists(dumpPath + ".txt"));
 }
 
@@ -89,7 +89,7 @@ TEST_F(ReportCommand, UnwritableReportIsAFailure) {
   ASSERT_EQ(std::system(("mkdir '" + dumpPath + ".txt'").c_str()), 0);
   CliRun run = Cli("report " + Quoted(dumpPath));
   EXPECT_EQ(run.status, 4);
-  EXPECT_FALSE(run.err.empty());
+  EXPECT_EQ(run.err, "taxoscope-cli: cannot write '" + dumpPath + ".txt': Is a directory\n");
 }
 
 }  // namespace

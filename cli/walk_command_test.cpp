@@ -115,7 +115,7 @@ TEST_F(DumpInputs, AFileThatIsNoDumpIsSaidToBeNone) {
 
     CliRun check = RunCli(dir, "check " + Quoted(file));
     EXPECT_EQ(check.status, 11);
-    EXPECT_EQ(check.out, "error not-a-dump: " + none + "\n1 errors, 0 warnings, 0 notes\n");
+    EXPECT_EQ(check.out, "error not-a-dump: " + none + "\n1 error, 0 warnings, 0 notes\n");
     CliRun json = RunCli(dir, "check --format json " + Quoted(file));
     EXPECT_EQ(json.status, 11);
     EXPECT_NE(json.out.find("\"kind\": \"not-a-dump\",\n      \"offset\": null,"), std::string::npos);
@@ -124,7 +124,7 @@ TEST_F(DumpInputs, AFileThatIsNoDumpIsSaidToBeNone) {
 
     CliRun info = RunCli(dir, "info " + Quoted(file));
     EXPECT_EQ(info.status, 0);
-    EXPECT_EQ(info.out, "file: " + file + "\nsize: " + c.size + "\n" + none + "\nfindings: 1 errors, 0 warnings, 0 notes\n");
+    EXPECT_EQ(info.out, "file: " + file + "\nsize: " + c.size + "\n" + none + "\nfindings: 1 error, 0 warnings, 0 notes\n");
 
     for (const char* command : {"summary", "export", "export --format html"}) {
       CliRun refused = RunCli(dir, std::string(command) + " " + Quoted(file));

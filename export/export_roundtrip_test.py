@@ -130,7 +130,10 @@ def csv_check(cli, sim, work):
     checked = subprocess.run([cli, "check", dump, "--format", "json"], capture_output=True)
     found = json.loads(checked.stdout)
     counts = found["counts"]
-    check(values["findings"] == f"{counts['error']} errors, {counts['warning']} warnings, {counts['info']} notes",
+    def count(n, thing):
+        return f"{n} {thing}" + ("" if n == 1 else "s")
+    check(values["findings"] == ", ".join([count(counts["error"], "error"), count(counts["warning"], "warning"),
+                                          count(counts["info"], "note")]),
           "info findings: the check's counts")
     check(sum(f["kind"] == "crc" for f in found["findings"]) == warnings, "check crc findings: the report's warnings")
     check(checked.returncode == (11 if counts["error"] else 10 if counts["warning"] else 0), "check exit status")

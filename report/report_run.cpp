@@ -14,10 +14,6 @@ namespace {
 // read "Error".
 const char kProgramName[] = "Taxoscope";
 
-void ShowPlain(UiWindow owner, const char* text) {
-  Ui().ShowMessage(owner, text, nullptr, MessageIconNone);
-}
-
 }  // namespace
 
 void ReportOutput::Begin(const ReportRequest&) {}
@@ -30,23 +26,23 @@ bool ParseReportFilter(const ReportRequest& request, ReportFilter* filter) {
   if (request.reportType == ReportByDate) {
     filter->reportType = ReportByDate;
     if (!ParseDateBound(request.fromText.c_str(), false, &filter->fromValue)) {
-      ShowPlain(request.owner, "Invalid input value \"from\"");
+      Ui().ShowInvalidBound(request.owner, "from", request.fromText);
       return false;
     }
     if (!ParseDateBound(request.toText.c_str(), true, &filter->toValue)) {
-      ShowPlain(request.owner, "Invalid input value \"to\"");
+      Ui().ShowInvalidBound(request.owner, "to", request.toText);
       return false;
     }
   } else if (request.reportType == ReportByNumber) {
     filter->reportType = ReportByNumber;
     int32_t number = 0;
     if (!ScanInteger(request.fromText.c_str(), &number)) {
-      ShowPlain(request.owner, "Invalid input value \"from\"");
+      Ui().ShowInvalidBound(request.owner, "from", request.fromText);
       return false;
     }
     filter->fromValue = static_cast<uint32_t>(number);  // zero-extended: -1 is 4294967295
     if (!ScanInteger(request.toText.c_str(), &number)) {
-      ShowPlain(request.owner, "Invalid input value \"to\"");
+      Ui().ShowInvalidBound(request.owner, "to", request.toText);
       return false;
     }
     filter->toValue = static_cast<uint32_t>(number);

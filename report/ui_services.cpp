@@ -4,6 +4,11 @@
 
 UiServices::~UiServices() = default;
 
+void UiServices::ShowInvalidBound(UiWindow owner, const char* which, const std::string&) {
+  const std::string text = std::string("Invalid input value \"") + which + "\"";
+  ShowMessage(owner, text.c_str(), nullptr, MessageIconNone);
+}
+
 void UiServices::ShowFileError(const std::string&, const std::string& reason) {
   ShowMessage(nullptr, reason.c_str(), "Error", MessageIconError);
 }

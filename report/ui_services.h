@@ -38,6 +38,11 @@ class UiServices {
   // icon); a console names the file and the reason instead.
   virtual void ShowDumpUnreadable(UiWindow owner, const std::string& dumpPath, int error);
 
+  // A bound typed for the filter ("from" or "to") is not valid. By default
+  // the dialog's box "Invalid input value \"from\"" (no icon, no caption of
+  // its own); a console names the program and the value as typed too.
+  virtual void ShowInvalidBound(UiWindow owner, const char* which, const std::string& typed);
+
   // A file could not be written; reason is the system's text for the error.
   // By default a box with the reason alone, the caption "Error", the error
   // icon and no owner; a console names the program and the file.
