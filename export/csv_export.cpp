@@ -29,6 +29,18 @@ void AppendSeparatedAmount(std::string* out, const CsvDialect& dialect, double v
 
 }  // namespace
 
+void AppendCsvText(std::string* out, const CsvDialect& dialect, const std::string& text) {
+  const bool formula = dialect.guardsFormulas && !text.empty() && std::string("=+-@\t\r").find(text[0]) != std::string::npos;
+  const bool quoted = text.find_first_of(std::string("\"\r\n") + dialect.separator) != std::string::npos;
+  if (quoted) *out += '"';
+  if (formula) *out += '\'';
+  for (char c : text) {
+    if (c == '"') *out += '"';
+    *out += c;
+  }
+  if (quoted) *out += '"';
+}
+
 void StartCsv(std::string* out, const CsvDialect& dialect, const std::string& leadingColumns) {
   out->clear();
   if (dialect.byteOrderMark) *out += "\xEF\xBB\xBF";
@@ -46,7 +58,9 @@ void AppendCsvReportHeaderTail(std::string* out, const CsvDialect& dialect) {
 }
 
 void AppendCsvReport(std::string* out, const CsvDialect& dialect, const DailyReport& report) {
-  AppendDateTime(out, report.Civil());
+  std::string date;
+  AppendDateTime(&date, report.Civil());
+  AppendCsvText(out, dialect, date);
   *out += dialect.separator;
   *out += std::to_string(report.number);
   for (const ReportAmount& group : report.groups) AppendSeparatedAmount(out, dialect, CountedValue(group));
@@ -56,7 +70,7 @@ void AppendCsvReport(std::string* out, const CsvDialect& dialect, const DailyRep
     AppendSeparatedAmount(out, dialect, CountedValue(department.amount));
   for (double payment : report.payments) AppendSeparatedAmount(out, dialect, payment);
   *out += dialect.separator;
-  *out += DecimalPointWord(report);
+  AppendCsvText(out, dialect, DecimalPointWord(report));
   *out += dialect.separator;
   *out += report.crcOk ? '1' : '0';
 }
@@ -69,7 +83,7 @@ void AppendCsvMonthAmounts(std::string* out, const CsvDialect& dialect, const Mo
 }
 
 void AppendCsvMonth(std::string* out, const CsvDialect& dialect, const MonthRow& row) {
-  *out += row.MonthText();
+  AppendCsvText(out, dialect, row.MonthText());
   for (int32_t count : {static_cast<int32_t>(row.reports), row.firstReport, row.lastReport}) {
     *out += dialect.separator;
     *out += std::to_string(count);

@@ -12,14 +12,22 @@
 
 // The plain form (UTF-8, ',' between fields, '.' in amounts) or the form
 // that Excel in a Bulgarian locale opens with a double-click (UTF-8 with a
-// byte-order mark, ';' between fields, ',' in amounts).
+// byte-order mark, ';' between fields, ',' in amounts). A spreadsheet runs a
+// cell that begins with '=', '+', '-', '@', a tab or a carriage return as a
+// formula: in the spreadsheet's form such a text field (a device id, say)
+// gets a leading apostrophe, which shows it as the text it is.
 struct CsvDialect {
   char separator;
   char decimalSeparator;
   bool byteOrderMark;
+  bool guardsFormulas;
 };
-constexpr CsvDialect kPlainCsv{',', '.', false};
-constexpr CsvDialect kExcelCsv{';', ',', true};
+constexpr CsvDialect kPlainCsv{',', '.', false, false};
+constexpr CsvDialect kExcelCsv{';', ',', true, true};
+
+// A text field: quoted (RFC 4180) when it holds the separator, a quote or a
+// line break, and guarded against formulas in the spreadsheet's form.
+void AppendCsvText(std::string* out, const CsvDialect& dialect, const std::string& text);
 
 // The pieces every CSV export is made of, shared with the ledger's exports.
 // The header: leadingColumns (comma-separated, turned into the dialect's

@@ -12,6 +12,7 @@
 #include "export/amount_text.h"
 #include "export/csv_export.h"
 #include "export/export_outputs.h"
+#include "export/ledger_export.h"
 #include "export/json_export.h"
 #include "export/utf8_text.h"
 #include "fm/cp1251.h"
@@ -246,6 +247,40 @@ TEST(ExportText, Windows1251BecomesValidUtf8) {
   // A lone lead byte, an overlong form, a surrogate, a code point past U+10FFFF.
   EXPECT_EQ(ValidUtf8("a\xC3(\xC0\x80\xED\xA0\x80\xF4\x90\x80\x80z"), "a" + replaced + "(" + nine + "z");
   EXPECT_EQ(ValidUtf8("Оборот €"), "Оборот €");
+}
+
+// A text field that a spreadsheet would run as a formula gets a leading
+// apostrophe in the spreadsheet's form; the plain form for programs keeps
+// every byte, and numbers are never touched.
+TEST(ExportText, ExcelCsvGuardsTextThatASpreadsheetWouldRun) {
+  struct Case {
+    std::string text, plain, excel;
+  };
+  for (const Case& c : {Case{"=1+2", "=1+2", "'=1+2"}, Case{"@SUM(A1)", "@SUM(A1)", "'@SUM(A1)"},
+                        Case{"+359", "+359", "'+359"}, Case{"-5", "-5", "'-5"},
+                        Case{"\tx", "\tx", "'\tx"}, Case{"\rx", "\"\rx\"", "\"'\rx\""},
+                        Case{"=A1;B1", "=A1;B1", "\"'=A1;B1\""}, Case{"=\"x\",y", "\"=\"\"x\"\",y\"", "\"'=\"\"x\"\",y\""},
+                        Case{"DV=1", "DV=1", "DV=1"}, Case{"", "", ""}, Case{"Каса 1", "Каса 1", "Каса 1"}}) {
+    std::string plain, excel;
+    AppendCsvText(&plain, kPlainCsv, c.text);
+    AppendCsvText(&excel, kExcelCsv, c.text);
+    EXPECT_EQ(plain, c.plain) << c.text;
+    EXPECT_EQ(excel, c.excel) << c.text;
+  }
+  // A ledger's rows begin with the device id: guarded in the spreadsheet's
+  // form only; the amounts after it stay numbers.
+  DailyReport report;
+  report.number = 7;
+  report.groups[0].value = 12.5;
+  report.groups[0].counted = true;
+  LedgerReportsCsv excel(kExcelCsv), plain(kPlainCsv);
+  excel.Add("=HYPERLINK(\"http://x\")", report);
+  plain.Add("=HYPERLINK(\"http://x\")", report);
+  const std::string excelRow = excel.Text().substr(excel.Text().find("\r\n") + 2);
+  const std::string plainRow = plain.Text().substr(plain.Text().find("\r\n") + 2);
+  EXPECT_EQ(excelRow.rfind("\"'=HYPERLINK(\"\"http://x\"\")\";", 0), 0u) << excelRow;
+  EXPECT_NE(excelRow.find(";7;12,50;"), std::string::npos) << excelRow;
+  EXPECT_EQ(plainRow.rfind("\"=HYPERLINK(\"\"http://x\"\")\",", 0), 0u) << plainRow;
 }
 
 }  // namespace

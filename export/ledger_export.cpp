@@ -6,19 +6,10 @@
 
 namespace {
 
-// A device id as a CSV field: quoted when it holds a separator, a quote or a line break.
-void AppendDeviceField(std::string* out, const std::string& device, char separator) {
-  if (device.find_first_of(std::string("\"\r\n") + separator) == std::string::npos) {
-    *out += device;
-  } else {
-    *out += '"';
-    for (char c : device) {
-      if (c == '"') *out += '"';
-      *out += c;
-    }
-    *out += '"';
-  }
-  *out += separator;
+// A device id as the first CSV field of a row.
+void AppendDeviceField(std::string* out, const std::string& device, const CsvDialect& dialect) {
+  AppendCsvText(out, dialect, device);
+  *out += dialect.separator;
 }
 
 }  // namespace
@@ -30,7 +21,7 @@ LedgerReportsCsv::LedgerReportsCsv(CsvDialect dialect) : dialect_(dialect) {
 }
 
 void LedgerReportsCsv::Add(const std::string& device, const DailyReport& report) {
-  AppendDeviceField(&text_, device, dialect_.separator);
+  AppendDeviceField(&text_, device, dialect_);
   AppendCsvReport(&text_, dialect_, report);
   text_ += "\r\n";
 }
@@ -42,7 +33,7 @@ std::string LedgerMonthsCsv(const LedgerSelectionSums& sums, bool perDevice, Csv
     text += "\r\n";
     for (const DeviceSums& device : sums.devices) {
       for (const MonthRow& row : device.months) {
-        AppendDeviceField(&text, device.device, dialect.separator);
+        AppendDeviceField(&text, device.device, dialect);
         AppendCsvMonth(&text, dialect, row);
         text += "\r\n";
       }
@@ -52,7 +43,7 @@ std::string LedgerMonthsCsv(const LedgerSelectionSums& sums, bool perDevice, Csv
   StartCsv(&text, dialect, "month,devices,reports");
   text += "\r\n";
   for (const MonthOverDevices& month : sums.months) {
-    text += month.sums.MonthText();
+    AppendCsvText(&text, dialect, month.sums.MonthText());
     text += dialect.separator;
     text += std::to_string(month.devices);
     text += dialect.separator;
