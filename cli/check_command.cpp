@@ -41,11 +41,17 @@ void PrintCheckHelp() {
       "  info     rate-change     a tax-rate record changes a rate in force\n"
       "  info     decimal-mode    a decimal-mode record: from which report number\n"
       "                           amounts are whole or in hundredths\n"
+      "A file that is no dump of this device family at all (empty, erased memory\n"
+      "only, no record with a valid CRC, longer than 2101247 bytes) gets one finding\n"
+      "and no other:\n"
+      "  error    not-a-dump      not a dump of this device family (REASON)\n"
       "\n"
       "  --format FORMAT   text (default), or json: one object with the dump, the\n"
       "                    findings and the counts\n"
       "  --out FILE        write to FILE instead of standard output ('-': standard\n"
       "                    output)\n"
+      "  --                ends the options: what follows is DUMP, even a name that\n"
+      "                    begins with '-'\n"
       "Examples of each kind: docs/check.md.\n"
       "\n"
       "exit status:\n"
@@ -59,22 +65,15 @@ void PrintCheckHelp() {
 }
 
 int RunCheckCommand(int argc, char** argv) {
-  WalkCommand command("check", kUsage, false);
+  WalkCommand command("check", kUsage, false, PrintCheckHelp);
   bool json = false;
   std::string out = "-";
   auto own = [&](int count, char** args, int* i, std::string* problem) {
     const char* arg = args[*i];
     if (std::strcmp(arg, "--format") != 0 && std::strcmp(arg, "--out") != 0) return NotReportOption;
-    if (*i + 1 >= count) {
-      *problem = std::string(arg) + " needs a value";
-      return ReportOptionError;
-    }
-    std::string value = args[++*i];
+    std::string value;
+    if (!TakeOptionValue(count, args, i, &value, problem)) return ReportOptionError;
     if (!std::strcmp(arg, "--out")) {
-      if (value.empty()) {
-        *problem = "--out needs a file name";
-        return ReportOptionError;
-      }
       out = value;
     } else if (value == "json" || value == "text") {
       json = value == "json";
@@ -84,7 +83,8 @@ int RunCheckCommand(int argc, char** argv) {
     }
     return ReportOptionTaken;
   };
-  if (!command.Parse(argc, argv, own) || command.GuardOutput(out) != kExitOk) return kExitUsage;
+  if (!command.Parse(argc, argv, own)) return command.parseStatus();
+  if (command.GuardOutput(out) != kExitOk) return kExitUsage;
 
   int status = command.Load();
   if (status != kExitOk) return status;

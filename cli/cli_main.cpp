@@ -13,18 +13,20 @@ struct Command {
   const char* summary;
   int (*run)(int argc, char** argv);
   void (*help)();
-  bool subcommands = false;  // the command reads --help after its subcommand itself
+  // The command reads --help itself (where an option may stand, or after
+  // its subcommand); for the others any --help or -h is the help.
+  bool ownHelp = false;
 };
 
 const Command kCommands[] = {
-    {"report", "turn a dump file into its turnover report", RunReportCommand, PrintReportHelp},
+    {"report", "turn a dump file into its turnover report", RunReportCommand, PrintReportHelp, true},
     {"read", "read the device's fiscal memory into a dump and report on it", RunReadCommand,
      PrintReadHelp},
     {"ports", "list the serial ports of this machine", RunPortsCommand, PrintPortsHelp},
-    {"export", "export a dump's daily reports as CSV, JSON or HTML", RunExportCommand, PrintExportHelp},
-    {"summary", "print a dump's monthly VAT table", RunSummaryCommand, PrintSummaryHelp},
-    {"info", "tell what a dump holds and whether it is damaged", RunInfoCommand, PrintInfoHelp},
-    {"check", "check a dump's integrity: damage, gaps, a clock set back", RunCheckCommand, PrintCheckHelp},
+    {"export", "export a dump's daily reports as CSV, JSON or HTML", RunExportCommand, PrintExportHelp, true},
+    {"summary", "print a dump's monthly VAT table", RunSummaryCommand, PrintSummaryHelp, true},
+    {"info", "tell what a dump holds and whether it is damaged", RunInfoCommand, PrintInfoHelp, true},
+    {"check", "check a dump's integrity: damage, gaps, a clock set back", RunCheckCommand, PrintCheckHelp, true},
     {"ledger", "keep many registers' daily reports in one file; the VAT table over them", RunLedgerCommand,
      PrintLedgerHelp, true},
 };
@@ -55,7 +57,7 @@ int main(int argc, char** argv) {
   }
   for (const Command& command : kCommands) {
     if (std::strcmp(argv[1], command.name) != 0) continue;
-    for (int i = 2; i < argc && !command.subcommands; ++i) {
+    for (int i = 2; i < argc && !command.ownHelp; ++i) {
       if (!std::strcmp(argv[i], "--help") || !std::strcmp(argv[i], "-h")) {
         command.help();
         return kExitOk;

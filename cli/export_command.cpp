@@ -37,31 +37,31 @@ void PrintExportHelp() {
       "                        with a byte-order mark, ';' between fields, ',' in amounts)\n"
       "  --out FILE            the file to write (default DUMP.csv, DUMP.json or\n"
       "                        DUMP.html); '-' writes to standard output\n"
+      "  --                    ends the options: what follows is DUMP, even a name\n"
+      "                        that begins with '-'\n"
       "Without a filter every daily report is taken.\n"
       "\n"
       "exit status:\n"
       "  0  the export was written\n"
       "  1  FROM or TO is not a valid bound (nothing written)\n"
       "  2  usage error\n"
-      "  3  the dump cannot be opened (nothing written)\n"
+      "  3  the dump cannot be opened, or is no dump of this device family (empty,\n"
+      "     erased memory only, no record with a valid CRC, longer than 2101247\n"
+      "     bytes): nothing written\n"
       "  4  the export could not be written\n",
       kUsage);
 }
 
 int RunExportCommand(int argc, char** argv) {
-  WalkCommand command("export", kUsage, true);
+  WalkCommand command("export", kUsage, true, PrintExportHelp);
   ExportFormat format = ExportCsv;
   bool months = false, excel = false;
   std::string out;
   auto own = [&](int count, char** args, int* i, std::string* problem) {
     const char* arg = args[*i];
-    bool takesValue = !std::strcmp(arg, "--format") || !std::strcmp(arg, "--out");
-    if (takesValue && *i + 1 >= count) {
-      *problem = std::string(arg) + " needs a value";
-      return ReportOptionError;
-    }
     if (!std::strcmp(arg, "--format")) {
-      std::string value = args[++*i];
+      std::string value;
+      if (!TakeOptionValue(count, args, i, &value, problem)) return ReportOptionError;
       if (value == "csv") {
         format = ExportCsv;
       } else if (value == "json") {
@@ -73,11 +73,7 @@ int RunExportCommand(int argc, char** argv) {
         return ReportOptionError;
       }
     } else if (!std::strcmp(arg, "--out")) {
-      out = args[++*i];
-      if (out.empty()) {
-        *problem = "--out needs a file name";
-        return ReportOptionError;
-      }
+      if (!TakeOptionValue(count, args, i, &out, problem)) return ReportOptionError;
     } else if (!std::strcmp(arg, "--months")) {
       months = true;
     } else if (!std::strcmp(arg, "--excel")) {
@@ -87,7 +83,7 @@ int RunExportCommand(int argc, char** argv) {
     }
     return ReportOptionTaken;
   };
-  if (!command.Parse(argc, argv, own)) return kExitUsage;
+  if (!command.Parse(argc, argv, own)) return command.parseStatus();
   if ((months || excel) && format != ExportCsv) return command.Usage("--months and --excel are forms of the CSV");
 
   std::unique_ptr<ExportOutput> output = MakeExport(format, months, excel);

@@ -30,14 +30,25 @@ void PrintInfoHelp() {
       "  tax-rate records        records that carry tax rates\n"
       "  findings                what 'taxoscope-cli check' finds in the same walk:\n"
       "                          N errors, N warnings, N notes\n"
+      "A file that is no dump of this device family (empty, erased memory only, no\n"
+      "record with a valid CRC, longer than 2101247 bytes) gets its file and size\n"
+      "lines, then 'not a dump of this device family (REASON)' on a line of its own,\n"
+      "and the findings of check: 1 error.\n"
       "\n"
-      "exit status: 0 the dump was read, 2 usage error, 3 the dump cannot be opened\n",
+      "  --   ends the options: what follows is DUMP, even a name that begins with '-'\n"
+      "\n"
+      "exit status:\n"
+      "  0  the dump was read\n"
+      "  2  usage error\n"
+      "  3  the dump cannot be opened (nothing printed)\n"
+      "  4  standard output could not be written\n",
       kUsage);
 }
 
 int RunInfoCommand(int argc, char** argv) {
-  WalkCommand command("info", kUsage, false);
-  if (!command.Parse(argc, argv) || command.GuardOutput("-") != kExitOk) return kExitUsage;
+  WalkCommand command("info", kUsage, false, PrintInfoHelp);
+  if (!command.Parse(argc, argv)) return command.parseStatus();
+  if (command.GuardOutput("-") != kExitOk) return kExitUsage;
   int status = command.Load();
   if (status != kExitOk) return status;
   DumpOverview overview(command.dump(), command.image().size());

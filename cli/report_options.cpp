@@ -8,6 +8,24 @@
 #include "report/file_identity.h"
 #include "res/resource.h"
 
+bool IsOption(const char* arg) {
+  return arg[0] == '-' && arg[1] != 0 && !(arg[1] >= '0' && arg[1] <= '9');
+}
+
+bool TakeOptionValue(int argc, char** argv, int* i, std::string* value, std::string* problem) {
+  const char* option = argv[*i];
+  if (*i + 1 >= argc) {
+    *problem = std::string(option) + " needs a value";
+    return false;
+  }
+  if (IsOption(argv[*i + 1])) {
+    *problem = std::string(option) + " needs a value, not the option " + argv[*i + 1];
+    return false;
+  }
+  *value = argv[++*i];
+  return true;
+}
+
 ReportOptions::ReportOptions(ConsoleUi& ui, bool takesOpen) : ui_(ui), takesOpen_(takesOpen) {
   ui_.SetChecked(IDC_ALL_RECORDS, true);
 }
@@ -27,6 +45,12 @@ ReportOptionResult ReportOptions::Take(int argc, char** argv, int* i) {
   if (*i + 2 >= argc) {
     problem_ = "a filter needs FROM and TO";
     return ReportOptionError;
+  }
+  for (int bound = 1; bound <= 2; ++bound) {
+    if (IsOption(argv[*i + bound])) {
+      problem_ = std::string(arg) + " needs FROM and TO, not the option " + argv[*i + bound];
+      return ReportOptionError;
+    }
   }
   haveFilter_ = true;
   // The texts go in as typed: the report run checks them with its own messages.

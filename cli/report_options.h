@@ -13,6 +13,15 @@ constexpr int kExitReportNotWritten = 4;
 
 enum ReportOptionResult { NotReportOption, ReportOptionTaken, ReportOptionError };
 
+// Whether an argument is an option, not a value: it begins with '-' and is
+// neither "-" (standard output) nor a negative number ("-1" is a report
+// number).
+bool IsOption(const char* arg);
+
+// The value after the option at argv[*i], moving *i to it. False, with the
+// problem, when there is none or the next argument is itself an option.
+bool TakeOptionValue(int argc, char** argv, int* i, std::string* value, std::string* problem);
+
 // Looks at argv[*i]: --by-date FROM TO, --by-number FROM TO or, where the
 // command opens what it wrote, --open. A taken option moves *i past its
 // values. Starts the report type at "All records".

@@ -24,20 +24,25 @@ void PrintSummaryHelp() {
       "                        (both days included)\n"
       "  --by-number FROM TO   only the daily reports numbered FROM to TO; a number may\n"
       "                        be decimal, octal (017) or hexadecimal (0x1A)\n"
+      "  --                    ends the options: what follows is DUMP, even a name\n"
+      "                        that begins with '-'\n"
       "Without a filter every daily report is taken.\n"
       "\n"
       "exit status:\n"
       "  0  the table was printed\n"
       "  1  FROM or TO is not a valid bound (nothing printed)\n"
       "  2  usage error\n"
-      "  3  the dump cannot be opened (nothing printed)\n"
+      "  3  the dump cannot be opened, or is no dump of this device family (empty,\n"
+      "     erased memory only, no record with a valid CRC, longer than 2101247\n"
+      "     bytes): nothing printed\n"
       "  4  standard output could not be written\n",
       kUsage);
 }
 
 int RunSummaryCommand(int argc, char** argv) {
-  WalkCommand command("summary", kUsage, true);
-  if (!command.Parse(argc, argv) || command.GuardOutput("-") != kExitOk) return kExitUsage;
+  WalkCommand command("summary", kUsage, true, PrintSummaryHelp);
+  if (!command.Parse(argc, argv)) return command.parseStatus();
+  if (command.GuardOutput("-") != kExitOk) return kExitUsage;
   int status = command.Load();
   if (status == kExitOk && command.overCap()) status = command.RefuseNotADump();
   if (status != kExitOk) return status;

@@ -6,8 +6,8 @@
 
 #include "cli/commands.h"
 
-WalkCommand::WalkCommand(const char* name, const char* usage, bool takesFilter)
-    : name_(name), usage_(usage), takesFilter_(takesFilter), options_(ui_, false) {}
+WalkCommand::WalkCommand(const char* name, const char* usage, bool takesFilter, void (*help)(), bool takesOpen)
+    : name_(name), usage_(usage), takesFilter_(takesFilter), help_(help), options_(ui_, takesOpen) {}
 
 int WalkCommand::Usage(const std::string& problem) const {
   std::fprintf(stderr, "taxoscope-cli %s: %s\nusage: %s\n", name_, problem.c_str(), usage_);
@@ -15,45 +15,45 @@ int WalkCommand::Usage(const std::string& problem) const {
 }
 
 bool WalkCommand::Parse(int argc, char** argv, const OwnOption& own) {
+  parseStatus_ = kExitUsage;
+  auto fail = [this](const std::string& problem) {
+    Usage(problem);
+    return false;
+  };
+  for (int i = 0; i < argc; ++i)
+    if (!argv[i][0]) return fail("an empty argument");
+  bool optionsEnded = false;
   for (int i = 0; i < argc; ++i) {
     const char* arg = argv[i];
-    if (takesFilter_) {
-      ReportOptionResult taken = options_.Take(argc, argv, &i);
-      if (taken == ReportOptionError) {
-        Usage(options_.problem());
+    if (!optionsEnded && IsOption(arg)) {
+      if (!std::strcmp(arg, "--")) {
+        optionsEnded = true;
+        continue;
+      }
+      if (!std::strcmp(arg, "--help") || !std::strcmp(arg, "-h")) {
+        help_();
+        parseStatus_ = kExitOk;
         return false;
       }
-      if (taken == ReportOptionTaken) continue;
-    }
-    if (own) {
       std::string problem;
-      ReportOptionResult taken = own(argc, argv, &i, &problem);
-      if (taken == ReportOptionError) {
-        Usage(problem);
-        return false;
-      }
+      ReportOptionResult taken = takesFilter_ ? options_.Take(argc, argv, &i) : NotReportOption;
+      if (taken == ReportOptionError) return fail(options_.problem());
       if (taken == ReportOptionTaken) continue;
+      taken = own ? own(argc, argv, &i, &problem) : NotReportOption;
+      if (taken == ReportOptionError) return fail(problem);
+      if (taken == ReportOptionTaken) continue;
+      return fail(std::string("unknown option ") + arg);
     }
-    if (arg[0] == '-' && arg[1] != 0) {
-      Usage(std::string("unknown option ") + arg);
-      return false;
-    }
-    if (!dump_.empty()) {
-      Usage("give one dump file");
-      return false;
-    }
+    if (!dump_.empty()) return fail("give one dump file");
     dump_ = arg;
   }
-  if (dump_.empty()) {
-    Usage("no dump file given");
-    return false;
-  }
+  if (dump_.empty()) return fail("no dump file given");
   return true;
 }
 
 ReportRequest WalkCommand::Request() {
   ReportRequest request = ReportRequestFromDialog(&ui_, dump_);
-  request.dumpImage = &image_;
+  if (loaded_) request.dumpImage = &image_;
   return request;
 }
 
@@ -66,6 +66,7 @@ int WalkCommand::Load() {
   ReportFilter filter;
   if (!ParseReportFilter(Request(), &filter)) return kExitInvalidBound;
   int error = 0;
+  loaded_ = true;
   switch (LoadDumpImage(dump_, &image_, &error)) {
     case DumpOpenFailed:
       PrintDumpOpenError(dump_, error);

@@ -10,6 +10,7 @@
 #include <functional>
 #include <string>
 
+#include "cli/commands.h"
 #include "cli/console_ui.h"
 #include "cli/report_options.h"
 #include "fm/dump_family.h"
@@ -20,10 +21,17 @@ class WalkCommand {
   // values), not known, or wrong (with the problem).
   using OwnOption = std::function<ReportOptionResult(int argc, char** argv, int* i, std::string* problem)>;
 
-  WalkCommand(const char* name, const char* usage, bool takesFilter);
+  // help prints the command's --help; takesOpen: --open is an option too
+  // (the report's).
+  WalkCommand(const char* name, const char* usage, bool takesFilter, void (*help)(), bool takesOpen = false);
 
-  // Reads the arguments; false after the usage message.
+  // Reads the arguments: options (where an option may stand, --help and -h
+  // print the help), and one DUMP; "--" ends the options, so that a dump
+  // whose name begins with '-' can be given. An empty argument is a usage
+  // error wherever it stands. False when the command is done: after the help
+  // or the usage message, with the exit status in parseStatus().
   bool Parse(int argc, char** argv, const OwnOption& own = nullptr);
+  int parseStatus() const { return parseStatus_; }
   // The usage message for a problem found later; gives the usage exit status.
   int Usage(const std::string& problem) const;
 
@@ -53,13 +61,17 @@ class WalkCommand {
   // family (REASON)".
   int RefuseNotADump() const;
 
-  // The run's request: the dump and the filter as typed.
+  // The run's request: the dump and the filter as typed, and once the dump
+  // is loaded its bytes (before, the run reads the file itself).
   ReportRequest Request();
 
  private:
   const char* name_;
   const char* usage_;
   bool takesFilter_;
+  void (*help_)();
+  int parseStatus_ = kExitUsage;
+  bool loaded_ = false;
   ConsoleUi ui_;
   ReportOptions options_;
   std::string dump_;

@@ -227,4 +227,58 @@ TEST_F(DumpInputs, OutputsKeepWhatTheyAre) {
   EXPECT_EQ(missingFolder.err, "taxoscope-cli: cannot write '" + dir.File("x/y.txt") + "': No such file or directory\n");
 }
 
+// Where an option may stand --help is the help; as an option's value it is
+// an option in the wrong place. "--" ends the options; an empty argument is
+// a usage error wherever it stands.
+TEST_F(DumpInputs, TheCommandLine) {
+  GenerateOptions options;
+  options.seed = 9;
+  options.reports = 6;
+  const std::string dump = dir.File("DV000009.bin");
+  WriteDump(dump, GenerateDump(options));
+  for (const std::string& args : {"export " + Quoted(dump) + " --help", "export -h " + Quoted(dump), std::string("report --help"),
+                                  "check " + Quoted(dump) + " --format json -h", std::string("info --help"),
+                                  std::string("summary -h")}) {
+    CliRun help = RunCli(dir, args);
+    EXPECT_EQ(help.status, 0) << args;
+    EXPECT_EQ(help.out.rfind("usage: taxoscope-cli ", 0), 0u) << args;
+    EXPECT_NE(help.out.find("  --  "), std::string::npos) << args;  // "--" is documented
+  }
+  struct Case {
+    std::string args, problem;
+  };
+  for (const Case& c : {Case{"export " + Quoted(dump) + " --out --help", "--out needs a value, not the option --help"},
+                        Case{"check " + Quoted(dump) + " --out -h", "--out needs a value, not the option -h"},
+                        Case{"check " + Quoted(dump) + " --format --out x", "--format needs a value, not the option --out"},
+                        Case{"export " + Quoted(dump) + " --by-date --out x.csv", "--by-date needs FROM and TO, not the option --out"},
+                        Case{"summary " + Quoted(dump) + " --by-number 1 --help", "--by-number needs FROM and TO, not the option --help"},
+                        Case{"report " + Quoted(dump) + " --by-date 1/1/2012 --open", "--by-date needs FROM and TO, not the option --open"},
+                        Case{"export '' " + Quoted(dump), "an empty argument"},
+                        Case{"summary " + Quoted(dump) + " ''", "an empty argument"},
+                        Case{"export ''", "an empty argument"},
+                        Case{"info ''", "an empty argument"},
+                        Case{"report -- ''", "an empty argument"},
+                        Case{"summary " + Quoted(dump) + " --by-number '' 3", "an empty argument"},
+                        Case{"check " + Quoted(dump) + " --out ''", "an empty argument"},
+                        Case{"info -d.bin", "unknown option -d.bin"}}) {
+    CliRun run = RunCli(dir, c.args);
+    EXPECT_EQ(run.status, 2) << c.args;
+    EXPECT_NE(run.err.find(": " + c.problem + "\nusage: taxoscope-cli "), std::string::npos) << c.args << "\n" << run.err;
+    EXPECT_TRUE(run.out.empty()) << c.args;
+  }
+  EXPECT_FALSE(FileExists(dir.File("--help")));
+  EXPECT_FALSE(FileExists("--help"));
+
+  // A dump whose name begins with '-', after "--"; "-" and negative numbers
+  // are values, not options.
+  ASSERT_TRUE(WriteFileBytes(dir.File("-d.bin"), ReadFileBytes(dump)));
+  CliRun dashed = RunCliAfter(dir, "cd " + Quoted(dir.path()) + " &&", "info -- -d.bin");
+  EXPECT_EQ(dashed.status, 0) << dashed.err;
+  EXPECT_EQ(dashed.out.rfind("file: -d.bin\nsize: ", 0), 0u);
+  EXPECT_EQ(RunCli(dir, "export --out - -- " + Quoted(dump)).status, 0);
+  CliRun negative = RunCli(dir, "summary " + Quoted(dump) + " --by-number -1 5");
+  EXPECT_EQ(negative.status, 0) << negative.err;  // -1 is 4294967295: no report passes
+  EXPECT_EQ(negative.out, "Месец  Отчети\nОбщо        0\n");
+}
+
 }  // namespace

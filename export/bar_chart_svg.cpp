@@ -12,9 +12,13 @@ constexpr double kLeft = 90, kRight = 16, kTop = 40, kBottom = 40;
 constexpr double kPlotWidth = kWidth - kLeft - kRight;
 constexpr double kPlotHeight = kHeight - kTop - kBottom;
 
-// A step of 1, 2 or 5 times a power of ten that cuts 0..top into about five parts.
+// A step of 1, 2 or 5 times a power of ten that cuts 0..top into about five
+// parts, and a cent at the least: the labels show amounts to the cent, so a
+// finer step would label several lines alike.
 double RoundStep(double top) {
+  constexpr double kCent = 0.01;
   double raw = top / 5;
+  if (raw <= kCent) return kCent;
   double power = std::pow(10.0, std::floor(std::log10(raw)));
   for (double factor : {1.0, 2.0, 5.0})
     if (raw <= factor * power) return factor * power;

@@ -5,11 +5,13 @@
 
 #include <nlohmann/json.hpp>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <string>
 
 #include "export/amount_text.h"
+#include "export/bar_chart_svg.h"
 #include "export/csv_export.h"
 #include "export/export_outputs.h"
 #include "export/ledger_export.h"
@@ -281,6 +283,35 @@ TEST(ExportText, ExcelCsvGuardsTextThatASpreadsheetWouldRun) {
   EXPECT_EQ(excelRow.rfind("\"'=HYPERLINK(\"\"http://x\"\")\";", 0), 0u) << excelRow;
   EXPECT_NE(excelRow.find(";7;12,50;"), std::string::npos) << excelRow;
   EXPECT_EQ(plainRow.rfind("\"=HYPERLINK(\"\"http://x\"\")\",", 0), 0u) << plainRow;
+}
+
+// The value axis labels of a chart: the texts of its right-aligned labels.
+std::vector<std::string> AxisLabels(const std::string& svg) {
+  std::vector<std::string> labels;
+  const std::string mark = "text-anchor=\"end\">";
+  for (size_t at = svg.find(mark); at != std::string::npos; at = svg.find(mark, at + 1)) {
+    size_t start = at + mark.size();
+    labels.push_back(svg.substr(start, svg.find('<', start) - start));
+  }
+  return labels;
+}
+
+// Every line of the value axis has a label of its own, however small the
+// largest month: a step finer than a cent would repeat "0.00".
+TEST(ExportChart, AxisLabelsStayDistinctForMonthsBelowOneLev) {
+  for (double top : {0.01, 0.03, 0.04, 0.07, 0.3, 0.99, 1.0, 7.5, 123456.78}) {
+    SCOPED_TRACE(top);
+    std::string svg;
+    AppendStackedChart(&svg, {"2012-05", "2012-06"}, {{"Дан гр. 1", GroupColour(0)}}, {{top}, {top / 3}});
+    std::vector<std::string> labels = AxisLabels(svg);
+    ASSERT_GE(labels.size(), 2u);
+    EXPECT_EQ(std::stod(labels.front()), 0.0);
+    std::vector<std::string> sorted = labels;
+    std::sort(sorted.begin(), sorted.end());
+    EXPECT_EQ(std::adjacent_find(sorted.begin(), sorted.end()), sorted.end()) << svg;
+    // The top line reaches the largest month.
+    EXPECT_GE(std::stod(labels.back()) + 1e-9, top);
+  }
 }
 
 }  // namespace
