@@ -105,6 +105,7 @@ std::string BadReceiptText(const char* reply, int length) {
 
 void AcquireDump(UiWindow dialog, const ReportOutputFactory& outputs) {
   cancelFlag = 0;
+  interruptFlag = 0;
   int32_t total = 0;
   lastReportOutcome = ReportWritten;
   lastTransfer = DumpTransfer();
@@ -149,8 +150,8 @@ void AcquireDump(UiWindow dialog, const ReportOutputFactory& outputs) {
     if (replyLength != 0) {
       ShowError(dialog, BadReceiptText(reply, replyLength).c_str());
       lastOutcome = AcquireBadReceipt;
-    } else if (cancelFlag) {
-      lastOutcome = AcquireStopped;  // STOP while the device was silent: no message
+    } else if (interruptFlag) {
+      lastOutcome = AcquireStopped;  // interrupted while the device was silent: no message
     } else {
       ShowError(dialog, "No communication.");
       lastOutcome = AcquireNoCommunication;

@@ -402,6 +402,25 @@ TEST_P(AcquireTest, StopWhileASilentDeviceIsIdentified) {
     busyFlag = 0;
     cancelFlag = 1;
   };
+  // The dialog's STOP does not cut the identify's line read short: the run
+  // ends with the silence's message once that read has waited its time-out.
+  long long ms = MillisecondsOf([&] { PressRead(); });
+  EXPECT_EQ(AcquireNoCommunication, LastAcquireOutcome());
+  ExpectOneError("No communication.");
+  EXPECT_GE(ms, 5000);
+  EXPECT_LT(ms, 7800);
+  ExpectIdle();
+  ExpectEarlierDumpUntouched();
+}
+
+TEST_P(AcquireTest, InterruptWhileASilentDeviceIsIdentifiedStopsAtOnce) {
+  PlantEarlierDump();
+  StartDevice(DeviceMode::Silent);
+  ui.onDispatch = [&](int) {  // as the console does on Ctrl-C
+    busyFlag = 0;
+    cancelFlag = 1;
+    interruptFlag = 1;
+  };
   long long ms = MillisecondsOf([&] { PressRead(); });
   EXPECT_EQ(AcquireStopped, LastAcquireOutcome());
   EXPECT_TRUE(ui.messages.empty()) << ::testing::PrintToString(MessageTexts());

@@ -42,9 +42,9 @@ int IdentifyDevice(DeviceLine& line, char* reply, int capacity, int* replyLength
     *replyLength = 1 + ReadLine(line, reply + 1, capacity - 1);
     return 1;
   }
-  // STOP came while the device was silent: the line read below would keep
+  // Ctrl-C came while the device was silent: the line read below would keep
   // the user waiting for its whole time-out for nothing.
-  if (got == 0 && cancelFlag) {
+  if (got == 0 && interruptFlag) {
     *replyLength = 0;
     return 0;
   }
