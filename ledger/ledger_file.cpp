@@ -87,7 +87,10 @@ bool LedgerFile::Check(bool writable, int* version, std::string* err) {
     *err = "not a ledger (an SQLite file of another program)";
     return false;
   }
-  if (!empty && size < pageCount * pageSize) {
+  // In WAL mode (the server's ledger) the newest pages may still be in the
+  // log beside the file, which then is shorter than the database.
+  int64_t walSize = 0;
+  if (!empty && size < pageCount * pageSize && !(FileSize(path_ + "-wal", &walSize) && walSize > 0)) {
     *err = "not a ledger: the file is cut short (" + std::to_string(size) + " of " +
            std::to_string(pageCount * pageSize) + " bytes)";
     return false;
