@@ -8,9 +8,11 @@
 #include <cstdlib>
 #include <cstring>
 #include <strings.h>
+#include <sys/socket.h>
 
 #include "ledger/ledger_add.h"
 #include "server/api_answers.h"
+#include "server/connection_watchdog.h"
 #include "server/pages.h"
 #include "server/request_log.h"
 
@@ -57,14 +59,17 @@ struct RequestContext {
   Clock::time_point start;
   std::string tokenName;
   uint64_t bytesIn = 0;
+  uint64_t bytesOut = 0;  // of an answer given by a content provider
+  bool answered = false;  // the answer is set: the error handler leaves it
 };
 thread_local RequestContext context;
 
-void BeginRequest() {
+void BeginRequest(const httplib::Request& req, ConnectionWatchdog* watchdog) {
   if (context.started) return;  // the Expect: 100-continue check came first
   context = RequestContext();
   context.started = true;
   context.start = Clock::now();
+  if (watchdog) watchdog->HeadersRead(req.remote_addr, req.remote_port);
 }
 
 double SecondsSinceStart() { return std::chrono::duration<double>(Clock::now() - context.start).count(); }
@@ -75,13 +80,25 @@ void Send(httplib::Response& res, const Answer& answer, bool page = false) {
   res.status = answer.status;
   res.set_content(answer.body, answer.contentType.c_str());
   res.set_header("Content-Security-Policy", page ? PageContentSecurityPolicy() : kApiPolicy);
+  context.answered = true;
 }
 
-// An answer given before the body was read: the connection cannot carry
-// another request after the unread bytes.
+// An answer given before the request's body was read whole: the connection
+// ends after it, so that no unread byte is ever taken for another request.
+// The answer goes out through a content provider that, once it has written
+// every byte, reports a failure: the library then closes the connection.
 void SendAndClose(httplib::Response& res, const Answer& answer, bool page = false) {
-  Send(res, answer, page);
+  res.status = answer.status;
+  res.set_header("Content-Security-Policy", page ? PageContentSecurityPolicy() : kApiPolicy);
   res.set_header("Connection", "close");
+  auto body = std::make_shared<std::string>(answer.body);
+  res.set_content_provider(body->size(), answer.contentType,
+                           [body](size_t offset, size_t length, httplib::DataSink& sink) {
+                             sink.write(body->data() + offset, length);
+                             return false;
+                           });
+  context.bytesOut = body->size();
+  context.answered = true;
 }
 
 int HexValue(char c) {
@@ -163,6 +180,17 @@ std::string PresentedToken(const httplib::Request& req) {
   return start == std::string::npos ? std::string() : value.substr(start);
 }
 
+// The library's server with its listening socket in reach: the library
+// listens with a backlog of 5, too few for a burst of shops at closing time
+// (the kernel then drops connections), so the backlog is raised after it.
+template <typename Base>
+class ListeningServer : public Base {
+ public:
+  using Base::Base;
+  bool RaiseBacklog(int backlog) { return ::listen(this->svr_sock_, backlog) == 0; }
+};
+constexpr int kListenBacklog = 128;
+
 }  // namespace
 
 class WebServer::Impl {
@@ -173,9 +201,9 @@ class WebServer::Impl {
   bool Bind(const ListenAddress& address, const std::string& cert, const std::string& key, int* port,
             std::string* err) {
     if (cert.empty()) {
-      server_ = std::make_unique<httplib::Server>();
+      server_ = std::make_unique<ListeningServer<httplib::Server>>();
     } else {
-      server_ = std::make_unique<httplib::SSLServer>(cert.c_str(), key.c_str());
+      server_ = std::make_unique<ListeningServer<httplib::SSLServer>>(cert.c_str(), key.c_str());
       if (!server_->is_valid()) {
         *err = "cannot load the certificate '" + cert + "' and its key '" + key + "'";
         return false;
@@ -188,10 +216,23 @@ class WebServer::Impl {
       *err = "cannot listen on " + address.host + ":" + std::to_string(address.port) + ": " + std::strerror(errno);
       return false;
     }
+    port_ = *port;
+    const bool raised = cert.empty() ? static_cast<ListeningServer<httplib::Server>&>(*server_).RaiseBacklog(kListenBacklog)
+                                     : static_cast<ListeningServer<httplib::SSLServer>&>(*server_).RaiseBacklog(kListenBacklog);
+    if (!raised) {
+      *err = std::string("cannot listen with a backlog of ") + std::to_string(kListenBacklog) + ": " + std::strerror(errno);
+      return false;
+    }
     return true;
   }
 
-  bool Run() { return server_->listen_after_bind(); }
+  bool Run() {
+    const auto limit = std::chrono::seconds(limits_.keepAliveSeconds + limits_.readTimeoutSeconds);
+    watchdog_ = std::make_unique<ConnectionWatchdog>(port_, limit);
+    const bool served = server_->listen_after_bind();
+    watchdog_.reset();
+    return served;
+  }
   void Stop() {
     if (server_) server_->stop();
   }
@@ -211,11 +252,11 @@ class WebServer::Impl {
                                 {"X-Frame-Options", "DENY"}});
 
     server.set_expect_100_continue_handler([this](const httplib::Request& req, httplib::Response& res) {
-      BeginRequest();
+      BeginRequest(req, watchdog_.get());
       return Admit(req, res) ? 100 : res.status;
     });
     server.set_pre_routing_handler([this](const httplib::Request& req, httplib::Response& res) {
-      BeginRequest();
+      BeginRequest(req, watchdog_.get());
       return Admit(req, res) ? httplib::Server::HandlerResponse::Unhandled
                              : httplib::Server::HandlerResponse::Handled;
     });
@@ -223,7 +264,7 @@ class WebServer::Impl {
     // body over the limit) gets the JSON form too.
     server.set_error_handler(httplib::Server::HandlerWithResponse(
         [](const httplib::Request&, httplib::Response& res) {
-          if (!res.body.empty()) return httplib::Server::HandlerResponse::Unhandled;
+          if (context.answered) return httplib::Server::HandlerResponse::Unhandled;
           Send(res, ErrorAnswer(res.status, DefaultDetail(res.status)));
           return httplib::Server::HandlerResponse::Handled;
         }));
@@ -427,10 +468,11 @@ class WebServer::Impl {
     entry.path = req.path;
     entry.status = res.status;
     entry.bytesIn = context.bytesIn ? context.bytesIn : req.body.size();
-    entry.bytesOut = res.body.size();
+    entry.bytesOut = context.bytesOut ? context.bytesOut : res.body.size();
     entry.seconds = context.started ? SecondsSinceStart() : -1;
     LogRequest(entry);
     metrics_.CountRequest(res.status);
+    if (watchdog_) watchdog_->Answered(req.remote_addr, req.remote_port);
     context = RequestContext();
   }
 
@@ -439,6 +481,8 @@ class WebServer::Impl {
   ServerMetrics& metrics_;
   ServerLimits limits_;
   std::unique_ptr<httplib::Server> server_;
+  int port_ = 0;
+  std::unique_ptr<ConnectionWatchdog> watchdog_;
 };
 
 WebServer::WebServer(LedgerService& ledger, TokenFile& tokens, ServerMetrics& metrics, const ServerLimits& limits)
