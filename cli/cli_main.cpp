@@ -27,6 +27,7 @@ const Command kCommands[] = {
     {"check", "check a dump's integrity: damage, gaps, a clock set back", RunCheckCommand, PrintCheckHelp},
     {"ledger", "keep many registers' daily reports in one file; the VAT table over them", RunLedgerCommand,
      PrintLedgerHelp, true},
+    {"send", "send dumps to a taxoscope-server, which adds them to its ledger", RunSendCommand, PrintSendHelp},
 };
 
 void PrintUsage(FILE* out) {

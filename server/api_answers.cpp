@@ -152,10 +152,12 @@ const char* ErrorName(int status) {
   return status >= 500 ? "server_error" : "client_error";
 }
 
-Answer ErrorAnswer(int status, const std::string& detail) {
+Answer ErrorAnswer(int status, const std::string& detail) { return ErrorAnswer(status, detail, ErrorName(status)); }
+
+Answer ErrorAnswer(int status, const std::string& detail, const char* error) {
   Answer answer;
   answer.status = status;
-  answer.body = Json{{"error", ErrorName(status)}, {"detail", detail}}.dump(-1, ' ', false,
+  answer.body = Json{{"error", error}, {"detail", detail}}.dump(-1, ' ', false,
                                                                            Json::error_handler_t::replace) +
                 "\n";
   return answer;

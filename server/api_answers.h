@@ -22,6 +22,8 @@ using QueryParams = std::multimap<std::string, std::string>;
 
 // {"error": "not_found", "detail": detail} for the status.
 Answer ErrorAnswer(int status, const std::string& detail);
+// The same with an error name of its own ("not_a_dump").
+Answer ErrorAnswer(int status, const std::string& detail, const char* error);
 // The short name of an error status ("bad_request", "payload_too_large", ...).
 const char* ErrorName(int status);
 

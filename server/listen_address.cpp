@@ -2,7 +2,6 @@
 
 #include <arpa/inet.h>
 
-#include <cstring>
 
 bool ParseListenAddress(const std::string& text, ListenAddress* address, std::string* err) {
   size_t colon = text.rfind(':');
@@ -35,17 +34,4 @@ bool ParseListenAddress(const std::string& text, ListenAddress* address, std::st
   address->host = host;
   address->port = std::stoi(port);
   return true;
-}
-
-bool IsLoopbackHost(const std::string& host) {
-  if (host == "localhost") return true;
-  in_addr v4;
-  if (inet_pton(AF_INET, host.c_str(), &v4) == 1) return (ntohl(v4.s_addr) >> 24) == 127;
-  in6_addr v6;
-  if (inet_pton(AF_INET6, host.c_str(), &v6) == 1) {
-    if (IN6_IS_ADDR_LOOPBACK(&v6)) return true;
-    // ::ffff:127.x.y.z, an IPv4 loopback address in IPv6 form
-    return IN6_IS_ADDR_V4MAPPED(&v6) && v6.s6_addr[12] == 127;
-  }
-  return false;
 }

@@ -14,6 +14,6 @@ constexpr char kDefaultListen[] = "127.0.0.1:8640";
 // False with the reason in *err for a text that is no ADDR:PORT.
 bool ParseListenAddress(const std::string& text, ListenAddress* address, std::string* err);
 
-// Whether the host is a loopback address (127.0.0.0/8, ::1, "localhost"):
-// only such an address may serve plain HTTP without saying so.
-bool IsLoopbackHost(const std::string& host);
+// Only a loopback address (IsLoopbackHost) may serve plain HTTP without
+// saying so.
+#include "send/server_url.h"

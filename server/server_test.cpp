@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 #include <httplib.h>
 #include <netinet/in.h>
+#include <poll.h>
 #include <sys/socket.h>
 
 #include <atomic>
@@ -259,9 +260,10 @@ std::string RawExchange(int port, const std::string& request, int pauseMs = 0, i
   timeval wait = {15, 0};
   setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &wait, sizeof wait);
   send(fd, request.data(), request.size(), MSG_NOSIGNAL);
+  // A byte every pauseMs until the server answers or closes.
   for (int i = 0; i < trickle; ++i) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(pauseMs));
-    if (send(fd, "x", 1, MSG_NOSIGNAL) != 1) break;
+    pollfd answer = {fd, POLLIN, 0};
+    if (poll(&answer, 1, pauseMs) != 0 || send(fd, "x", 1, MSG_NOSIGNAL) != 1) break;
   }
   std::string answer;
   char buffer[4096];
@@ -397,6 +399,123 @@ TEST_F(ServerTest, MetricsInThePrometheusTextFormat) {
   std::string line;
   while (std::getline(lines, line))
     EXPECT_TRUE(line.rfind("# ", 0) == 0 || line.rfind("taxoscope_", 0) == 0) << line;
+}
+
+}  // namespace
+
+namespace {
+
+// Three daily reports; report 2 with other amounts when `changed`.
+std::string ThreeReports(bool changed) {
+  const uint16_t rates[8] = {2000, 900, 0, kRateUnset, kRateUnset, kRateUnset, kRateUnset, kRateUnset};
+  DumpBuilder dump;
+  dump.Erased(16).ModelRecord().ModeAndRates(kModeFractional, rates);
+  for (uint16_t n = 1; n <= 3; ++n) {
+    ReportData report;
+    report.number = n;
+    report.dateTime = PackDateTime(24, 3, n, 20, 0);
+    report.groups[0] = 1000u * n + (changed && n == 2 ? 1 : 0);
+    dump.Report(report);
+  }
+  return std::string(dump.bytes().begin(), dump.bytes().end());
+}
+
+TEST_F(ServerTest, SendPrintsTheAddAndExitsAsLedgerAddDoes) {
+  const std::string url = "http://127.0.0.1:" + std::to_string(server.port());
+  const std::string shopToken = dir.File("shop.token"), adminToken = dir.File("admin.token");
+  WriteFileBytes(shopToken, shop + "\n");
+  WriteFileBytes(adminToken, admin + "\n");
+  const std::string one = dir.File("DV000001.bin"), two = dir.File("DV000002.bin");
+  WriteFileBytes(one, SmallDump(81, 30));
+  WriteFileBytes(two, SmallDump(82, 20));
+  const std::string send = Quote(TAXOSCOPE_CLI) + " send " + url + " ";
+  int status = -1;
+  std::string out = RunShell(send + Quote(one) + " --token-file " + Quote(shopToken) + " 2>&1", &status);
+  EXPECT_EQ(0, status) << out;
+  EXPECT_EQ(one + ": device DV000001, 30 new, 0 already in the ledger, 0 conflicts\n", out);
+  out = RunShell(send + Quote(one) + " --token-file " + Quote(shopToken) + " 2>&1", &status);
+  EXPECT_EQ(one + ": device DV000001, 0 new, 30 already in the ledger, 0 conflicts\n", out);
+  // From a pipe, under the device given.
+  out = RunShell("cat " + Quote(two) + " | " + send + "/dev/stdin --device DV000002 --token-file " + Quote(adminToken),
+                 &status);
+  EXPECT_EQ(0, status);
+  EXPECT_EQ("/dev/stdin: device DV000002, 20 new, 0 already in the ledger, 0 conflicts\n", out);
+  const std::string reference = ReferenceLedger({{"DV000001", ReadFileBytes(one)}, {"DV000002", ReadFileBytes(two)}});
+  EXPECT_EQ(CliExport(reference, ""), Get(reader, "/api/v1/reports?format=csv")->body);
+
+  // A conflict: another report 2 under the same number and date-time.
+  const std::string first = dir.File("DV000003.bin"), other = dir.File("other/DV000003.bin");
+  fs::create_directory(dir.File("other"));
+  WriteFileBytes(first, ThreeReports(false));
+  WriteFileBytes(other, ThreeReports(true));
+  RunShell(send + Quote(first) + " --token-file " + Quote(adminToken), &status);
+  EXPECT_EQ(0, status);
+  out = RunShell(send + Quote(other) + " --token-file " + Quote(adminToken) + " 2>&1", &status);
+  EXPECT_EQ(13, status) << out;
+  EXPECT_NE(std::string::npos, out.find(": conflict: report 2 of 2024-03-02 20:00 differs"));
+
+  // The refusals: each with its own status, the other dumps still sent.
+  RunShell(send + Quote(two) + " --token-file " + Quote(shopToken) + " 2>/dev/null", &status);
+  EXPECT_EQ(21, status) << "another shop's register";
+  RunShell(send + Quote(one) + " 2>/dev/null", &status);
+  EXPECT_EQ(21, status) << "no token";
+  out = RunShell(send + Quote(dir.File("missing.bin")) + " " + Quote(one) + " --token-file " + Quote(shopToken) +
+                     " 2>/dev/null",
+                 &status);
+  EXPECT_EQ(3, status);
+  EXPECT_NE(std::string::npos, out.find("DV000001.bin: device DV000001, 0 new, 30 already"));
+  WriteFileBytes(dir.File("big.bin"), std::string(2101248, '\xff'));
+  RunShell(send + Quote(dir.File("big.bin")) + " --device X --token-file " + Quote(adminToken) + " 2>/dev/null", &status);
+  EXPECT_EQ(3, status) << "longer than the image cap";
+  RunShell(send + "/dev/stdin --token-file " + Quote(adminToken) + " </dev/null 2>/dev/null", &status);
+  EXPECT_EQ(3, status) << "a pipe names no device";
+  RunShell(Quote(TAXOSCOPE_CLI) + " send http://192.0.2.1:8640 " + Quote(one) + " 2>/dev/null", &status);
+  EXPECT_EQ(2, status) << "plain http off this machine";
+  server.Stop();
+  out = RunShell(send + Quote(one) + " --token-file " + Quote(shopToken) + " 2>&1", &status);
+  EXPECT_EQ(20, status) << out;
+  EXPECT_NE(std::string::npos, out.find("no connection to http://127.0.0.1:"));
+}
+
+// A certificate authority of the office's own and a certificate from it for
+// "localhost" alone.
+bool MakeCertificates(const std::string& folder) {
+  const std::string in = "cd " + Quote(folder) + " && ";
+  int status = -1;
+  RunShell(in + "openssl req -x509 -newkey rsa:2048 -nodes -keyout ca.key -out ca.pem -days 2 -subj /CN=Office-CA "
+                "2>/dev/null && openssl req -newkey rsa:2048 -nodes -keyout server.key -out server.csr "
+                "-subj /CN=localhost 2>/dev/null && printf 'subjectAltName=DNS:localhost\\n' >ext && "
+                "openssl x509 -req -in server.csr -CA ca.pem -CAkey ca.key -CAcreateserial -out server.pem -days 2 "
+                "-extfile ext 2>/dev/null",
+           &status);
+  return status == 0;
+}
+
+TEST(ServerTls, CertificatesAreVerifiedWithTheOfficesAuthority) {
+  TempDir dir;
+  ASSERT_TRUE(MakeCertificates(dir.path()));
+  const std::string state = dir.File("state");
+  int status = -1;
+  std::string token = RunShell(Quote(TAXOSCOPE_SERVER) + " token add till --role upload --state " + Quote(state) +
+                               " 2>/dev/null");
+  WriteFileBytes(dir.File("token"), token);
+  ServerProcess server;
+  ASSERT_FALSE(server.Start(state, {"--cert", dir.File("server.pem")})) << "a certificate needs its key";
+  ASSERT_TRUE(server.Start(state, {"--cert", dir.File("server.pem"), "--key", dir.File("server.key")}));
+  EXPECT_NE(std::string::npos, server.Log().find("listening on https://127.0.0.1:"));
+  const std::string port = std::to_string(server.port());
+  const std::string dump = dir.File("DV000001.bin");
+  WriteFileBytes(dump, SmallDump(91, 5));
+  const std::string send = Quote(TAXOSCOPE_CLI) + " send ";
+  const std::string args2 = " " + Quote(dump) + " --token-file " + Quote(dir.File("token"));
+  std::string out = RunShell(send + "https://localhost:" + port + args2 + " --ca " + Quote(dir.File("ca.pem")), &status);
+  EXPECT_EQ(0, status);
+  EXPECT_NE(std::string::npos, out.find("device DV000001, 5 new"));
+  out = RunShell(send + "https://localhost:" + port + args2 + " 2>&1", &status);
+  EXPECT_EQ(20, status) << "not an authority of the system";
+  EXPECT_NE(std::string::npos, out.find("not from a trusted authority"));
+  out = RunShell(send + "https://127.0.0.1:" + port + args2 + " --ca " + Quote(dir.File("ca.pem")) + " 2>&1", &status);
+  EXPECT_EQ(20, status) << "the certificate names localhost, not 127.0.0.1";
 }
 
 }  // namespace

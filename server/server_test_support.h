@@ -43,9 +43,9 @@ class ServerProcess {
     }
     for (int i = 0; i < 1000; ++i) {
       const std::string log = Log();
-      const size_t at = log.find("http://127.0.0.1:");
+      const size_t at = log.find("://127.0.0.1:");
       if (at != std::string::npos && log.find('\n', at) != std::string::npos) {
-        port_ = std::atoi(log.c_str() + at + 17);
+        port_ = std::atoi(log.c_str() + at + 13);
         return true;
       }
       if (waitpid(pid_, &status_, WNOHANG) == pid_) {

@@ -61,6 +61,9 @@ struct RequestContext {
   uint64_t bytesIn = 0;
   uint64_t bytesOut = 0;  // of an answer given by a content provider
   bool answered = false;  // the answer is set: the error handler leaves it
+  // An upload refused on its headers whose body is read (and dropped) before
+  // the answer, so that the client, still sending, gets to read it.
+  std::shared_ptr<Answer> deferred;
 };
 thread_local RequestContext context;
 
@@ -76,11 +79,16 @@ double SecondsSinceStart() { return std::chrono::duration<double>(Clock::now() -
 
 const char kApiPolicy[] = "default-src 'none'; frame-ancestors 'none'";
 
-void Send(httplib::Response& res, const Answer& answer, bool page = false) {
+void SetHeaders(httplib::Response& res, const Answer& answer, bool page) {
   res.status = answer.status;
-  res.set_content(answer.body, answer.contentType.c_str());
   res.set_header("Content-Security-Policy", page ? PageContentSecurityPolicy() : kApiPolicy);
+  if (answer.status == 401) res.set_header("WWW-Authenticate", "Bearer realm=\"taxoscope\"");
   context.answered = true;
+}
+
+void Send(httplib::Response& res, const Answer& answer, bool page = false) {
+  SetHeaders(res, answer, page);
+  res.set_content(answer.body, answer.contentType.c_str());
 }
 
 // An answer given before the request's body was read whole: the connection
@@ -88,8 +96,7 @@ void Send(httplib::Response& res, const Answer& answer, bool page = false) {
 // The answer goes out through a content provider that, once it has written
 // every byte, reports a failure: the library then closes the connection.
 void SendAndClose(httplib::Response& res, const Answer& answer, bool page = false) {
-  res.status = answer.status;
-  res.set_header("Content-Security-Policy", page ? PageContentSecurityPolicy() : kApiPolicy);
+  SetHeaders(res, answer, page);
   res.set_header("Connection", "close");
   auto body = std::make_shared<std::string>(answer.body);
   res.set_content_provider(body->size(), answer.contentType,
@@ -98,7 +105,6 @@ void SendAndClose(httplib::Response& res, const Answer& answer, bool page = fals
                              return false;
                            });
   context.bytesOut = body->size();
-  context.answered = true;
 }
 
 int HexValue(char c) {
@@ -253,7 +259,11 @@ class WebServer::Impl {
 
     server.set_expect_100_continue_handler([this](const httplib::Request& req, httplib::Response& res) {
       BeginRequest(req, watchdog_.get());
-      return Admit(req, res) ? 100 : res.status;
+      if (!Admit(req, res)) return res.status;
+      if (!context.deferred) return 100;
+      // The client waits before it sends the body: the refusal needs none of it.
+      SendAndClose(res, *context.deferred);
+      return res.status;
     });
     server.set_pre_routing_handler([this](const httplib::Request& req, httplib::Response& res) {
       BeginRequest(req, watchdog_.get());
@@ -311,6 +321,19 @@ class WebServer::Impl {
     return "HTTP status " + std::to_string(status);
   }
 
+  // An answer before the handler: at once, ending the connection; or, for
+  // an upload whose body may be read, after that body (context.deferred).
+  bool Refuse(const httplib::Request& req, httplib::Response& res, const Answer& answer, const Route* route,
+              bool page = false) {
+    const bool readable = !req.has_header("Content-Length") || ContentLength(req) <= kMaxDumpBytes;
+    if (route && route->access == AccessUpload && readable) {
+      context.deferred = std::make_shared<Answer>(answer);
+      return true;
+    }
+    SendAndClose(res, answer, page);
+    return false;
+  }
+
   // Whether the request may go on to its handler; else its answer is in res.
   bool Admit(const httplib::Request& req, httplib::Response& res) {
     const Route* route = FindRoute(req.path);
@@ -333,89 +356,89 @@ class WebServer::Impl {
     if (known) context.tokenName = token.name;
     if (!known) {
       const std::string why = req.has_header("Authorization") ? "unknown token" : "no token: send Authorization: Bearer TOKEN";
-      if (route->page)
-        SendAndClose(res, TokenPage(401, "Тази страница иска ключ с право на четене."), true);
-      else
-        SendAndClose(res, ErrorAnswer(401, why));
-      res.set_header("WWW-Authenticate", "Bearer realm=\"taxoscope\"");
-      return false;
+      if (route->page) return Refuse(req, res, TokenPage(401, "Тази страница иска ключ с право на четене."), route, true);
+      return Refuse(req, res, ErrorAnswer(401, why), route);
     }
     const bool mayRead = token.role == RoleRead || token.role == RoleAdmin;
     const bool mayUpload = token.role == RoleUpload || token.role == RoleAdmin;
     if (route->access == AccessRead && !mayRead) {
-      if (route->page)
-        SendAndClose(res, TokenPage(403, "Този ключ не дава право на четене."), true);
-      else
-        SendAndClose(res, ErrorAnswer(403, "the token '" + token.name + "' may not read"));
-      return false;
+      if (route->page) return Refuse(req, res, TokenPage(403, "Този ключ не дава право на четене."), route, true);
+      return Refuse(req, res, ErrorAnswer(403, "the token '" + token.name + "' may not read"), route);
     }
     if (route->access == AccessUpload) {
-      if (!mayUpload) {
-        SendAndClose(res, ErrorAnswer(403, "the token '" + token.name + "' may not send dumps"));
-        return false;
-      }
-      return AdmitUpload(req, res, token);
+      if (!mayUpload) return Refuse(req, res, ErrorAnswer(403, "the token '" + token.name + "' may not send dumps"), route);
+      return AdmitUpload(req, res, token, route);
     }
     return true;
   }
 
-  bool AdmitUpload(const httplib::Request& req, httplib::Response& res, const TokenEntry& token) {
-    const std::string type = req.get_header_value("Content-Type");
-    if (!type.empty() && type.compare(0, 24, "application/octet-stream") != 0) {
-      SendAndClose(res, ErrorAnswer(415, "send the dump's bytes as application/octet-stream"));
-      return false;
-    }
+  bool AdmitUpload(const httplib::Request& req, httplib::Response& res, const TokenEntry& token, const Route* route) {
     if (req.has_header("Content-Length") && ContentLength(req) > kMaxDumpBytes) {
       SendAndClose(res, ErrorAnswer(413, DefaultDetail(413)));
       return false;
     }
+    const std::string type = req.get_header_value("Content-Type");
+    if (!type.empty() && type.compare(0, 24, "application/octet-stream") != 0)
+      return Refuse(req, res, ErrorAnswer(415, "send the dump's bytes as application/octet-stream"), route);
     std::string device, name;
     Answer error;
-    if (!UploadTarget(req, &device, &name, &error)) {
-      SendAndClose(res, error);
-      return false;
-    }
+    if (!UploadTarget(req, &device, &name, &error)) return Refuse(req, res, error, route);
     if (!token.devices.empty() &&
-        std::find(token.devices.begin(), token.devices.end(), device) == token.devices.end()) {
-      SendAndClose(res, ErrorAnswer(403, "the token '" + token.name + "' may not send for the device '" + device + "'"));
-      return false;
-    }
+        std::find(token.devices.begin(), token.devices.end(), device) == token.devices.end())
+      return Refuse(req, res,
+                    ErrorAnswer(403, "the token '" + token.name + "' may not send for the device '" + device + "'"),
+                    route);
     return true;
   }
 
-  void Upload(const httplib::Request& req, httplib::Response& res, const httplib::ContentReader& reader) {
-    std::string device, name;
-    Answer error;
-    if (!UploadTarget(req, &device, &name, &error)) return SendAndClose(res, error);
-    std::string body;
-    if (req.has_header("Content-Length"))
-      body.reserve(std::min<uint64_t>(ContentLength(req), kMaxDumpBytes));
+  // Reads the body, kept in *body unless it is null; 0 when it came whole,
+  // else the status that says why not (413, 408, 400).
+  int ReceiveBody(const httplib::ContentReader& reader, std::string* body) {
     const Clock::time_point bodyStart = Clock::now();
+    size_t received = 0;
     int problem = 0;
     const bool whole = reader([&](const char* data, size_t length) {
-      if (body.size() + length > kMaxDumpBytes) {
+      if (received + length > kMaxDumpBytes) {
         problem = 413;
         return false;
       }
-      body.append(data, length);
+      received += length;
+      if (body) body->append(data, length);
       // A body that falls more than the read time-out behind the least rate
       // holds a worker for nothing: it is given up.
       const double late = std::chrono::duration<double>(Clock::now() - bodyStart).count() -
-                          static_cast<double>(body.size()) / kMinBodyRate;
+                          static_cast<double>(received) / kMinBodyRate;
       if (late > limits_.readTimeoutSeconds) {
         problem = 408;
         return false;
       }
       return true;
     });
-    context.bytesIn = body.size();
-    if (problem == 413) return SendAndClose(res, ErrorAnswer(413, DefaultDetail(413)));
-    if (problem == 408 || !whole) {
-      const bool stalled = std::chrono::duration<double>(Clock::now() - bodyStart).count() >= limits_.readTimeoutSeconds;
-      return SendAndClose(res, problem == 408 || stalled
-                                   ? ErrorAnswer(408, "the body came too slowly; nothing was kept")
-                                   : ErrorAnswer(400, "the body ended before it was whole; nothing was kept"));
+    context.bytesIn = received;
+    if (problem || whole) return problem;
+    const bool stalled =
+        std::chrono::duration<double>(Clock::now() - bodyStart).count() >= limits_.readTimeoutSeconds;
+    return stalled ? 408 : 400;
+  }
+
+  static Answer BodyProblem(int status) {
+    if (status == 413) return ErrorAnswer(413, DefaultDetail(413));
+    if (status == 408) return ErrorAnswer(408, "the body came too slowly; nothing was kept");
+    return ErrorAnswer(400, "the body ended before it was whole; nothing was kept");
+  }
+
+  void Upload(const httplib::Request& req, httplib::Response& res, const httplib::ContentReader& reader) {
+    if (context.deferred) {
+      const Answer refusal = *context.deferred;
+      return ReceiveBody(reader, nullptr) == 0 ? Send(res, refusal) : SendAndClose(res, refusal);
     }
+    std::string device, name;
+    Answer error;
+    if (!UploadTarget(req, &device, &name, &error)) return SendAndClose(res, error);
+    std::string body;
+    if (req.has_header("Content-Length"))
+      body.reserve(std::min<uint64_t>(ContentLength(req), kMaxDumpBytes));
+    if (const int problem = ReceiveBody(reader, &body)) return SendAndClose(res, BodyProblem(problem));
     UploadResult result;
     std::string reason;
     switch (ledger_.Upload(device, name, body, &result, &reason)) {
@@ -423,7 +446,7 @@ class WebServer::Impl {
         metrics_.CountUpload(SecondsSinceStart());
         return Send(res, UploadAnswer(result));
       case UploadNotADump:
-        return Send(res, ErrorAnswer(400, "not a dump of this device family (" + reason + ")"));
+        return Send(res, ErrorAnswer(400, "not a dump of this device family (" + reason + ")", "not_a_dump"));
       case UploadUnwritable:
         return Send(res, ErrorAnswer(503, reason));
     }
