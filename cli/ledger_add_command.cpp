@@ -8,6 +8,7 @@
 #include "cli/console_ui.h"
 #include "cli/ledger_args.h"
 #include "cli/ledger_commands.h"
+#include "fm/dump_family.h"
 #include "ledger/ledger_add.h"
 
 namespace {
@@ -35,7 +36,8 @@ void PrintLedgerAddHelp() {
       "exit status:\n"
       "  0   every dump was added\n"
       "  2   usage error\n"
-      "  3   a dump cannot be opened (the others were added)\n"
+      "  3   a dump cannot be opened or is not a dump of this device family (the\n"
+      "      others were added)\n"
       "  12  the ledger cannot be opened or written (not a ledger, made by a newer\n"
       "      version, read-only, disk full, busy for more than 10 seconds)\n"
       "  13  conflicts were found (the rest was added)\n",
@@ -66,6 +68,11 @@ int RunLedgerAddCommand(int argc, char** argv) {
     if (outcome == LedgerUnwritable) return args.LedgerError("write", reason);
     if (outcome == DumpUnreadable) {
       PrintDumpOpenError(dump);
+      unreadable = true;
+      continue;
+    }
+    if (outcome == DumpNotOfFamily) {
+      std::fprintf(stderr, "%s\n", NotADumpMessage(dump, reason).c_str());
       unreadable = true;
       continue;
     }

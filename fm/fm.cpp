@@ -3,7 +3,9 @@
 #include <charconv>
 #include <cstring>
 
-CFM::CFM(const char* path)
+CFM::CFM(const char* path) : CFM(new CInputFileBin(path)) {}
+
+CFM::CFM(CInputFileBase* source)
     : groupTurnover(nullptr), groupTax(nullptr), taxRates(nullptr),
       departmentTurnover(nullptr), paymentTotals(nullptr), record(new CRecord) {
   // The rates start at 0 for every reader: a report met before any rate
@@ -13,7 +15,7 @@ CFM::CFM(const char* path)
   groupTax = new double[groupCount]();
   departmentTurnover = new double[kDepartmentCount]();
   paymentTotals = new double[kPaymentCodeCount]();
-  input = new CInputFileBin(path);
+  input = source;
   ResetTotals();
 }
 

@@ -12,6 +12,8 @@
 class CFM {
  public:
   explicit CFM(const char* path);
+  // Walks the bytes `input` gives (the reader owns it): a dump held in memory.
+  explicit CFM(CInputFileBase* input);
 
   // The record loop: ReadRecord until the end of the input, then the
   // summary. Gives 1, or 0 when the dump file could not be opened.

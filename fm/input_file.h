@@ -3,6 +3,8 @@
 // It knows nothing of records; the readers frame them.
 #include <cstdint>
 #include <cstdio>
+#include <memory>
+#include <vector>
 
 class CInputFileBase {
  public:
@@ -21,9 +23,14 @@ class CInputFileBase {
   virtual bool IsOpen() const = 0;
 };
 
+class CInputMemory;
+
 class CInputFileBin : public CInputFileBase {
  public:
   // Never fails: a file that cannot be opened gives a source without a file.
+  // A pipe, a FIFO or a device cannot seek back: its stream is read whole
+  // first (a stream longer than any dump gives a source without a file, with
+  // EFBIG), and the walk reads the bytes held.
   explicit CInputFileBin(const char* path);
   ~CInputFileBin() override;
   CInputFileBin(const CInputFileBin&) = delete;
@@ -34,11 +41,13 @@ class CInputFileBin : public CInputFileBase {
   int32_t Seek(int32_t offset) override;
   int32_t Tell() override;
 
-  bool IsOpen() const override { return file != nullptr; }
+  bool IsOpen() const override { return file != nullptr || held != nullptr; }
   // The errno of a failed open (0 when the file is open).
   int OpenError() const { return openError; }
 
  private:
   FILE* file = nullptr;
   int openError = 0;
+  std::vector<uint8_t> heldBytes;       // a stream's bytes
+  std::unique_ptr<CInputMemory> held;   // reads them
 };

@@ -50,7 +50,9 @@ void PushDecimalModeFront(uint8_t fractional, int32_t fromReport) {
   if (!decimalModeTail) decimalModeTail = decimalModeHistory;
 }
 
-CZELVANM_KL_BUL::CZELVANM_KL_BUL(const char* path) : CFM(path), sink(&TheTextReport()) {
+CZELVANM_KL_BUL::CZELVANM_KL_BUL(const char* path) : CZELVANM_KL_BUL(new CInputFileBin(path)) {}
+
+CZELVANM_KL_BUL::CZELVANM_KL_BUL(CInputFileBase* source) : CFM(source), sink(&TheTextReport()) {
   // A variant-2 dump read earlier in this process must not make this one
   // parse with 69-byte reports.
   modelVariant = 3;

@@ -44,6 +44,7 @@ void PushDecimalModeFront(uint8_t fractional, int32_t fromReport);
 class CZELVANM_KL_BUL : public CFM {
  public:
   explicit CZELVANM_KL_BUL(const char* path);
+  explicit CZELVANM_KL_BUL(CInputFileBase* input);  // owns it
   ~CZELVANM_KL_BUL() override;
 
   void PrintTotals() override;

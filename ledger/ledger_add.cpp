@@ -1,8 +1,10 @@
 #include "ledger/ledger_add.h"
 
+#include <cstring>
 #include <ctime>
 #include <unordered_map>
 
+#include "fm/dump_family.h"
 #include "ledger/running_sums.h"
 #include "ledger/sha256.h"
 #include "report/report_run.h"
@@ -195,25 +197,57 @@ bool AddDump(LedgerFile& ledger, const DumpFacts& dump, const DumpReportList& re
   return ok;
 }
 
-AddDumpOutcome AddDumpFile(LedgerFile& ledger, const std::string& path, const std::string& device,
-                           const std::string& addedAt, DumpAddition* result, std::string* err) {
+AddDumpOutcome AddDumpImage(LedgerFile& ledger, const DumpBytes& bytes, const std::string& name,
+                            const std::string& device, const std::string& addedAt, DumpAddition* result,
+                            std::string* err) {
+  *result = DumpAddition();
   DumpFacts facts;
   facts.device = LedgerDeviceId(device);
-  facts.name = path;
+  facts.name = name;
   facts.addedAt = addedAt;
-  if (!FileSha256(path, &facts.sha256, &facts.size, err)) return DumpUnreadable;
-  *result = DumpAddition();
+  facts.size = static_cast<int64_t>(bytes.size());
+  facts.sha256 = Sha256Hex(bytes.data(), bytes.size());
+  // The bytes are walked even when the ledger has added them before: they
+  // must be a dump of this family before anything is said of their reports.
+  ReportRequest request;
+  request.dumpPath = name;
+  request.dumpImage = &bytes;
+  DumpReports reports;
+  DumpFamilyCheck family;
+  ReportSinks sinks;
+  sinks.Add(&reports);
+  sinks.Add(&family);
+  if (WalkDump(request, sinks) != ReportWritten) {
+    *err = "the dump cannot be walked";
+    return DumpUnreadable;
+  }
+  std::string reason = NotADumpReason(bytes, false, family);
+  if (!reason.empty()) {
+    *err = reason;
+    return DumpNotOfFamily;
+  }
   bool found = false;
   if (!AddedBefore(ledger.db(), facts, &found, result, err)) return LedgerUnwritable;
   if (found) return DumpAdded;
-  ReportRequest request;
-  request.dumpPath = path;
-  DumpReports reports;
-  if (WalkDump(request, reports) != ReportWritten) {
-    *err = "the dump cannot be opened";
-    return DumpUnreadable;
-  }
   return AddDump(ledger, facts, reports.reports(), result, err) ? DumpAdded : LedgerUnwritable;
+}
+
+AddDumpOutcome AddDumpFile(LedgerFile& ledger, const std::string& path, const std::string& device,
+                           const std::string& addedAt, DumpAddition* result, std::string* err) {
+  *result = DumpAddition();
+  DumpBytes bytes;
+  int error = 0;
+  switch (LoadDumpImage(path, &bytes, &error)) {
+    case DumpOpenFailed:
+      *err = std::strerror(error);
+      return DumpUnreadable;
+    case DumpOverCap:
+      *err = NotADumpReason(bytes, true);
+      return DumpNotOfFamily;
+    case DumpLoaded:
+      break;
+  }
+  return AddDumpImage(ledger, bytes, path, device, addedAt, result, err);
 }
 
 std::string DeviceOfDump(const std::string& path) {

@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "fm/daily_report.h"
+#include "fm/dump_image.h"
 #include "ledger/ledger_file.h"
 
 // The daily reports of one walk, in dump order (a deque: a full memory's
@@ -56,17 +57,22 @@ struct DumpAddition {
 bool AddDump(LedgerFile& ledger, const DumpFacts& dump, const DumpReportList& reports,
              DumpAddition* result, std::string* err);
 
-// How adding a dump file went.
+// How adding a dump went.
 enum AddDumpOutcome {
   DumpAdded,          // with or without conflicts
   DumpUnreadable,     // the dump could not be read; *err says why
+  DumpNotOfFamily,    // no dump of this device family; *err is the reason, nothing was added
   LedgerUnwritable,   // the ledger is as it was; *err says why
 };
 
-// Reads the dump file (its SHA-256 and size), walks it and adds its reports
-// for the device; addedAt is the time to record (UTC text). Bytes the ledger
-// has added for the device before are not walked again: they hold the same
-// reports, all in the ledger but the conflicts they brought.
+// Adds the reports of a dump's bytes (read once: a file, a stream, an upload)
+// for the device; name is the dump as given, addedAt the time to record (UTC
+// text). Bytes that are no dump of this device family are refused.
+AddDumpOutcome AddDumpImage(LedgerFile& ledger, const DumpBytes& bytes, const std::string& name,
+                            const std::string& device, const std::string& addedAt, DumpAddition* result,
+                            std::string* err);
+
+// Reads the dump file or stream at path whole, then adds it as AddDumpImage.
 AddDumpOutcome AddDumpFile(LedgerFile& ledger, const std::string& path, const std::string& device,
                            const std::string& addedAt, DumpAddition* result, std::string* err);
 

@@ -29,6 +29,8 @@ bool LedgerOutput::Write(const std::string& dumpPath) {
   switch (AddDumpFile(ledger, dumpPath, DeviceOfDump(dumpPath), UtcNowText(), &added, &reason)) {
     case DumpAdded: break;
     case DumpUnreadable: return Fail("Cannot read " + dumpPath, reason);
+    case DumpNotOfFamily:
+      return Fail("Cannot add " + dumpPath + " to the ledger", "not a dump of this device family (" + reason + ")");
     case LedgerUnwritable: return Fail("Cannot add the dump to the ledger " + ledgerPath, reason);
   }
 

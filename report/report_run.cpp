@@ -2,6 +2,7 @@
 
 #include <memory>
 
+#include "fm/dump_image.h"
 #include "fm/zelvanm_kl_bul.h"
 #include "report/bound_parsing.h"
 #include "report/report_buffer.h"
@@ -56,7 +57,10 @@ bool SetReaderFilter(CFM& reader, const ReportRequest& request) {
 }
 
 ReportOutcome WalkDump(const ReportRequest& request, ReportSink& sink) {
-  auto reader = std::make_unique<CZELVANM_KL_BUL>(request.dumpPath.c_str());
+  auto reader = request.dumpImage
+                    ? std::make_unique<CZELVANM_KL_BUL>(new CInputMemory(
+                          request.dumpImage->data(), static_cast<int64_t>(request.dumpImage->size())))
+                    : std::make_unique<CZELVANM_KL_BUL>(request.dumpPath.c_str());
   if (!SetReaderFilter(*reader, request)) return ReportInvalidBound;
   reader->sink = &sink;
   int32_t parsed = reader->Parse();

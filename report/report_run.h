@@ -40,6 +40,9 @@ class ReportOutput : public ReportSink {
 
 struct ReportRequest {
   std::string dumpPath;
+  // When set, the walk reads these bytes (the dump at dumpPath, read once
+  // already) instead of the file; they outlive the run.
+  const std::vector<uint8_t>* dumpImage = nullptr;
   int reportType = ReportAll;
   std::string fromText;  // bounds as typed
   std::string toText;
