@@ -50,13 +50,13 @@ bool MakeFolder(const std::string& folder, std::string* err) {
 }
 
 // The whole file: temporary beside it, synced, renamed over it, folder synced.
-bool WriteDurably(const std::string& path, const std::string& bytes, std::string* err) {
+bool WriteDurably(const std::string& path, const char* bytes, size_t size, std::string* err) {
   FileSystem& files = PlatformFiles();
   FileHandle file = 0;
   std::string temporary;
   FileError error = files.CreateTemporaryBeside(path, &file, &temporary);
   if (!error) {
-    error = files.Write(file, bytes.data(), static_cast<int64_t>(bytes.size()));
+    error = files.Write(file, bytes, static_cast<int64_t>(size));
     if (!error) error = files.Flush(file);
     FileError closed = files.Close(file);
     if (!error) error = closed;
@@ -112,7 +112,7 @@ bool DeviceFromFolderName(const std::string& folder, std::string* device) {
 
 bool DumpArchive::Prepare(std::string* err) { return MakeFolder(root_, err); }
 
-bool DumpArchive::Store(const std::string& device, const std::string& sha256, const std::string& bytes,
+bool DumpArchive::Store(const std::string& device, const std::string& sha256, const std::vector<uint8_t>& bytes,
                         const std::string& name, const std::string& addedAt, StoredDump* stored,
                         std::string* err) {
   const std::string folder = root_ + "/" + DeviceFolderName(device);
@@ -135,8 +135,9 @@ bool DumpArchive::Store(const std::string& device, const std::string& sha256, co
                                   .dump(-1, ' ', false, nlohmann::json::error_handler_t::replace) +
                               "\n";
   // The description first: a .bin is only ever there with its .json.
-  return MakeFolder(folder, err) && WriteDurably(folder + "/" + sha256 + ".json", sidecar, err) &&
-         WriteDurably(stored->path, bytes, err);
+  return MakeFolder(folder, err) &&
+         WriteDurably(folder + "/" + sha256 + ".json", sidecar.data(), sidecar.size(), err) &&
+         WriteDurably(stored->path, reinterpret_cast<const char*>(bytes.data()), bytes.size(), err);
 }
 
 bool DumpArchive::ReadSidecar(const std::string& path, StoredDump* dump) const {

@@ -34,7 +34,7 @@ class DumpArchive {
   // Puts the bytes on the disk under the device and their SHA-256 unless
   // they are there already (then *stored describes the first copy): each
   // file written to a temporary name, synced, renamed, the folder synced.
-  bool Store(const std::string& device, const std::string& sha256, const std::string& bytes,
+  bool Store(const std::string& device, const std::string& sha256, const std::vector<uint8_t>& bytes,
              const std::string& name, const std::string& addedAt, StoredDump* stored, std::string* err);
   // Every stored dump in the order of receipt; files that are no stored
   // dump are named in *skipped.

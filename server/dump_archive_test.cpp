@@ -29,12 +29,13 @@ TEST(DumpArchive, StoresOnceAndListsInTheOrderReceived) {
   DumpArchive archive(dir.File("dumps"));
   std::string err;
   ASSERT_TRUE(archive.Prepare(&err)) << err;
-  const std::string first = "first image", second = "second image";
+  const std::string firstText = "first image", secondText = "second image";
+  const std::vector<uint8_t> first(firstText.begin(), firstText.end()), second(secondText.begin(), secondText.end());
   StoredDump stored;
   ASSERT_TRUE(archive.Store("Z", Sha256Hex(first.data(), first.size()), first, "z.bin", "2024-01-01T00:00:00Z",
                             &stored, &err))
       << err;
-  EXPECT_EQ(first, ReadFileBytes(stored.path));
+  EXPECT_EQ(firstText, ReadFileBytes(stored.path));
   ASSERT_TRUE(archive.Store("../A", Sha256Hex(second.data(), second.size()), second, "a.bin", "2024-01-02T00:00:00Z",
                             &stored, &err))
       << err;

@@ -1,8 +1,11 @@
 #include "server/ledger_service.h"
 
+#include <cstdio>
+#include <cstring>
 #include <map>
 
 #include "check/dump_check.h"
+#include "fm/dump_family.h"
 #include "ledger/ledger_query.h"
 #include "ledger/sha256.h"
 #include "report/report_run.h"
@@ -15,33 +18,32 @@ bool OpenLedgerForServer(const std::string& path, LedgerFile* ledger, std::strin
 
 namespace {
 
-// Walks a stored dump once for its daily reports and its integrity check.
-bool WalkStored(const std::string& path, DumpReports* reports, FindingCounts* check, std::string* err) {
-  ReportRequest request;
-  request.dumpPath = path;
-  DumpCheck dumpCheck;
-  ReportSinks sinks;
-  sinks.Add(reports);
-  sinks.Add(&dumpCheck);
-  if (WalkDump(request, sinks) != ReportWritten) {
-    *err = "the stored dump '" + path + "' cannot be read";
-    return false;
+// Adds a stored dump, read back whole, under the name and time it came
+// with. A dump damaged since it was stored is not added: *skipped says why.
+bool AddStoredDump(LedgerFile& ledger, const StoredDump& stored, std::string* skipped, std::string* err) {
+  skipped->clear();
+  DumpBytes bytes;
+  int error = 0;
+  if (LoadDumpImage(stored.path, &bytes, &error) != DumpLoaded) {
+    *skipped = error ? std::strerror(error) : "longer than a fiscal-memory image";
+    return true;
   }
-  *check = CountFindings(dumpCheck.Findings());
-  return true;
-}
-
-bool AddOne(LedgerFile& ledger, const StoredDump& stored, int64_t size, DumpAddition* added, FindingCounts* check,
-            std::string* err) {
-  DumpReports reports;
-  if (!WalkStored(stored.path, &reports, check, err)) return false;
-  DumpFacts facts;
-  facts.device = stored.device;
-  facts.name = stored.name;
-  facts.size = size;
-  facts.sha256 = stored.sha256;
-  facts.addedAt = stored.addedAt.empty() ? UtcNowText() : stored.addedAt;
-  return AddDump(ledger, facts, reports.reports(), added, err);
+  const std::string sha256 = Sha256Hex(bytes.data(), bytes.size());
+  if (sha256 != stored.sha256) {
+    *skipped = "its SHA-256 is " + sha256 + ": damaged since it was stored";
+    return true;
+  }
+  DumpAddition added;
+  std::string reason;
+  switch (AddDumpImage(ledger, bytes, stored.name, stored.device,
+                       stored.addedAt.empty() ? UtcNowText() : stored.addedAt, &added, &reason)) {
+    case DumpAdded: return true;
+    case DumpUnreadable:
+    case DumpNotOfFamily: *skipped = reason; return true;
+    case LedgerUnwritable: break;
+  }
+  *err = "cannot add '" + stored.path + "' to the ledger: " + reason;
+  return false;
 }
 
 // The dumps the ledger holds per device.
@@ -81,26 +83,51 @@ bool LedgerService::Recover(int* recovered, std::string* err) {
     // of the others are repeated in order, and an add of bytes the ledger
     // holds already changes nothing.
     if (held[dump.device] >= archived[dump.device]) continue;
-    int64_t size = 0;
-    std::string sha;
-    DumpAddition added;
-    FindingCounts check;
-    if (!FileSha256(dump.path, &sha, &size, err) || !AddOne(writer_, dump, size, &added, &check, err)) return false;
+    std::string why;
+    if (!AddStoredDump(writer_, dump, &why, err)) return false;
+    if (!why.empty()) {
+      std::fprintf(stderr, "taxoscope-server: %s: %s; not added\n", dump.path.c_str(), why.c_str());
+      continue;
+    }
     *recovered += 1;
   }
   return true;
 }
 
-UploadOutcome LedgerService::Upload(const std::string& device, const std::string& name, const std::string& bytes,
+UploadOutcome LedgerService::Upload(const std::string& device, const std::string& name, const DumpBytes& bytes,
                                     UploadResult* result, std::string* err) {
   result->device = device;
   result->sha256 = Sha256Hex(bytes.data(), bytes.size());
   std::lock_guard<std::mutex> lock(writing_);
+  // One walk tells whether the bytes are a dump of this device family at
+  // all, and what the dump's own check finds, before anything is kept.
+  ReportRequest request;
+  request.dumpPath = name;
+  request.dumpImage = &bytes;
+  DumpFamilyCheck family;
+  DumpCheck check;
+  ReportSinks sinks;
+  sinks.Add(&family);
+  sinks.Add(&check);
+  if (WalkDump(request, sinks) != ReportWritten) {
+    *err = "it cannot be walked";
+    return UploadNotADump;
+  }
+  const std::string reason = NotADumpReason(bytes, false, family);
+  if (!reason.empty()) {
+    *err = reason;
+    return UploadNotADump;
+  }
+  result->check = CountFindings(check.Findings());
   StoredDump stored;
   if (!archive_.Store(device, result->sha256, bytes, name, UtcNowText(), &stored, err)) return UploadUnwritable;
-  return AddOne(writer_, stored, static_cast<int64_t>(bytes.size()), &result->added, &result->check, err)
-             ? UploadAdded
-             : UploadUnwritable;
+  switch (AddDumpImage(writer_, bytes, stored.name, device, stored.addedAt, &result->added, err)) {
+    case DumpAdded: return UploadAdded;
+    case DumpUnreadable:
+    case DumpNotOfFamily: return UploadNotADump;
+    case LedgerUnwritable: break;
+  }
+  return UploadUnwritable;
 }
 
 bool LedgerService::Reader(LedgerFile** ledger, std::string* err) {
@@ -124,16 +151,12 @@ bool AddArchive(const DumpArchive& archive, LedgerFile& ledger, int* added, std:
   std::vector<StoredDump> stored;
   if (!archive.List(&stored, problems, err)) return false;
   for (const StoredDump& dump : stored) {
-    int64_t size = 0;
-    std::string sha;
-    if (!FileSha256(dump.path, &sha, &size, err)) return false;
-    if (sha != dump.sha256) {
-      problems->push_back(dump.path + ": its SHA-256 is " + sha + ": damaged since it was stored; not added");
+    std::string skipped;
+    if (!AddStoredDump(ledger, dump, &skipped, err)) return false;
+    if (!skipped.empty()) {
+      problems->push_back(dump.path + ": " + skipped + "; not added");
       continue;
     }
-    DumpAddition addition;
-    FindingCounts check;
-    if (!AddOne(ledger, dump, size, &addition, &check, err)) return false;
     *added += 1;
   }
   return true;

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "check/finding.h"
+#include "fm/dump_image.h"
 #include "ledger/ledger_add.h"
 #include "ledger/ledger_file.h"
 #include "server/dump_archive.h"
@@ -42,16 +43,16 @@ class LedgerService {
   // the archive holds and the ledger lacks. *recovered counts those dumps.
   bool Start(int* recovered, std::string* err);
 
-  // Stores and adds one dump's bytes for the device under the name it was
-  // sent with.
-  UploadOutcome Upload(const std::string& device, const std::string& name, const std::string& bytes,
+  // Checks, stores and adds one dump's bytes for the device under the name
+  // it was sent with. Bytes that are no dump of this device family are
+  // neither stored nor added.
+  UploadOutcome Upload(const std::string& device, const std::string& name, const DumpBytes& bytes,
                        UploadResult* result, std::string* err);
 
   // A connection for reading, one per thread, kept open.
   bool Reader(LedgerFile** ledger, std::string* err);
 
  private:
-  bool AddStored(const StoredDump& stored, DumpAddition* added, FindingCounts* check, std::string* err);
   bool Recover(int* recovered, std::string* err);
 
   std::string stateDir_, ledgerPath_;

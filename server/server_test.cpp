@@ -303,6 +303,13 @@ TEST_F(ServerTest, RefusedWithoutHarm) {
   const auto slowStart = std::chrono::steady_clock::now();
   RawExchange(server.port(), "GET /api/v1/devices HTTP/1.1\r\nHost: ", 500, 30);
   EXPECT_LT(std::chrono::steady_clock::now() - slowStart, std::chrono::seconds(8));
+  // Bytes that are no dump of this device family: nothing kept.
+  for (const std::string& garbage : {std::string(), std::string(4096, '\xff'), std::string(70000, 'x')}) {
+    httplib::Result refused = Upload(admin, "DV000010", garbage);
+    ASSERT_TRUE(refused);
+    EXPECT_EQ(400, refused->status) << garbage.size();
+    EXPECT_EQ("not_a_dump", Json::parse(refused->body)["error"]) << refused->body;
+  }
   // Not octet-stream; no device; a device id with control bytes.
   httplib::Headers headers = {{"Authorization", "Bearer " + admin}};
   EXPECT_EQ(415, Client().Post("/api/v1/dumps?device=A", headers, "x", "text/plain")->status);
@@ -467,6 +474,11 @@ TEST_F(ServerTest, SendPrintsTheAddAndExitsAsLedgerAddDoes) {
   WriteFileBytes(dir.File("big.bin"), std::string(2101248, '\xff'));
   RunShell(send + Quote(dir.File("big.bin")) + " --device X --token-file " + Quote(adminToken) + " 2>/dev/null", &status);
   EXPECT_EQ(3, status) << "longer than the image cap";
+  WriteFileBytes(dir.File("notes.txt"), "not a dump\n");
+  out = RunShell(send + Quote(dir.File("notes.txt")) + " --device X --token-file " + Quote(adminToken) + " 2>&1",
+                 &status);
+  EXPECT_EQ(3, status) << out;
+  EXPECT_NE(std::string::npos, out.find("notes.txt: not a dump of this device family (")) << out;
   RunShell(send + "/dev/stdin --token-file " + Quote(adminToken) + " </dev/null 2>/dev/null", &status);
   EXPECT_EQ(3, status) << "a pipe names no device";
   RunShell(Quote(TAXOSCOPE_CLI) + " send http://192.0.2.1:8640 " + Quote(one) + " 2>/dev/null", &status);
