@@ -129,7 +129,7 @@ void PrintServeHelp() {
       "                           (default 10)\n"
       "  --write-timeout SECONDS  the longest wait to send an answer (default 10)\n"
       "  --keep-alive SECONDS     how long an idle connection stays open (default 5)\n"
-      "  --threads N              requests served at once (default 8)\n"
+      "  --threads N              connections served at once (default 16)\n"
       "\n"
       "exit status:\n"
       "  0   ended by SIGTERM or SIGINT\n"

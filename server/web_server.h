@@ -17,7 +17,8 @@ struct ServerLimits {
   int writeTimeoutSeconds = 10;  // a write of the answer waits at most this long
   int keepAliveSeconds = 5;      // an idle connection is closed after this
   int keepAliveRequests = 100;   // requests on one connection
-  int threads = 8;               // requests served at once; more connections wait their turn
+  int threads = 16;              // connections served at once (a kept-alive one holds its worker);
+                                 // more wait their turn
 };
 // The bytes per second below which a body is too slow (a full dump then
 // takes about four minutes).
