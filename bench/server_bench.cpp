@@ -19,6 +19,7 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <map>
 #include <string>
 #include <thread>
 #include <vector>
@@ -40,18 +41,16 @@ const std::string kWork = "/tmp/taxoscope-server-bench";
 
 // Full images (about 6,000 reports each), one per device, made once.
 const std::vector<DumpBytes>& Dumps(int count, uint32_t firstSeed) {
-  static std::vector<std::vector<DumpBytes>> made;
-  for (auto& set : made)
-    if (set.size() == static_cast<size_t>(count)) return set;
-  made.emplace_back();
-  for (int i = 0; i < count; ++i) {
+  static std::map<std::pair<int, uint32_t>, std::vector<DumpBytes>> made;  // its elements never move
+  std::vector<DumpBytes>& set = made[{count, firstSeed}];
+  for (int i = static_cast<int>(set.size()); i < count; ++i) {
     GenerateOptions options;
     options.seed = firstSeed + static_cast<uint32_t>(i);
     options.reports = 6500;
     std::vector<uint8_t> bytes = GenerateDump(options);
-    made.back().emplace_back(bytes.begin(), bytes.end());
+    set.emplace_back(bytes.begin(), bytes.end());
   }
-  return made.back();
+  return set;
 }
 
 std::string Device(uint32_t seed) { return "DV" + std::to_string(100000 + seed); }

@@ -214,7 +214,13 @@ Answer DevicesAnswer(LedgerFile& ledger) {
   return JsonText(Dump(Json{{"devices", list}}));
 }
 
-Answer MonthsAnswer(LedgerFile& ledger, const QueryParams& query) {
+bool CachedSums(LedgerFile& ledger, const ResolvedSelection& selection, SumsCache* cache, bool deviceMonths,
+                LedgerSelectionSums* sums, std::string* err) {
+  std::vector<LedgerDevice> devices;
+  return ListDevices(ledger, &devices, err) && cache->Sums(ledger, selection, devices, deviceMonths, sums, err);
+}
+
+Answer MonthsAnswer(LedgerFile& ledger, const QueryParams& query, SumsCache* cache) {
   Answer error;
   std::string format;
   bool perDevice = false;
@@ -227,7 +233,7 @@ Answer MonthsAnswer(LedgerFile& ledger, const QueryParams& query) {
   bool selected = false;
   bool read = InSnapshot(ledger, &reason, [&] {
     selected = SelectionOfQuery(ledger, query, {"format", "per-device"}, &selection, &resolved, &error);
-    return selected && QuerySums(ledger, resolved, &sums, &reason);
+    return selected && CachedSums(ledger, resolved, cache, perDevice, &sums, &reason);
   });
   if (!selected) return error;
   if (!read) return Unreadable(reason);
@@ -235,7 +241,7 @@ Answer MonthsAnswer(LedgerFile& ledger, const QueryParams& query) {
   return Csv(LedgerMonthsCsv(sums, perDevice, format == "excel" ? kExcelCsv : kPlainCsv));
 }
 
-Answer ReportsAnswer(LedgerFile& ledger, const QueryParams& query) {
+Answer ReportsAnswer(LedgerFile& ledger, const QueryParams& query, SumsCache* cache) {
   Answer error;
   std::string format;
   if (!Format(query, {"json", "csv", "excel"}, &format, &error)) return error;
@@ -255,7 +261,7 @@ Answer ReportsAnswer(LedgerFile& ledger, const QueryParams& query) {
       return true;
     }
     LedgerSelectionSums sums;
-    if (!QuerySums(ledger, resolved, &sums, &reason)) return false;
+    if (!CachedSums(ledger, resolved, cache, false, &sums, &reason)) return false;
     LedgerJson json(LedgerExportHeading{kLedgerName, FilterOf(selection)}, sums);
     if (!ForEachReport(ledger, resolved, [&](const std::string& d, const DailyReport& r) { json.Add(d, r); },
                        &reason))

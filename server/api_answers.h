@@ -10,6 +10,7 @@
 #include "ledger/ledger_file.h"
 #include "ledger/ledger_query.h"
 #include "server/ledger_service.h"
+#include "server/sums_cache.h"
 
 struct Answer {
   int status = 200;
@@ -36,9 +37,9 @@ bool SelectionOfQuery(LedgerFile& ledger, const QueryParams& query, std::initial
 
 Answer DevicesAnswer(LedgerFile& ledger);
 // The monthly VAT table: JSON, or format=csv|excel; per-device=1 per device and month.
-Answer MonthsAnswer(LedgerFile& ledger, const QueryParams& query);
+Answer MonthsAnswer(LedgerFile& ledger, const QueryParams& query, SumsCache* cache);
 // The daily reports: format=json (default), csv or excel.
-Answer ReportsAnswer(LedgerFile& ledger, const QueryParams& query);
+Answer ReportsAnswer(LedgerFile& ledger, const QueryParams& query, SumsCache* cache);
 // `ledger check`'s findings as JSON.
 Answer CheckAnswer(LedgerFile& ledger, const QueryParams& query);
 // What an upload gave.
@@ -47,6 +48,11 @@ Answer UploadAnswer(const UploadResult& result);
 // The name the exports give the ledger: the file's own name, never the
 // server's folders.
 constexpr char kLedgerName[] = "ledger.db";
+
+// The sums of a resolved selection through the cache, with the device list
+// the cache needs read in the same transaction.
+bool CachedSums(LedgerFile& ledger, const ResolvedSelection& selection, SumsCache* cache, bool deviceMonths,
+                LedgerSelectionSums* sums, std::string* err);
 
 // Runs reads in one read transaction, so an answer is the ledger as it stood
 // at one moment, whatever uploads commit meanwhile.

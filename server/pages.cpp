@@ -188,7 +188,7 @@ Answer TokenPage(int status, const std::string& message) {
   return Page(out, status);
 }
 
-Answer IndexPage(LedgerFile& ledger) {
+Answer IndexPage(LedgerFile& ledger, SumsCache* cache) {
   std::vector<LedgerDevice> devices;
   std::vector<std::vector<Finding>> findings;
   LedgerSelectionSums sums;
@@ -196,7 +196,7 @@ Answer IndexPage(LedgerFile& ledger) {
   bool read = InSnapshot(ledger, &reason, [&] {
     ResolvedSelection everything;
     if (ResolveSelection(ledger, LedgerSelection(), &everything, &reason) != SelectionOk ||
-        !ListDevices(ledger, &devices, &reason) || !QuerySums(ledger, everything, &sums, &reason))
+        !ListDevices(ledger, &devices, &reason) || !cache->Sums(ledger, everything, devices, true, &sums, &reason))
       return false;
     for (const LedgerDevice& device : devices) {
       ResolvedSelection one = everything;

@@ -14,7 +14,7 @@
 #include "server/api_answers.h"
 #include "server/dump_archive.h"
 
-Answer IndexPage(LedgerFile& ledger);
+Answer IndexPage(LedgerFile& ledger, SumsCache* cache);
 Answer DevicePage(LedgerFile& ledger, const DumpArchive& archive, const std::string& device);
 // The answer to a page asked for without a valid token: a form for it.
 Answer TokenPage(int status, const std::string& message);

@@ -101,7 +101,11 @@ class ServerTest : public ::testing::Test {
 TEST_F(ServerTest, UploadsEqualLedgerAddAndSendingAgainChangesNothing) {
   std::map<std::string, std::string> dumps = {
       {"DV000001", SmallDump(11, 40)}, {"DV000002", SmallDump(12, 25)}, {"DV000003", SmallDump(13, 60, 3)}};
+  // The sums read before the last upload are not the ones read after it.
+  ASSERT_EQ(200, Upload(admin, "DV000002", dumps["DV000002"])->status);
+  EXPECT_EQ(200, Get(reader, "/api/v1/months?format=csv&per-device=1")->status);
   for (const auto& dump : dumps) {
+    if (dump.first == "DV000002") continue;
     httplib::Result result = Upload(dump.first == "DV000001" ? shop : admin, dump.first, dump.second);
     ASSERT_TRUE(result);
     ASSERT_EQ(200, result->status) << result->body;
@@ -129,6 +133,17 @@ TEST_F(ServerTest, UploadsEqualLedgerAddAndSendingAgainChangesNothing) {
   EXPECT_EQ(reports, Get(reader, "/api/v1/reports?format=csv")->body);
   EXPECT_EQ(months, Get(reader, "/api/v1/months?format=csv&per-device=1")->body);
   EXPECT_EQ(3u, Json::parse(Get(reader, "/api/v1/devices")->body)["devices"].size());
+
+  // Another program adding to the server's ledger is seen at the next read.
+  dumps["DV000004"] = SmallDump(14, 10);
+  const std::string path = dir.File("DV000004.bin");
+  WriteFileBytes(path, dumps["DV000004"]);
+  int status = -1;
+  RunShell(Quote(TAXOSCOPE_CLI) + " ledger add " + Quote(state + "/ledger.db") + " " + Quote(path) + " >/dev/null",
+           &status);
+  ASSERT_EQ(0, status);
+  fs::remove(dir.File("reference.db"));
+  EXPECT_EQ(CliExport(ReferenceLedger(dumps), "--months"), Get(reader, "/api/v1/months?format=csv")->body);
 }
 
 TEST_F(ServerTest, ThirtyTwoClientsAtOnceEachReportHeldOnce) {

@@ -294,16 +294,16 @@ class WebServer::Impl {
       Read(res, [](LedgerFile& ledger) { return DevicesAnswer(ledger); });
     });
     server.Get("/api/v1/months", [this](const httplib::Request& req, httplib::Response& res) {
-      Read(res, [&](LedgerFile& ledger) { return MonthsAnswer(ledger, req.params); });
+      Read(res, [&](LedgerFile& ledger) { return MonthsAnswer(ledger, req.params, &sums_); });
     });
     server.Get("/api/v1/reports", [this](const httplib::Request& req, httplib::Response& res) {
-      Read(res, [&](LedgerFile& ledger) { return ReportsAnswer(ledger, req.params); });
+      Read(res, [&](LedgerFile& ledger) { return ReportsAnswer(ledger, req.params, &sums_); });
     });
     server.Get("/api/v1/check", [this](const httplib::Request& req, httplib::Response& res) {
       Read(res, [&](LedgerFile& ledger) { return CheckAnswer(ledger, req.params); });
     });
     server.Get("/", [this](const httplib::Request&, httplib::Response& res) {
-      Read(res, [](LedgerFile& ledger) { return IndexPage(ledger); }, true);
+      Read(res, [this](LedgerFile& ledger) { return IndexPage(ledger, &sums_); }, true);
     });
     server.Get("/devices/(.+)", [this](const httplib::Request& req, httplib::Response& res) {
       const std::string device = req.matches[1];
@@ -506,6 +506,7 @@ class WebServer::Impl {
   std::unique_ptr<httplib::Server> server_;
   int port_ = 0;
   std::unique_ptr<ConnectionWatchdog> watchdog_;
+  SumsCache sums_;
 };
 
 WebServer::WebServer(LedgerService& ledger, TokenFile& tokens, ServerMetrics& metrics, const ServerLimits& limits)
