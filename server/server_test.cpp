@@ -14,8 +14,11 @@
 #include <nlohmann/json.hpp>
 #include <set>
 
+#include "report/report_run.h"
+#include "send/send_output.h"
 #include "server/server_test_support.h"
 #include "sim/dump_builder.h"
+#include "testsupport/fake_ui.h"
 
 namespace {
 
@@ -543,6 +546,68 @@ TEST(ServerTls, CertificatesAreVerifiedWithTheOfficesAuthority) {
   EXPECT_NE(std::string::npos, out.find("not from a trusted authority"));
   out = RunShell(send + "https://127.0.0.1:" + port + args2 + " --ca " + Quote(dir.File("ca.pem")) + " 2>&1", &status);
   EXPECT_EQ(20, status) << "the certificate names localhost, not 127.0.0.1";
+}
+
+}  // namespace
+
+namespace {
+
+// The Windows program's "send" box as a report run's output, against the
+// real server (the same code as in taxoscope.exe, the HTTP client aside).
+TEST_F(ServerTest, ASendOutputSendsTheWholeDumpAfterTheReportAndAFailureCostsNothing) {
+  FakeUi ui;
+  const std::string dump = dir.File("DV000001.bin");
+  WriteFileBytes(dump, SmallDump(95, 12));
+  SendTarget target;
+  std::string err;
+  ASSERT_TRUE(ParseServerUrl("http://127.0.0.1:" + std::to_string(server.port()), &target.url, &err)) << err;
+  target.token = shop;
+
+  // A filtered run: the report has its filter, the server the whole dump.
+  SendOutput send(target);
+  ReportRequest request;
+  request.dumpPath = dump;
+  request.reportType = ReportByNumber;
+  request.fromText = "1";
+  request.toText = "2";
+  request.outputs = {&send};
+  EXPECT_EQ(ReportWritten, RunReportWithOutcome(request));
+  EXPECT_TRUE(FileExists(dump + ".txt"));
+  EXPECT_NE(std::string::npos, send.SuccessNote(dump).find("12 new, 0 already held")) << send.SuccessNote(dump);
+  EXPECT_EQ(12, Json::parse(Get(reader, "/api/v1/devices")->body)["devices"][0]["reports"].get<int>());
+  // The success box says where it went.
+  ASSERT_EQ(1u, ui.messages.size());
+  EXPECT_NE(std::string::npos, ui.messages[0].text.find("Sent to http://127.0.0.1:")) << ui.messages[0].text;
+  ui.messages.clear();
+
+  // A token the server does not know: forgotten, said so, the report kept.
+  bool forgotten = false;
+  target.token = "not-a-token";
+  SendOutput refused(target, [&] { forgotten = true; });
+  request.outputs = {&refused};
+  std::remove((dump + ".txt").c_str());
+  EXPECT_EQ(ReportWriteFailed, RunReportWithOutcome(request));
+  EXPECT_TRUE(FileExists(dump + ".txt"));
+  EXPECT_TRUE(forgotten);
+  ASSERT_EQ(1u, ui.messages.size());
+  EXPECT_EQ("Error", ui.messages[0].caption);
+  EXPECT_EQ(MessageIconError, ui.messages[0].icon);
+  EXPECT_NE(std::string::npos, ui.messages[0].text.find("asked for again")) << ui.messages[0].text;
+
+  // No server: the dump can be sent again later, and counts nothing twice.
+  server.Stop();
+  target.token = shop;
+  SendOutput unreachable(target);
+  request.outputs = {&unreachable};
+  EXPECT_EQ(ReportWriteFailed, RunReportWithOutcome(request));
+  ASSERT_EQ(2u, ui.messages.size());
+  EXPECT_NE(std::string::npos, ui.messages[1].text.find("no connection")) << ui.messages[1].text;
+  EXPECT_NE(std::string::npos, ui.messages[1].text.find("sent again")) << ui.messages[1].text;
+  ASSERT_TRUE(server.Start(state));
+  ASSERT_TRUE(ParseServerUrl("http://127.0.0.1:" + std::to_string(server.port()), &target.url, &err));
+  SendOutput again(target);
+  EXPECT_TRUE(again.Write(dump));
+  EXPECT_NE(std::string::npos, again.SuccessNote(dump).find("0 new, 12 already held"));
 }
 
 }  // namespace
