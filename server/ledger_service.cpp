@@ -97,7 +97,6 @@ bool LedgerService::Recover(int* recovered, std::string* err) {
 UploadOutcome LedgerService::Upload(const std::string& device, const std::string& name, const DumpBytes& bytes,
                                     UploadResult* result, std::string* err) {
   result->device = device;
-  result->sha256 = Sha256Hex(bytes.data(), bytes.size());
   std::lock_guard<std::mutex> lock(writing_);
   // One walk tells whether the bytes are a dump of this device family at
   // all, and what the dump's own check finds, before anything is kept.
@@ -119,6 +118,7 @@ UploadOutcome LedgerService::Upload(const std::string& device, const std::string
     return UploadNotADump;
   }
   result->check = CountFindings(check.Findings());
+  result->sha256 = Sha256Hex(bytes.data(), bytes.size());  // never of no bytes: those are no dump
   StoredDump stored;
   if (!archive_.Store(device, result->sha256, bytes, name, UtcNowText(), &stored, err)) return UploadUnwritable;
   switch (AddDumpImage(writer_, bytes, stored.name, device, stored.addedAt, &result->added, err)) {
