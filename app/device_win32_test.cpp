@@ -2,6 +2,7 @@
 // fiscal device, on COM ports that Wine maps onto the simulator's
 // pseudo-terminals (scripts/with-sim). Each case names the device behaviour
 // it needs; without the simulator the cases are skipped.
+#include <winsock2.h>
 #include <windows.h>
 
 #include <cstdlib>
@@ -17,6 +18,7 @@
 #include "link/acquire.h"
 #include "link/device_protocol.h"
 #include "link/run_state.h"
+#include "link/serial_line_win32.h"
 #include "link/serial_port.h"
 #include "res/resource.h"
 #include "settings/settings_store.h"
@@ -50,11 +52,8 @@ double SecondsSince(DWORD start) { return (GetTickCount() - start) / 1000.0; }
 // A port opened by the link's own OpenComPort, closed on every path.
 class OpenPort {
  public:
-  OpenPort(const std::string& name, uint32_t baud) : handle(OpenComPort(name.c_str(), baud)) {}
-  ~OpenPort() {
-    if (handle != kInvalidPort) SerialClose(handle);
-  }
-  PortHandle handle;
+  OpenPort(const std::string& name, uint32_t baud) : line(OpenComPort(name.c_str(), baud)) {}
+  std::unique_ptr<DeviceLine> line;
 };
 
 // Each case runs in a fresh current directory, where reads store their dumps.
@@ -85,8 +84,14 @@ TEST_F(SerialWin32, OpensByNameOrDevicePathWithTheDeviceLine) {
   REQUIRE_DEVICE(port, "NORMAL");
   {
     OpenPort byName(port, 115200);
-    ASSERT_NE(byName.handle, kInvalidPort);
-    HANDLE handle = reinterpret_cast<HANDLE>(byName.handle);
+    ASSERT_TRUE(byName.line);
+  }
+  {
+    // What a line opens with, read back from the port.
+    HANDLE handle = CreateFileA(("\\\\.\\" + port).c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
+                                OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(handle, INVALID_HANDLE_VALUE);
+    SetPortLineAndTimeouts(handle, 115200);
     DCB dcb = {};
     dcb.DCBlength = sizeof dcb;
     ASSERT_TRUE(GetCommState(handle, &dcb));
@@ -102,22 +107,40 @@ TEST_F(SerialWin32, OpensByNameOrDevicePathWithTheDeviceLine) {
     EXPECT_EQ(timeouts.ReadTotalTimeoutConstant, 1000u);
     EXPECT_EQ(timeouts.WriteTotalTimeoutMultiplier, 0u);
     EXPECT_EQ(timeouts.WriteTotalTimeoutConstant, 1000u);
+    CloseHandle(handle);
   }
   // Not shared: the port opens again once closed, and by its device path.
   OpenPort byPath("\\\\.\\" + port, 9600);
-  EXPECT_NE(byPath.handle, kInvalidPort);
+  EXPECT_TRUE(byPath.line);
   OpenPort missing("COM199", 9600);
-  EXPECT_EQ(missing.handle, kInvalidPort);
+  EXPECT_FALSE(missing.line);
+}
+
+// A name that is a file opens as a file, not as a port: it is refused as one
+// that cannot be opened, and nothing is written into it.
+TEST_F(SerialWin32, AFileIsNoPortAndIsLeftUntouched) {
+  std::string notes = dir.File("notes.txt");
+  ASSERT_TRUE(WriteFileBytes(notes, "shopping list"));
+  EXPECT_FALSE(OpenComPort(notes.c_str(), 9600));
+  EXPECT_FALSE(OpenComPort(dir.path().c_str(), 9600)) << "nor a folder";
+  FakeUi ui;
+  ui.text[IDC_PORT] = notes;
+  busyFlag = 1;
+  AcquireDump(nullptr);
+  EXPECT_EQ(LastAcquireOutcome(), AcquirePortNotOpened);
+  ASSERT_EQ(ui.messages.size(), 1u);
+  EXPECT_EQ(ui.messages[0].text, "Error opening serial port.");
+  EXPECT_EQ(ReadFileBytes(notes), "shopping list");
 }
 
 TEST_F(SerialWin32, IdentifyGivesTheDeviceId) {
   REQUIRE_DEVICE(port, "NORMAL");
   OpenPort line(port, 115200);
-  ASSERT_NE(line.handle, kInvalidPort);
-  ASSERT_TRUE(DropQueuedInput(line.handle));
+  ASSERT_TRUE(line.line);
+  ASSERT_TRUE(DropQueuedInput(*line.line));
   char reply[1024];
   int length = 0;
-  ASSERT_EQ(IdentifyDevice(line.handle, reply, sizeof reply, &length), 1);
+  ASSERT_EQ(IdentifyDevice(*line.line, reply, sizeof reply, &length), 1);
   EXPECT_EQ(reply[0], 0x0E);
   EXPECT_EQ(std::string(reply + 1, 6), "123456");
   EXPECT_GT(length, 6);
@@ -126,54 +149,54 @@ TEST_F(SerialWin32, IdentifyGivesTheDeviceId) {
 TEST_F(SerialWin32, PurgeDropsAStaleReplyBeforeWriting) {
   REQUIRE_DEVICE(port, "NORMAL");
   OpenPort line(port, 115200);
-  ASSERT_NE(line.handle, kInvalidPort);
-  ASSERT_EQ(SerialWrite(line.handle, kIdentifyFrame, sizeof kIdentifyFrame), 5);
+  ASSERT_TRUE(line.line);
+  ASSERT_EQ(line.line->Write(kIdentifyFrame, sizeof kIdentifyFrame), 5);
   DWORD start = GetTickCount();
-  while (SerialInputWaiting(line.handle) <= 0 && SecondsSince(start) < 3) Sleep(20);
+  while (line.line->InputWaiting() <= 0 && SecondsSince(start) < 3) Sleep(20);
   Sleep(200);  // the whole stale reply is in
-  ASSERT_GT(SerialInputWaiting(line.handle), 0);
+  ASSERT_GT(line.line->InputWaiting(), 0);
 
-  ASSERT_EQ(PurgeAndWrite(line.handle, kIdentifyFrame, sizeof kIdentifyFrame), 1);
+  ASSERT_EQ(PurgeAndWrite(*line.line, kIdentifyFrame, sizeof kIdentifyFrame), 1);
   readTimeout = 2;
   char buffer[1024];
-  int first = ReadLine(line.handle, buffer, sizeof buffer);
+  int first = ReadLine(*line.line, buffer, sizeof buffer);
   ASSERT_GT(first, 7);
   EXPECT_EQ(buffer[0], 0x0E);
   EXPECT_EQ(std::string(buffer + first, 2), "\r\n");  // the line end was read too
   // One reply only: the stale one was dropped.
   Sleep(300);
-  EXPECT_EQ(SerialInputWaiting(line.handle), 0);
+  EXPECT_EQ(line.line->InputWaiting(), 0);
 }
 
 TEST_F(SerialWin32, SilentDeviceTimesOut) {
   REQUIRE_DEVICE(port, "SILENT");
   OpenPort line(port, 115200);
-  ASSERT_NE(line.handle, kInvalidPort);
+  ASSERT_TRUE(line.line);
   char buffer[64];
 
   // One port read: nothing for a whole second, then 0 bytes.
   DWORD start = GetTickCount();
-  EXPECT_EQ(SerialRead(line.handle, buffer, sizeof buffer), 0);
+  EXPECT_EQ(line.line->Read(buffer, sizeof buffer), 0);
   EXPECT_GE(SecondsSince(start), 0.8);
   EXPECT_LE(SecondsSince(start), 2.5);
 
   // A timed block read: readTimeout seconds, give or take one.
   readTimeout = 2;
   start = GetTickCount();
-  EXPECT_EQ(ReadBlock(line.handle, buffer, 1), 0);
+  EXPECT_EQ(ReadBlock(*line.line, buffer, 1), 0);
   EXPECT_GE(SecondsSince(start), 0.9);
   EXPECT_LE(SecondsSince(start), 4.0);
 
   readTimeout = 1;
   start = GetTickCount();
-  EXPECT_EQ(ReadLine(line.handle, buffer, sizeof buffer), 0);
+  EXPECT_EQ(ReadLine(*line.line, buffer, sizeof buffer), 0);
   EXPECT_LE(SecondsSince(start), 3.0);
 
   // After STOP the first empty read ends it, well before the time-out.
   readTimeout = 5;
   cancelFlag = 1;
   start = GetTickCount();
-  EXPECT_EQ(ReadBlock(line.handle, buffer, 1), 0);
+  EXPECT_EQ(ReadBlock(*line.line, buffer, 1), 0);
   EXPECT_LE(SecondsSince(start), 2.5);
 }
 
@@ -182,16 +205,17 @@ TEST_F(SerialWin32, SilentDeviceTimesOut) {
 // could not be identified.
 int ReceiveImage(const std::string& port) {
   OpenPort line(port, 115200);
-  EXPECT_NE(line.handle, kInvalidPort);
-  EXPECT_TRUE(DropQueuedInput(line.handle));
+  EXPECT_TRUE(line.line);
+  if (!line.line) return -1;
+  EXPECT_TRUE(DropQueuedInput(*line.line));
   char reply[1024];
   int length = 0;
-  if (IdentifyDevice(line.handle, reply, sizeof reply, &length) != 1) {
+  if (IdentifyDevice(*line.line, reply, sizeof reply, &length) != 1) {
     ADD_FAILURE() << "the device was not identified";
     return -1;
   }
   busyFlag = 1;
-  return ReceiveDump(line.handle, nullptr, reply + 1);
+  return ReceiveDump(*line.line, nullptr, reply + 1);
 }
 
 TEST_F(SerialWin32, ReceivesTheWholeImage) {
@@ -274,6 +298,62 @@ TEST_F(AcquireWin32, RefusedDumpIsNoCommunication) {
   EXPECT_FALSE(FileExists(DumpPath()));
 }
 
+// The same run over Winsock: a device behind the simulator's TCP port.
+using NetworkWin32 = DeviceTest;
+
+TEST_F(NetworkWin32, ReadsADeviceBehindARawTcpPort) {
+  REQUIRE_DEVICE(address, "NET");
+  FakeUi ui;
+  PrepareRun(&ui, address);
+  speedNoteShown = false;
+  AcquireDump(nullptr);
+  EXPECT_EQ(LastAcquireOutcome(), AcquireDone);
+  std::vector<std::string> texts;
+  for (const auto& m : ui.messages) texts.push_back(m.text);
+  EXPECT_EQ(texts, (std::vector<std::string>{
+                       "The speed chosen (115200) is not used: a tcp:// port runs at the speed set on its "
+                       "device server.",
+                       "Parse successfull"}));
+  EXPECT_TRUE(ReadFileBytes(DumpPath()) == Image("NET")) << "the dump is the image byte for byte";
+  EXPECT_EQ(ui.text[IDC_FILE_NAME], DumpPath());
+}
+
+TEST_F(NetworkWin32, Rfc2217SetsTheLineAndTellsOfTheServersOverrun) {
+  REQUIRE_DEVICE(address, "NET_RFC2217");
+  FakeUi ui;
+  PrepareRun(&ui, address);
+  speedNoteShown = false;
+  AcquireDump(nullptr);
+  EXPECT_EQ(LastAcquireOutcome(), AcquireDone);
+  EXPECT_EQ(LastAcquireTransfer().faults.overruns, 1u);
+  ASSERT_EQ(ui.messages.size(), 2u);
+  EXPECT_EQ(ui.messages[0].text.find("The line lost bytes while the image came in (1 overrun): "), 0u)
+      << ui.messages[0].text;
+  EXPECT_EQ(ui.messages[1].text, "Parse successfull");
+  EXPECT_TRUE(ReadFileBytes(DumpPath()) == Image("NET_RFC2217"));
+}
+
+TEST_F(NetworkWin32, ARefusedConnectionAndAnUnknownHostAreTold) {
+  WSADATA data;
+  ASSERT_EQ(WSAStartup(MAKEWORD(2, 2), &data), 0);
+  SOCKET bound = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+  sockaddr_in address = {};
+  address.sin_family = AF_INET;
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  int length = sizeof address;
+  ASSERT_EQ(bind(bound, reinterpret_cast<sockaddr*>(&address), length), 0);
+  ASSERT_EQ(getsockname(bound, reinterpret_cast<sockaddr*>(&address), &length), 0);
+  std::string closed = "tcp://127.0.0.1:" + std::to_string(ntohs(address.sin_port));
+  std::string why;
+  EXPECT_FALSE(OpenComPort(closed.c_str(), 9600, &why));
+  EXPECT_EQ(why, closed + ": the connection was refused (is the device server's port right?)");
+  closesocket(bound);
+  EXPECT_FALSE(OpenComPort("rfc2217://no-such-host.invalid:4001", 9600, &why));
+  EXPECT_EQ(why.find("rfc2217://no-such-host.invalid:4001: the host no-such-host.invalid is not known ("), 0u)
+      << why;
+  WSACleanup();
+}
+
 // The real dialog, as the user drives it.
 class DialogReadTest : public DeviceTest {
  protected:
@@ -321,7 +401,7 @@ TEST_F(DialogReadTest, ReadStoresTheDumpAndShowsItsPath) {
     EXPECT_FALSE(IsWindowEnabled(GetDlgItem(seen, IDC_PORT)));
     EXPECT_FALSE(IsWindowEnabled(GetDlgItem(seen, IDC_SPEED)));
     EXPECT_FALSE(IsWindowEnabled(GetDlgItem(seen, IDC_CLOSE)));
-    EXPECT_TRUE(IsWindowEnabled(GetDlgItem(seen, IDC_BROWSE)));
+    EXPECT_FALSE(IsWindowEnabled(GetDlgItem(seen, IDC_BROWSE)));
     EXPECT_EQ(busyFlag, 1);
   };
   ModalScript script;
@@ -411,19 +491,23 @@ TEST_F(DialogReadTest, CloseDuringAReadEndsTheDialogOnceTheReadWindsDown) {
   EXPECT_EQ(ReadSetting(iniFile.iniPath, "main", "Port", ""), port);
 }
 
-TEST_F(DialogReadTest, BrowseDuringAReadReportsAndTheReadGoesOn) {
+// Browse, the report options and the output boxes are off while a read
+// runs: a Browse pressed then (or sent as a command) opens no file dialog
+// inside the read, and the read ends with the report it began with.
+TEST_F(DialogReadTest, BrowseDuringAReadDoesNothing) {
   REQUIRE_DEVICE(port, "BROWSE");
-  TempDir other;
-  std::string picked = other.File("AB1234.bin");
-  std::vector<uint8_t> image = GenerateDump(GenerateOptions{8, 3, 15, {}, false});
-  ASSERT_TRUE(WriteFileBytes(picked, std::string(image.begin(), image.end())));
   HWND seen = nullptr;
   bool browsed = false;
+  std::vector<int> liveDuringRead;
   ui.onDispatch = [&](int) {
-    if (seen && !browsed && Transferring(seen)) {
-      browsed = true;
-      Click(seen, IDC_BROWSE);  // Browse stays enabled during a read
+    if (!seen || browsed || !Transferring(seen)) return;
+    browsed = true;
+    for (int i = 0; i < kRunControlCount; ++i) {
+      if (IsWindowEnabled(GetDlgItem(seen, kRunControls[i]))) liveDuringRead.push_back(kRunControls[i]);
     }
+    EXPECT_TRUE(IsWindowEnabled(GetDlgItem(seen, IDC_READ))) << "STOP stays";
+    Click(seen, IDC_BROWSE);
+    Command(seen, IDC_BROWSE);
   };
   ModalScript script;
   script
@@ -432,31 +516,20 @@ TEST_F(DialogReadTest, BrowseDuringAReadReportsAndTheReadGoesOn) {
         seen = dialog;
         return StartRead(port)(dialog);
       })
-      .Then([&](HWND fileDialog) {
-        // "Четене на файл ФМ"; the read waits inside this dialog's loop.
-        if (!IsDialogTitled(fileDialog, "\xD7\xE5\xF2\xE5\xED\xE5 \xED\xE0 \xF4\xE0\xE9\xEB \xD4\xCC"))
-          return false;
-        EXPECT_EQ(busyFlag, 1);
-        HWND box = GetDlgItem(fileDialog, 0x47C);
-        if (!box) box = GetDlgItem(fileDialog, 0x480);
-        SetWindowTextA(box, picked.c_str());
-        Command(fileDialog, IDOK);
-        return true;
-      })
       .Then([&](HWND dialog) {
-        if (dialog != seen || ui.messages.size() < 2 || busyFlag) return false;
+        // A file dialog here would be the fault: only the read's own box may come.
+        if (dialog != seen || ui.messages.empty() || busyFlag) return false;
+        for (int i = 0; i < kRunControlCount; ++i)
+          EXPECT_TRUE(IsWindowEnabled(GetDlgItem(dialog, kRunControls[i]))) << kRunControls[i];
         Click(dialog, IDC_CLOSE);
         return true;
       });
   EXPECT_EQ(RunDialog(), 0);
-  // First the report on the picked dump, then the read's own.
-  EXPECT_EQ(ui.MessageTexts(), (std::vector<std::string>{"Parse successfull", "Parse successfull"}));
-  EXPECT_TRUE(FileExists(picked + ".txt"));
-  // Browse made the picked dump's folder current: the read stored its dump there.
-  std::string dump = other.File("123456.bin");
-  EXPECT_TRUE(ReadFileBytes(dump) == Image("BROWSE"));
-  EXPECT_TRUE(FileExists(dump + ".txt"));
-  EXPECT_FALSE(FileExists(DumpPath()));
+  EXPECT_TRUE(browsed);
+  EXPECT_TRUE(script.Finished());
+  EXPECT_TRUE(liveDuringRead.empty()) << ::testing::PrintToString(liveDuringRead);
+  EXPECT_EQ(ui.MessageTexts(), std::vector<std::string>{"Parse successfull"});
+  EXPECT_TRUE(ReadFileBytes(DumpPath()) == Image("BROWSE"));
 }
 
 }  // namespace

@@ -165,7 +165,9 @@ INT_PTR CALLBACK MainDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM
           OnClose(dialog);
           return TRUE;
         case IDC_BROWSE:
-          BrowseForDump(dialog);
+          // Disabled during a read; a command that comes all the same must
+          // not open a file dialog and run a report inside the transfer.
+          if (!busyFlag) BrowseForDump(dialog);
           return TRUE;
       }
       return FALSE;

@@ -140,6 +140,37 @@ TEST_F(MainDialogTest, OpensWithTheStoredSettingsAndSavesThemOnClose) {
   EXPECT_TRUE(ui.messages.empty());
 }
 
+// A device server's address, typed key by key into the port box, is taken
+// whole though it is wider than the box; it is saved as typed and comes
+// back so at the next start.
+TEST_F(MainDialogTest, ATypedNetworkPortIsTakenWholeAndComesBack) {
+  const std::string address = "rfc2217://serial-box-17.shop.lan:2217";
+  ModalScript script;
+  script.Then([&](HWND dialog) {
+    if (!IsMainDialog(dialog)) return false;
+    HWND edit = FindWindowExA(GetDlgItem(dialog, IDC_PORT), nullptr, "Edit", nullptr);
+    EXPECT_TRUE(edit);
+    SendMessageA(edit, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(""));
+    for (char c : address) SendMessageA(edit, WM_CHAR, static_cast<WPARAM>(static_cast<unsigned char>(c)), 0);
+    EXPECT_EQ(ControlText(dialog, IDC_PORT), address);
+    Click(dialog, IDC_CLOSE);
+    return true;
+  });
+  EXPECT_EQ(RunDialog(), 0);
+  EXPECT_EQ(Stored("Port"), address);
+
+  ModalScript again;
+  again.Then([&](HWND dialog) {
+    if (!IsMainDialog(dialog)) return false;
+    EXPECT_EQ(ControlText(dialog, IDC_PORT), address);
+    EXPECT_EQ(ListEntries(dialog, IDC_PORT).at(0), "COM1") << "the list keeps the local ports";
+    Click(dialog, IDC_CLOSE);
+    return true;
+  });
+  EXPECT_EQ(RunDialog(), 0);
+  EXPECT_EQ(Stored("Port"), address);
+}
+
 TEST_F(MainDialogTest, FirstStartShowsTheDefaults) {
   ModalScript script;
   script.Then([&](HWND dialog) {

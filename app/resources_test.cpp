@@ -199,7 +199,9 @@ TEST(MainDialogTemplate, ControlsInTabOrder) {
       {IDC_PROGRESS_LABEL, "Static", "Progress indicator", SS_LEFT | WS_GROUP, Units(9, 104, 100, 8)},
       {IDC_PROGRESS, PROGRESS_CLASSA, "", WS_BORDER, Units(8, 116, 304, 14)},
       {IDC_STATIC, "Static", "Port", label, Units(9, 3, 50, 8)},
-      {IDC_PORT, "ComboBox", "", CBS_DROPDOWN | WS_VISIBLE | WS_VSCROLL | WS_TABSTOP | WS_GROUP,
+      // The port box scrolls its text, so an address longer than the box
+      // (tcp://192.168.1.50:4001) can be typed whole.
+      {IDC_PORT, "ComboBox", "", CBS_DROPDOWN | CBS_AUTOHSCROLL | WS_VISIBLE | WS_VSCROLL | WS_TABSTOP | WS_GROUP,
        Units(8, 15, 50, 30)},
       {IDC_STATIC, "Static", "Speed", label, Units(63, 3, 50, 8)},
       {IDC_SPEED, "ComboBox", "", CBS_DROPDOWNLIST | WS_VISIBLE | WS_VSCROLL | WS_TABSTOP,

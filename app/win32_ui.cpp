@@ -6,6 +6,7 @@
 #include <shellapi.h>
 
 #include "app/dialog_controls.h"
+#include "link/run_state.h"
 
 namespace {
 
@@ -27,10 +28,17 @@ void Win32Ui::OpenFile(UiWindow owner, const char* path) {
 
 void Win32Ui::DispatchOneMessage() {
   MSG msg;
-  if (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
-    TranslateMessage(&msg);
-    DispatchMessageA(&msg);
+  if (!PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) return;
+  if (msg.message == WM_QUIT) {
+    // The program is to end (its window was closed): the quit is the main
+    // loop's to see, so it goes back on the queue, as every modal loop does
+    // with it; and the read winds down as after the dialog's Close.
+    PostQuitMessage(static_cast<int>(msg.wParam));
+    busyFlag = 0;
+    return;
   }
+  TranslateMessage(&msg);
+  DispatchMessageA(&msg);
 }
 
 std::string Win32Ui::GetControlText(UiWindow dialog, int id) {

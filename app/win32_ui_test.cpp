@@ -12,6 +12,7 @@
 #include <gtest/gtest.h>
 
 #include "app/app_test_support.h"
+#include "link/run_state.h"
 #include "res/resource.h"
 
 namespace {
@@ -138,6 +139,24 @@ TEST_F(Win32UiTest, DispatchesAtMostOneMessagePerCall) {
   ui.DispatchOneMessage();  // nothing waiting: returns at once
   EXPECT_EQ(received, 2);
   DestroyWindow(window);
+}
+
+// A quit taken off the queue inside a read goes back on it, for the main
+// loop to end the program with its code; the read winds down meanwhile.
+TEST_F(Win32UiTest, AQuitDuringAReadIsPostedAgainAndEndsTheRead) {
+  MSG stale;
+  while (PeekMessageA(&stale, nullptr, 0, 0, PM_REMOVE)) {
+    if (stale.message != WM_QUIT) DispatchMessageA(&stale);
+  }
+  busyFlag = 1;
+  PostQuitMessage(7);
+  ui.DispatchOneMessage();
+  EXPECT_EQ(busyFlag, 0);
+  MSG quit = {};
+  ASSERT_TRUE(PeekMessageA(&quit, nullptr, 0, 0, PM_REMOVE));
+  EXPECT_EQ(quit.message, static_cast<UINT>(WM_QUIT));
+  EXPECT_EQ(quit.wParam, 7u);
+  EXPECT_FALSE(PeekMessageA(&quit, nullptr, 0, 0, PM_REMOVE));
 }
 
 TEST_F(Win32UiTest, DrivesTheRunControls) {

@@ -30,6 +30,7 @@ void ConsoleUi::DispatchOneMessage() {
   if (busyFlag && ConsoleStopRequested()) {
     busyFlag = 0;
     cancelFlag = 1;
+    interruptFlag = 1;
     stopped_ = true;
   }
 }

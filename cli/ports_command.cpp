@@ -15,7 +15,9 @@ void PrintPortsHelp() {
       "'taxoscope-cli read --port' takes them. On Linux these are the tty devices\n"
       "with a serial driver behind them (/dev/ttyS0, /dev/ttyUSB0, /dev/ttyACM0...);\n"
       "on Windows the COM names. Pseudo-terminals, such as the one\n"
-      "'taxoscope-sim serve' prints, are not listed but can be read all the same.\n"
+      "'taxoscope-sim serve' prints, are not listed but can be read all the same;\n"
+      "nor are the ports of serial device servers on the network, which 'read'\n"
+      "takes as tcp://HOST:PORT or rfc2217://HOST:PORT.\n"
       "\n"
       "exit status: 0 (also when no port is found), 2 usage error\n");
 }

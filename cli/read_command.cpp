@@ -10,6 +10,8 @@
 #include "cli/console_ui.h"
 #include "cli/report_options.h"
 #include "link/acquire.h"
+#include "link/device_protocol.h"
+#include "link/line_address.h"
 #include "link/run_state.h"
 #include "res/resource.h"
 
@@ -22,6 +24,7 @@ constexpr int kExitNoCommunication = 6;
 constexpr int kExitBadReceipt = 7;
 constexpr int kExitNoDump = 8;
 constexpr int kExitDumpNotWritten = 9;
+constexpr int kExitLineLostBytes = 10;
 constexpr int kExitStopped = 130;  // as a shell reports a Ctrl-C
 
 const char kUsage[] =
@@ -47,7 +50,10 @@ int SpeedIndex(const char* text) {
 int ExitStatus(const ConsoleUi& ui) {
   if (ui.stopped()) return kExitStopped;
   switch (LastAcquireOutcome()) {
-    case AcquireDone: break;
+    case AcquireDone:
+      // A dump with holes in it is the worse news than a report not made.
+      if (LastAcquireTransfer().faults.any()) return kExitLineLostBytes;
+      break;
     case AcquirePortNotOpened: return kExitPortNotOpened;
     case AcquireNoCommunication: return kExitNoCommunication;
     case AcquireBadReceipt: return kExitBadReceipt;
@@ -64,25 +70,39 @@ void PrintReadHelp() {
   std::printf(
       "%s"
       "\n"
-      "Reads the fiscal memory of the device on PORT and stores the image in the\n"
-      "current directory as ID.bin, ID being the six bytes the device names itself\n"
-      "by (bytes that cannot stand in a file name become '_'). An earlier dump of\n"
-      "the same device is replaced only when the new image was stored in full.\n"
-      "Then the turnover report is made from it, as 'taxoscope-cli report' does:\n"
-      "ID.bin.txt beside it. The dump's path is printed on stdout; progress and\n"
-      "messages go to stderr. Ctrl-C stops the read: nothing is stored.\n"
+      "Reads the fiscal memory of the device on PORT (a serial port of this\n"
+      "machine, or one that a serial device server offers on the network) and\n"
+      "stores the image in the current directory as ID.bin, ID being the six\n"
+      "bytes the device names itself by (bytes that cannot stand in a file name\n"
+      "become '_'). An earlier dump of the same device is replaced only when the\n"
+      "new image was stored in full. Then the turnover report is made from it,\n"
+      "as 'taxoscope-cli report' does: ID.bin.txt beside it. The dump's path is\n"
+      "printed on stdout; progress and messages go to stderr. Ctrl-C stops the\n"
+      "read at once, also while the device is being identified: nothing is\n"
+      "stored.\n"
       "\n"
       "  --port PORT           the serial port: a path (/dev/ttyUSB0, /dev/pts/3),\n"
       "                        a name under /dev (ttyUSB0, ttyACM0), or a Windows\n"
       "                        name: COMn is /dev/ttyS(n-1) on Linux (COM1 is\n"
-      "                        /dev/ttyS0); on Windows any COM name (COM3, COM12)\n"
+      "                        /dev/ttyS0); on Windows any COM name (COM3, COM12);\n"
+      "                        or a serial device server's port on the network:\n"
+      "                        tcp://HOST:PORT    raw TCP, the line runs at the\n"
+      "                                           speed set on the server\n"
+      "                        rfc2217://HOST:PORT  Telnet with RFC 2217: the\n"
+      "                                           server's line is set to --baud\n"
+      "                        (an IPv6 HOST in brackets: tcp://[fe80::7]:4001)\n"
       "  --baud N              line speed: 9600 (default), 19200, 38400, 57600 or\n"
-      "                        115200; 8 data bits, no parity, 1 stop bit\n"
+      "                        115200; 8 data bits, no parity, 1 stop bit (a\n"
+      "                        tcp:// port does not use it, and says so)\n"
       "  --by-date FROM TO     report only the daily reports from FROM to TO,\n"
       "                        typed dd/mm/yyyy (both days included)\n"
       "  --by-number FROM TO   report only the daily reports numbered FROM to TO\n"
       "  --open                open the report in the default viewer when done\n"
-      "'taxoscope-cli ports' lists the serial ports of this machine.\n"
+      "'taxoscope-cli ports' lists the serial ports of this machine. A network\n"
+      "port that does not connect within 5 seconds, or an rfc2217:// server that\n"
+      "refuses the option or sets another speed, is a port that cannot be opened.\n"
+      "A device that sends more than a dump holds (2,101,247 bytes) is cut there,\n"
+      "and the dump is stored and reported on, with a message.\n"
       "\n"
       "exit status:\n"
       "    0  the dump was stored and its report written\n"
@@ -96,6 +116,8 @@ void PrintReadHelp() {
       "    8  the device refused the dump, sent nothing, or the line failed\n"
       "       during the transfer (\"No communication.\"); nothing stored\n"
       "    9  the dump file could not be written; no report\n"
+      "   10  dump stored and reported on, but the line lost bytes while it\n"
+      "       came in: it is not a whole image; read the device again\n"
       "  130  stopped with Ctrl-C; nothing stored\n",
       kUsage);
 }
@@ -113,7 +135,12 @@ int RunReadCommand(int argc, char** argv) {
     if (taken == ReportOptionTaken) continue;
     if (!std::strcmp(arg, "--port")) {
       if (i + 1 >= argc) return Usage("--port needs a port name");
-      ui.SetControlText(dialog, IDC_PORT, argv[++i]);
+      const char* port = argv[++i];
+      std::string problem;
+      LineAddress address;
+      if (LineKindOf(port) != LineKind::Serial && !ParseLineAddress(port, &address, &problem))
+        return Usage(problem.c_str());
+      ui.SetControlText(dialog, IDC_PORT, port);
       havePort = true;
     } else if (!std::strcmp(arg, "--baud")) {
       if (i + 1 >= argc) return Usage("--baud needs a speed");
@@ -133,6 +160,14 @@ int RunReadCommand(int argc, char** argv) {
   busyFlag = 0;
 
   if (LastAcquireOutcome() == AcquireDone && !ui.stopped()) {
+    // The dialog keeps quiet about an image cut at the cap; a script that
+    // reads devices should not.
+    if (LastAcquireTransfer().capReached) {
+      std::fprintf(stderr,
+                   "The device sent more than a dump can hold (%d bytes): the dump keeps the bytes "
+                   "before the block that would have passed it.\n",
+                   static_cast<int>(kDumpBufferSize - 1));
+    }
     std::printf("%s\n", ui.GetControlText(dialog, IDC_FILE_NAME).c_str());
   }
   return ExitStatus(ui);

@@ -103,19 +103,19 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   busyFlag = 1;
   cancelFlag = 0;
   readTimeout = 5;
-  PortHandle port = OpenComPort("COM1", 115200);
-  Check(port != kInvalidPort);
-  Check(DropQueuedInput(port));
+  std::unique_ptr<DeviceLine> port = OpenMemoryLine();
+  Check(port != nullptr);
+  Check(DropQueuedInput(*port));
 
   // On the heap at its exact size, so a byte stored past it is caught.
   std::unique_ptr<char[]> reply(new char[kReplyCapacity]);
   int length = -1;
-  int identified = IdentifyDevice(port, reply.get(), kReplyCapacity, &length);
+  int identified = IdentifyDevice(*port, reply.get(), kReplyCapacity, &length);
   CheckIdentify(identifyReply.bytes, reply.get(), identified, length);
   if (identified) {
     const bool lineGone = MemoryLineFailed();
-    CheckDump(dumpReply, reply.get() + 1, lineGone, ReceiveDump(port, nullptr, reply.get() + 1));
+    CheckDump(dumpReply, reply.get() + 1, lineGone, ReceiveDump(*port, nullptr, reply.get() + 1));
   }
-  SerialClose(port);
+  port.reset();
   return 0;
 }

@@ -4,12 +4,7 @@
 #include <cstring>
 #include <ctime>
 
-#include "link/run_state.h"
-#include "link/serial_line.h"
-
 namespace {
-
-constexpr PortHandle kMemoryPort = 1;
 
 struct MemoryLine {
   std::vector<LineReply> replies;
@@ -26,7 +21,7 @@ struct MemoryLine {
 MemoryLine line;
 time_t clockSeconds = 1600000000;  // any start: the port code only counts changes
 
-bool Usable(PortHandle port) { return port == kMemoryPort && line.open && !line.failed; }
+bool Usable() { return line.open && !line.failed; }
 
 // Bytes that can be read before the next silence or the end of the reply.
 size_t Ready() {
@@ -55,58 +50,54 @@ bool MemoryLineFailed() { return line.failed; }
 
 const std::vector<std::vector<uint8_t>>& MemoryLineWrites() { return line.writes; }
 
-PortHandle SerialOpen(const char*, uint32_t) {
-  if (line.open) return kInvalidPort;  // not shared, like a real port
-  line.open = true;
-  return kMemoryPort;
-}
+namespace {
 
-int32_t SerialRead(PortHandle port, void* buffer, int32_t count) {
-  if (!Usable(port)) return -1;
-  if (count <= 0) return 0;
-  size_t ready = Ready();
-  if (ready == 0) {
-    if (line.silencePending) {
-      line.silencePending = false;
-    } else if (line.reply && line.reply->failsAfter) {
-      line.failed = true;
-      return -1;
+class MemoryDeviceLine : public DeviceLine {
+ public:
+  MemoryDeviceLine() { line.open = true; }
+  ~MemoryDeviceLine() override { line.open = false; }
+
+  int32_t Read(void* buffer, int32_t count) override {
+    if (!Usable()) return -1;
+    if (count <= 0) return 0;
+    size_t ready = Ready();
+    if (ready == 0) {
+      if (line.silencePending) {
+        line.silencePending = false;
+      } else if (line.reply && line.reply->failsAfter) {
+        line.failed = true;
+        return -1;
+      }
+      ++clockSeconds;
+      return 0;
     }
-    ++clockSeconds;
-    return 0;
+    size_t n = std::min(ready, static_cast<size_t>(count));
+    if (line.bytesPerRead > 0) n = std::min(n, line.bytesPerRead);
+    std::memcpy(buffer, line.reply->bytes.data() + line.at, n);
+    line.at += n;
+    return static_cast<int32_t>(n);
   }
-  size_t n = std::min(ready, static_cast<size_t>(count));
-  if (line.bytesPerRead > 0) n = std::min(n, line.bytesPerRead);
-  std::memcpy(buffer, line.reply->bytes.data() + line.at, n);
-  line.at += n;
-  return static_cast<int32_t>(n);
-}
 
-int32_t SerialWrite(PortHandle port, const void* bytes, int32_t count) {
-  if (!Usable(port) || count < 0) return -1;
-  const uint8_t* first = static_cast<const uint8_t*>(bytes);
-  line.writes.emplace_back(first, first + count);
-  line.reply = line.next < line.replies.size() ? &line.replies[line.next] : nullptr;
-  ++line.next;
-  line.at = 0;
-  line.silencePending = line.reply && line.reply->silenceBefore < line.reply->bytes.size();
-  return count;
-}
+  int32_t Write(const void* bytes, int32_t count) override {
+    if (!Usable() || count < 0) return -1;
+    const uint8_t* first = static_cast<const uint8_t*>(bytes);
+    line.writes.emplace_back(first, first + count);
+    line.reply = line.next < line.replies.size() ? &line.replies[line.next] : nullptr;
+    ++line.next;
+    line.at = 0;
+    line.silencePending = line.reply && line.reply->silenceBefore < line.reply->bytes.size();
+    return count;
+  }
 
-int32_t SerialInputWaiting(PortHandle port) {
-  if (!Usable(port)) return -1;
-  return static_cast<int32_t>(std::min<size_t>(Ready(), INT32_MAX));
-}
+  int32_t InputWaiting() override {
+    if (!Usable()) return -1;
+    return static_cast<int32_t>(std::min<size_t>(Ready(), INT32_MAX));
+  }
+};
 
-void SerialClose(PortHandle port) {
-  if (port == kMemoryPort) line.open = false;
-}
+}  // namespace
 
-std::vector<std::string> SerialPortPaths(const std::string& portName) { return {portName}; }
-
-int ListComPorts(std::vector<std::string>* names) {
-  // The memory line is no port of this machine.
-  std::memset(portPresent, 0, sizeof portPresent);
-  if (names) names->clear();
-  return 0;
+std::unique_ptr<DeviceLine> OpenMemoryLine() {
+  if (line.open) return nullptr;
+  return std::make_unique<MemoryDeviceLine>();
 }

@@ -1,6 +1,6 @@
 #pragma once
-// An in-memory serial line behind the serial_line.h seam, for the link
-// fuzz target: the real port code and device protocol run over it unchanged.
+// An in-memory line to the device (device_line.h), for the link fuzz
+// target: the real port code and device protocol run over it unchanged.
 //
 // The device's side is a script of replies: each write from the host starts
 // the next reply (the bytes of an earlier one still unread are gone). Reads
@@ -11,7 +11,10 @@
 // unplugged) instead of silence.
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <vector>
+
+#include "link/device_line.h"
 
 struct LineReply {
   static constexpr size_t kNoSilence = static_cast<size_t>(-1);
@@ -20,9 +23,12 @@ struct LineReply {
   bool failsAfter = false;            // reads fail once the bytes are used up
 };
 
-// Loads the script and closes the line. bytesPerRead: at most that many
-// bytes per read (a slow line); 0 for as many as asked for.
+// Loads the script. bytesPerRead: at most that many bytes per read (a slow
+// line); 0 for as many as asked for.
 void LoadMemoryLine(std::vector<LineReply> replies, size_t bytesPerRead);
+// The line over the loaded script; null while another one is open (not
+// shared, like a real port).
+std::unique_ptr<DeviceLine> OpenMemoryLine();
 const std::vector<LineReply>& MemoryLineReplies();
 // True once a read found the line failing.
 bool MemoryLineFailed();

@@ -1,6 +1,7 @@
 #include "link/acquire.h"
 
 #include <cstdio>
+#include <memory>
 
 #include "link/device_protocol.h"
 #include "link/dump_name.h"
@@ -17,9 +18,20 @@ constexpr uint32_t kDefaultBaud = 9600;
 
 AcquireOutcome lastOutcome = AcquireDone;
 ReportOutcome lastReportOutcome = ReportWritten;
+DumpTransfer lastTransfer;
 
 void ShowError(UiWindow dialog, const char* text) {
   Ui().ShowMessage(dialog, text, nullptr, MessageIconError);
+}
+
+// A raw network port runs at its device server's speed, whatever was chosen:
+// say so, once, when a speed was chosen at all.
+void NoteUnusedSpeed(UiWindow dialog, const DeviceLine& line, int speedIndex) {
+  if (line.SetsSpeed() || speedIndex < 0 || speedNoteShown) return;
+  speedNoteShown = true;
+  std::string text = "The speed chosen (" + std::to_string(BaudForSpeedIndex(speedIndex)) +
+                     ") is not used: a tcp:// port runs at the speed set on its device server.";
+  Ui().ShowMessage(dialog, text.c_str(), nullptr, MessageIconInformation);
 }
 
 void ShowProgressControls(UiWindow dialog, bool show) {
@@ -39,6 +51,15 @@ void StoreAndReport(UiWindow dialog, const char* deviceId, int32_t total,
     return;
   }
   Ui().SetControlText(dialog, IDC_FILE_NAME, name.c_str());
+  // Every block came, but the line dropped or damaged bytes inside them: the
+  // dump is kept (it may be all there is) and must not pass for a good one.
+  if (lastTransfer.faults.any()) {
+    std::string text = "The line lost bytes while the image came in (" +
+                       lastTransfer.faults.Describe() + "): " + name +
+                       " is stored, but it is not a whole image of the fiscal memory. "
+                       "Read the device again.";
+    ShowError(dialog, text.c_str());
+  }
   lastReportOutcome = RunReportFromDialog(dialog, name, outputs);
   lastOutcome = AcquireDone;
 }
@@ -53,10 +74,21 @@ AcquireOutcome LastAcquireOutcome() { return lastOutcome; }
 
 ReportOutcome LastAcquireReportOutcome() { return lastReportOutcome; }
 
+DumpTransfer LastAcquireTransfer() { return lastTransfer; }
+
+bool speedNoteShown = false;
+
+// A Browse or a changed report option inside a read would run a report in
+// the middle of the transfer, or change the one the read ends with.
+const int kRunControls[] = {
+    IDC_PORT,      IDC_SPEED,     IDC_CLOSE, IDC_BROWSE, IDC_ALL_RECORDS,
+    IDC_BY_DATE,   IDC_BY_NUMBER, IDC_FROM,  IDC_TO,     IDC_SHOW_RESULT,
+    IDC_EXPORT,    IDC_LEDGER,
+};
+const int kRunControlCount = sizeof kRunControls / sizeof kRunControls[0];
+
 void EnableRunControls(UiWindow dialog, bool enable) {
-  Ui().EnableControl(dialog, IDC_PORT, enable);
-  Ui().EnableControl(dialog, IDC_SPEED, enable);
-  Ui().EnableControl(dialog, IDC_CLOSE, enable);
+  for (int id : kRunControls) Ui().EnableControl(dialog, id, enable);
   Ui().SetControlText(dialog, IDC_READ, enable ? "Read" : "STOP");
 }
 
@@ -73,32 +105,40 @@ std::string BadReceiptText(const char* reply, int length) {
 
 void AcquireDump(UiWindow dialog, const ReportOutputFactory& outputs) {
   cancelFlag = 0;
+  interruptFlag = 0;
   int32_t total = 0;
   lastReportOutcome = ReportWritten;
+  lastTransfer = DumpTransfer();
 
   std::string portName = Ui().GetControlText(dialog, IDC_PORT);
   if (portName.size() > kMaxPortName) portName.resize(kMaxPortName);
-  PortHandle port =
-      OpenComPort(portName.c_str(), BaudForSpeedIndex(Ui().GetSelectedIndex(dialog, IDC_SPEED)));
-  if (port == kInvalidPort) {
-    ShowError(dialog, "Error opening serial port.");
+  const int speedIndex = Ui().GetSelectedIndex(dialog, IDC_SPEED);
+  std::string why;
+  std::unique_ptr<DeviceLine> line =
+      OpenComPort(portName.c_str(), BaudForSpeedIndex(speedIndex), &why);
+  if (!line) {
+    std::string text = "Error opening serial port.";
+    if (!why.empty()) text += "\n" + why;
+    ShowError(dialog, text.c_str());
     EnableRunControls(dialog, true);
     lastOutcome = AcquirePortNotOpened;
     return;
   }
 
-  EnableRunControls(dialog, false);
+  // The focus first: a control that is disabled loses it.
   UiWindow focus = Ui().GetFocusWindow();
+  EnableRunControls(dialog, false);
+  NoteUnusedSpeed(dialog, *line, speedIndex);
   readTimeout = 5;
-  DropQueuedInput(port);
-  DropQueuedInput(port);
+  DropQueuedInput(*line);
+  DropQueuedInput(*line);
 
   char reply[kReplyBufferSize];
   int replyLength = 0;
-  if (IdentifyDevice(port, reply, kReplyBufferSize, &replyLength)) {
+  if (IdentifyDevice(*line, reply, kReplyBufferSize, &replyLength)) {
     ShowProgressControls(dialog, true);
-    total = ReceiveDump(port, dialog, reply + 1);
-    SerialClose(port);
+    total = ReceiveDump(*line, dialog, reply + 1, &lastTransfer);
+    line.reset();  // closed before the dump is stored and reported on
     if (total != 0) {
       StoreAndReport(dialog, reply + 1, total, outputs);
     } else {
@@ -110,17 +150,20 @@ void AcquireDump(UiWindow dialog, const ReportOutputFactory& outputs) {
     if (replyLength != 0) {
       ShowError(dialog, BadReceiptText(reply, replyLength).c_str());
       lastOutcome = AcquireBadReceipt;
+    } else if (interruptFlag) {
+      lastOutcome = AcquireStopped;  // interrupted while the device was silent: no message
     } else {
       ShowError(dialog, "No communication.");
       lastOutcome = AcquireNoCommunication;
     }
     busyFlag = 0;
     cancelFlag = 1;
-    SerialClose(port);
+    line.reset();
   }
 
   // A refused or empty transfer that the user did not stop.
   if (cancelFlag && total == 0 && busyFlag) ShowError(dialog, "No communication.");
-  Ui().SetFocusWindow(focus);
+  // The controls first: the focus cannot go back to a disabled one.
   EnableRunControls(dialog, true);
+  Ui().SetFocusWindow(focus);
 }

@@ -1,12 +1,14 @@
 #pragma once
-// The acquisition run: what the Read button does. It opens the chosen port,
-// identifies the device, receives its fiscal-memory image, stores it as
-// <current directory>/<id>.bin and runs the report on it, keeping the dialog
-// in its running state (port, speed and Close disabled, Read reading "STOP")
+// The acquisition run: what the Read button does. It opens the chosen port
+// (a local one or a device server's, serial_port.h), identifies the device,
+// receives its fiscal-memory image, stores it as <current directory>/<id>.bin
+// and runs the report on it, keeping the dialog in its running state (every
+// control that starts or changes a run disabled, Read reading "STOP")
 // meanwhile. Every failure is told in a message box here.
 #include <cstdint>
 #include <string>
 
+#include "link/device_protocol.h"
 #include "report/report_run.h"
 #include "report/ui_services.h"
 
@@ -15,9 +17,20 @@
 // report run on the stored dump also writes the outputs `outputs` makes.
 void AcquireDump(UiWindow dialog, const ReportOutputFactory& outputs = ReportOutputFactory());
 
-// Port list, speed list and Close enabled or disabled, in this order, then
+// The controls a read disables, in this order: the port list, the speed
+// list and Close, then everything else that starts a run or changes what it
+// does (Browse, the report type, the bounds and the output boxes). Button 1
+// is not among them: it is STOP while a read runs.
+extern const int kRunControls[];
+extern const int kRunControlCount;
+
+// Every control of kRunControls enabled or disabled, in its order, then
 // button 1 captioned "Read" (enable) or "STOP" (disable).
 void EnableRunControls(UiWindow dialog, bool enable);
+
+// Whether the note that a port with a speed of its own (tcp://) does not use
+// the chosen speed has been shown; it is shown once in a process.
+extern bool speedNoteShown;
 
 // The speed for an index of the speed list: that entry of the baud table, or
 // 9600 when nothing (-1) or no valid entry is selected.
@@ -36,9 +49,14 @@ enum AcquireOutcome {
   AcquireBadReceipt = 3,       // identify reply not accepted: the bad-receipt text
   AcquireNoDump = 4,           // dump refused, nothing sent, or the line failed
                                // during the transfer: "No communication."
-  AcquireStopped = 5,          // STOP or Close during the transfer: no file, no message
+  AcquireStopped = 5,          // STOP while identifying, or STOP or Close during
+                               // the transfer: no file, no message
   AcquireDumpNotWritten = 6,   // the image could not be stored; no report run
 };
 AcquireOutcome LastAcquireOutcome();
 // For AcquireDone: how the report run on the stored dump ended.
 ReportOutcome LastAcquireReportOutcome();
+// What the last transfer found besides the image: bytes the line lost (told
+// in a message box; the dump is stored all the same) and an image cut at the
+// cap (told by nobody here: the dialog keeps quiet about it).
+DumpTransfer LastAcquireTransfer();

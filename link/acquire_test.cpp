@@ -1,16 +1,20 @@
 // The acquisition run against the simulated device on a real
-// pseudo-terminal, with a recording fake of the dialog.
+// pseudo-terminal, and once more behind a raw TCP port on the loopback, with
+// a recording fake of the dialog.
 #include "link/acquire.h"
 
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <filesystem>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "link/device_protocol.h"
 #include "link/run_state.h"
+#include "link/serial_port.h"
 #include "link/test_pty.h"
 #include "res/resource.h"
 #include "sim/device_sim.h"
@@ -45,7 +49,15 @@ std::string DumpFrame(const std::string& id) { return AsString(DumpCommandFrame(
 
 const std::string kIdentify = "\xAA\x3F\x39\x35\x0A";
 
-class AcquireTest : public testing::Test {
+// The line each case runs over: the serial port, or a device server's
+// raw TCP port.
+enum class Line { Serial, Tcp };
+
+std::string LineName(const testing::TestParamInfo<Line>& info) {
+  return info.param == Line::Serial ? "Serial" : "Tcp";
+}
+
+class AcquireTest : public testing::TestWithParam<Line> {
  protected:
   void SetUp() override {
     char cwd[4096];
@@ -59,9 +71,10 @@ class AcquireTest : public testing::Test {
     ui.focus = reinterpret_cast<UiWindow>(0x1014);
     busyFlag = 0;
     cancelFlag = 0;
+    speedNoteShown = true;  // the note on a tcp:// port's speed has cases of its own
   }
   void TearDown() override {
-    device.Stop();
+    device->Stop();
     ASSERT_EQ(0, chdir(savedCwd_.c_str()));
     busyFlag = 0;
     cancelFlag = 0;
@@ -73,8 +86,8 @@ class AcquireTest : public testing::Test {
     options.image = image;
     options.bytesPerSecond = bytesPerSecond;
     std::string error;
-    ASSERT_TRUE(device.Start(options, &error)) << error;
-    ui.text[IDC_PORT] = device.path();
+    ASSERT_TRUE(device->Start(options, &error)) << error;
+    ui.text[IDC_PORT] = device->path();
   }
 
   // What the Read button does.
@@ -102,9 +115,7 @@ class AcquireTest : public testing::Test {
 
   // The controls are back in their idle state and the focus where it was.
   void ExpectIdle() {
-    EXPECT_TRUE(ui.enabled[IDC_PORT]);
-    EXPECT_TRUE(ui.enabled[IDC_SPEED]);
-    EXPECT_TRUE(ui.enabled[IDC_CLOSE]);
+    for (int i = 0; i < kRunControlCount; ++i) EXPECT_TRUE(ui.enabled[kRunControls[i]]) << kRunControls[i];
     EXPECT_EQ("Read", ui.text[IDC_READ]);
     EXPECT_FALSE(ui.shown[IDC_PROGRESS]);
     EXPECT_FALSE(ui.shown[IDC_PROGRESS_LABEL]);
@@ -138,13 +149,15 @@ class AcquireTest : public testing::Test {
   TempDir dir;
   FakeUi ui;
   DeviceOptions options;
-  PtyDevice device;
+  std::unique_ptr<SimDevice> device = GetParam() == Line::Serial
+                                          ? std::unique_ptr<SimDevice>(new PtyDevice)
+                                          : std::unique_ptr<SimDevice>(new TcpDevice);
 
  private:
   std::string savedCwd_;
 };
 
-TEST_F(AcquireTest, ReadStoresTheImageAndReportsOnIt) {
+TEST_P(AcquireTest, ReadStoresTheImageAndReportsOnIt) {
   PlantEarlierDump();
   StartDevice(DeviceMode::Normal, GenerateDump(GenerateOptions()));
   std::string captionDuringRun;
@@ -155,8 +168,10 @@ TEST_F(AcquireTest, ReadStoresTheImageAndReportsOnIt) {
 
   EXPECT_EQ(AcquireDone, LastAcquireOutcome());
   EXPECT_EQ(ReportWritten, LastAcquireReportOutcome());
+  EXPECT_FALSE(LastAcquireTransfer().faults.any());
+  EXPECT_FALSE(LastAcquireTransfer().capReached);
   // Exactly the two frames went out, identify first.
-  EXPECT_EQ(kIdentify + DumpFrame("123456"), AsString(device.Received()));
+  EXPECT_EQ(kIdentify + DumpFrame("123456"), AsString(device->Received()));
   // The earlier dump and its report were replaced.
   EXPECT_EQ(AsString(options.image), ReadFileBytes(DumpPath()));
   EXPECT_EQ(DumpPath(), ui.text[IDC_FILE_NAME]);
@@ -168,12 +183,26 @@ TEST_F(AcquireTest, ReadStoresTheImageAndReportsOnIt) {
   EXPECT_EQ((std::vector<std::string>{"Parse successfull"}), MessageTexts());
   EXPECT_EQ(1, readTimeout);  // the transfer leaves it at one second
 
-  // Running state and back.
+  // Running state and back: every control that starts or changes a run is
+  // disabled, in the table's order, port, speed and Close first.
   EXPECT_EQ("STOP", captionDuringRun);
-  std::vector<std::pair<int, bool>> expected = {{IDC_PORT, false},  {IDC_SPEED, false},
-                                                {IDC_CLOSE, false}, {IDC_PORT, true},
-                                                {IDC_SPEED, true},  {IDC_CLOSE, true}};
+  std::vector<std::pair<int, bool>> expected;
+  for (bool enable : {false, true}) {
+    for (int i = 0; i < kRunControlCount; ++i) expected.push_back({kRunControls[i], enable});
+  }
   EXPECT_EQ(expected, ui.enableCalls);
+  EXPECT_EQ(IDC_PORT, kRunControls[0]);
+  EXPECT_EQ(IDC_SPEED, kRunControls[1]);
+  EXPECT_EQ(IDC_CLOSE, kRunControls[2]);
+  for (int id : {IDC_BROWSE, IDC_ALL_RECORDS, IDC_BY_DATE, IDC_BY_NUMBER, IDC_FROM, IDC_TO,
+                 IDC_SHOW_RESULT, IDC_EXPORT, IDC_LEDGER}) {
+    EXPECT_NE(expected.begin() + kRunControlCount,
+              std::find(expected.begin(), expected.begin() + kRunControlCount, std::make_pair(id, false)))
+        << id;
+  }
+  EXPECT_EQ(std::find(kRunControls, kRunControls + kRunControlCount, IDC_READ),
+            kRunControls + kRunControlCount)
+      << "STOP stays";
   std::vector<std::pair<int, bool>> shows = {{IDC_PROGRESS_LABEL, true},
                                              {IDC_PROGRESS, true},
                                              {IDC_PROGRESS_LABEL, false},
@@ -185,7 +214,7 @@ TEST_F(AcquireTest, ReadStoresTheImageAndReportsOnIt) {
   for (int i = 0; i < 100; ++i) EXPECT_EQ(i + 1, ui.progress[static_cast<size_t>(i)]);
 }
 
-TEST_F(AcquireTest, ReportOfASmallImage) {
+TEST_P(AcquireTest, ReportOfASmallImage) {
   StartDevice(DeviceMode::Normal);
   PressRead();
   EXPECT_EQ(AsString(options.image), ReadFileBytes(DumpPath()));
@@ -194,22 +223,20 @@ TEST_F(AcquireTest, ReportOfASmallImage) {
   EXPECT_EQ((std::vector<int>{1}), ui.progress);
 }
 
-TEST_F(AcquireTest, PortThatCannotBeOpened) {
+TEST_P(AcquireTest, PortThatCannotBeOpened) {
   ui.text[IDC_PORT] = dir.File("no-such-port");
   PressRead();
   EXPECT_EQ(AcquirePortNotOpened, LastAcquireOutcome());
   ExpectOneError("Error opening serial port.");
   // The controls never left the idle state.
-  std::vector<std::pair<int, bool>> expected = {
-      {IDC_PORT, true}, {IDC_SPEED, true}, {IDC_CLOSE, true}};
-  EXPECT_EQ(expected, ui.enableCalls);
+  for (const auto& call : ui.enableCalls) EXPECT_TRUE(call.second) << call.first;
   EXPECT_TRUE(ui.showCalls.empty());
   EXPECT_EQ("Read", ui.text[IDC_READ]);
   EXPECT_EQ(0u, FilesInDirectory());
   EXPECT_EQ(0, ui.dispatchCalls);  // no STOP or Close can come in
 }
 
-TEST_F(AcquireTest, SilentDeviceIsNoCommunicationAfterTwoTimeOuts) {
+TEST_P(AcquireTest, SilentDeviceIsNoCommunicationAfterTwoTimeOuts) {
   PlantEarlierDump();
   StartDevice(DeviceMode::Silent);
   long long ms = MillisecondsOf([&] { PressRead(); });
@@ -218,7 +245,7 @@ TEST_F(AcquireTest, SilentDeviceIsNoCommunicationAfterTwoTimeOuts) {
   // The 1-byte block read and then the line read, five seconds each.
   EXPECT_GE(ms, 8000);
   EXPECT_LT(ms, 13000);
-  EXPECT_EQ(kIdentify, AsString(device.Received()));
+  EXPECT_EQ(kIdentify, AsString(device->Received()));
   EXPECT_EQ(0, busyFlag);
   EXPECT_EQ(1, cancelFlag);
   ExpectIdle();
@@ -226,19 +253,19 @@ TEST_F(AcquireTest, SilentDeviceIsNoCommunicationAfterTwoTimeOuts) {
   EXPECT_EQ("unchanged", ui.text[IDC_FILE_NAME]);
 }
 
-TEST_F(AcquireTest, BadReceiptShowsTheReplyLine) {
+TEST_P(AcquireTest, BadReceiptShowsTheReplyLine) {
   PlantEarlierDump();
   StartDevice(DeviceMode::BadReceipt);  // 0x15 "AB" CR LF
   PressRead();
   EXPECT_EQ(AcquireBadReceipt, LastAcquireOutcome());
   // The line overwrote the first byte.
   ExpectOneError("Bad Receipt:  0x41 0x42 ");
-  EXPECT_EQ(kIdentify, AsString(device.Received()));
+  EXPECT_EQ(kIdentify, AsString(device->Received()));
   ExpectIdle();
   ExpectEarlierDumpUntouched();
 }
 
-TEST_F(AcquireTest, OverlongBadReceiptShowsTwoHundredBytes) {
+TEST_P(AcquireTest, OverlongBadReceiptShowsTwoHundredBytes) {
   options.badReceiptLine = std::string(3000, 'Q') + "\r\n";
   StartDevice(DeviceMode::BadReceipt);
   PressRead();
@@ -248,21 +275,21 @@ TEST_F(AcquireTest, OverlongBadReceiptShowsTwoHundredBytes) {
   ExpectOneError(expected);
 }
 
-TEST_F(AcquireTest, OverlongIdentifyLineStillGivesTheIdAndTheDump) {
+TEST_P(AcquireTest, OverlongIdentifyLineStillGivesTheIdAndTheDump) {
   StartDevice(DeviceMode::LongReply);
   PressRead();
   EXPECT_EQ(AcquireDone, LastAcquireOutcome());
-  EXPECT_EQ(kIdentify + DumpFrame("123456"), AsString(device.Received()));
+  EXPECT_EQ(kIdentify + DumpFrame("123456"), AsString(device->Received()));
   EXPECT_EQ(AsString(options.image), ReadFileBytes(DumpPath()));
 }
 
-TEST_F(AcquireTest, RefusedDumpIsNoCommunication) {
+TEST_P(AcquireTest, RefusedDumpIsNoCommunication) {
   PlantEarlierDump();
   StartDevice(DeviceMode::Refuse);
   PressRead();
   EXPECT_EQ(AcquireNoDump, LastAcquireOutcome());
   ExpectOneError("No communication.");
-  EXPECT_EQ(kIdentify + DumpFrame("123456"), AsString(device.Received()));
+  EXPECT_EQ(kIdentify + DumpFrame("123456"), AsString(device->Received()));
   // The progress controls were shown for the transfer and hidden again.
   EXPECT_EQ(4u, ui.showCalls.size());
   ExpectIdle();
@@ -270,7 +297,7 @@ TEST_F(AcquireTest, RefusedDumpIsNoCommunication) {
   EXPECT_EQ("unchanged", ui.text[IDC_FILE_NAME]);
 }
 
-TEST_F(AcquireTest, NothingAfterTheDumpCommandIsNoCommunication) {
+TEST_P(AcquireTest, NothingAfterTheDumpCommandIsNoCommunication) {
   PlantEarlierDump();
   StartDevice(DeviceMode::NoDump);
   PressRead();
@@ -280,14 +307,14 @@ TEST_F(AcquireTest, NothingAfterTheDumpCommandIsNoCommunication) {
   ExpectEarlierDumpUntouched();
 }
 
-TEST_F(AcquireTest, APauseOfTheDeviceDoesNotEndTheTransfer) {
+TEST_P(AcquireTest, APauseOfTheDeviceDoesNotEndTheTransfer) {
   StartDevice(DeviceMode::Pause);
   PressRead();
   EXPECT_EQ(AcquireDone, LastAcquireOutcome());
   EXPECT_EQ(AsString(options.image), ReadFileBytes(DumpPath()));
 }
 
-TEST_F(AcquireTest, LineLostDuringTheTransferKeepsNoPartialImage) {
+TEST_P(AcquireTest, LineLostDuringTheTransferKeepsNoPartialImage) {
   PlantEarlierDump();
   StartDevice(DeviceMode::HangUp);
   PressRead();
@@ -297,7 +324,7 @@ TEST_F(AcquireTest, LineLostDuringTheTransferKeepsNoPartialImage) {
   ExpectEarlierDumpUntouched();
 }
 
-TEST_F(AcquireTest, StopDuringTheTransferDropsTheImageSilently) {
+TEST_P(AcquireTest, StopDuringTheTransferDropsTheImageSilently) {
   PlantEarlierDump();
   StartDevice(DeviceMode::Normal, GenerateDump(GenerateOptions()), 11520);
   // The dialog's STOP press, delivered by a message dispatched in the read.
@@ -333,7 +360,7 @@ class StopOrCloseTest : public AcquireTest {
     bool pressed = false;
     ui.onDispatch = [&](int) {
       // The device counts a transfer as ended once the host took every byte.
-      if (pressed || (lastBlock && device.TransfersEnded() == 0)) return;
+      if (pressed || (lastBlock && device->TransfersEnded() == 0)) return;
       pressed = true;
       busyFlag = 0;
       if (stop) cancelFlag = 1;
@@ -347,14 +374,14 @@ class StopOrCloseTest : public AcquireTest {
   }
 };
 
-TEST_F(StopOrCloseTest, StopWhileIdentifying) { PressAt(true, false); }
-TEST_F(StopOrCloseTest, CloseWhileIdentifying) { PressAt(false, false); }
-TEST_F(StopOrCloseTest, StopDuringTheLastEmptyBlock) { PressAt(true, true); }
-TEST_F(StopOrCloseTest, CloseDuringTheLastEmptyBlock) { PressAt(false, true); }
+TEST_P(StopOrCloseTest, StopWhileIdentifying) { PressAt(true, false); }
+TEST_P(StopOrCloseTest, CloseWhileIdentifying) { PressAt(false, false); }
+TEST_P(StopOrCloseTest, StopDuringTheLastEmptyBlock) { PressAt(true, true); }
+TEST_P(StopOrCloseTest, CloseDuringTheLastEmptyBlock) { PressAt(false, true); }
 
 // Storing the dump and reporting on it dispatch no message: a STOP or Close
 // pressed then waits for the run's end and cannot cut either short.
-TEST_F(StopOrCloseTest, NothingIsDispatchedWhileStoringAndReporting) {
+TEST_P(StopOrCloseTest, NothingIsDispatchedWhileStoringAndReporting) {
   StartDevice(DeviceMode::Normal);
   bool dispatchedOnceStored = false;
   ui.onDispatch = [&](int) { dispatchedOnceStored = dispatchedOnceStored || FileExists(DumpPath()); };
@@ -365,15 +392,18 @@ TEST_F(StopOrCloseTest, NothingIsDispatchedWhileStoringAndReporting) {
   EXPECT_TRUE(FileExists(DumpPath() + ".txt"));
 }
 
-// A silent device: STOP cuts only the first wait short; the line read after
-// it still takes its five seconds, and the identify failure is told.
-TEST_F(AcquireTest, StopWhileASilentDeviceIsIdentified) {
+// A silent device: STOP ends the identify at the first empty read, without
+// waiting out the line read after it, and the run ends as a stopped one: no
+// message (the device was not found silent; the user stopped asking).
+TEST_P(AcquireTest, StopWhileASilentDeviceIsIdentified) {
   PlantEarlierDump();
   StartDevice(DeviceMode::Silent);
   ui.onDispatch = [&](int) {
     busyFlag = 0;
     cancelFlag = 1;
   };
+  // The dialog's STOP does not cut the identify's line read short: the run
+  // ends with the silence's message once that read has waited its time-out.
   long long ms = MillisecondsOf([&] { PressRead(); });
   EXPECT_EQ(AcquireNoCommunication, LastAcquireOutcome());
   ExpectOneError("No communication.");
@@ -383,10 +413,29 @@ TEST_F(AcquireTest, StopWhileASilentDeviceIsIdentified) {
   ExpectEarlierDumpUntouched();
 }
 
-TEST_F(AcquireTest, ImageAtTheCapKeepsTheBytesBeforeTheLastBlock) {
+TEST_P(AcquireTest, InterruptWhileASilentDeviceIsIdentifiedStopsAtOnce) {
+  PlantEarlierDump();
+  StartDevice(DeviceMode::Silent);
+  ui.onDispatch = [&](int) {  // as the console does on Ctrl-C
+    busyFlag = 0;
+    cancelFlag = 1;
+    interruptFlag = 1;
+  };
+  long long ms = MillisecondsOf([&] { PressRead(); });
+  EXPECT_EQ(AcquireStopped, LastAcquireOutcome());
+  EXPECT_TRUE(ui.messages.empty()) << ::testing::PrintToString(MessageTexts());
+  EXPECT_LT(ms, 2500);
+  EXPECT_EQ(kIdentify, AsString(device->Received()));
+  ExpectIdle();
+  ExpectEarlierDumpUntouched();
+}
+
+TEST_P(AcquireTest, ImageAtTheCapKeepsTheBytesBeforeTheLastBlock) {
   StartDevice(DeviceMode::Oversize, GenerateDump(GenerateOptions()));
   PressRead();
   ASSERT_EQ(AcquireDone, LastAcquireOutcome());
+  EXPECT_TRUE(LastAcquireTransfer().capReached);
+  EXPECT_EQ((std::vector<std::string>{"Parse successfull"}), MessageTexts()) << "the dialog keeps quiet";
   std::string stored = ReadFileBytes(DumpPath());
   EXPECT_LT(stored.size(), static_cast<size_t>(kDumpBufferSize));
   EXPECT_GT(stored.size(), static_cast<size_t>(kDumpBufferSize - 1 - 256));
@@ -395,17 +444,17 @@ TEST_F(AcquireTest, ImageAtTheCapKeepsTheBytesBeforeTheLastBlock) {
   EXPECT_EQ(AsString(streamed).substr(0, stored.size()), stored);
 }
 
-TEST_F(AcquireTest, DeviceIdCannotLeadTheFileOutOfTheDirectory) {
+TEST_P(AcquireTest, DeviceIdCannotLeadTheFileOutOfTheDirectory) {
   options.id = "../x/y";
   StartDevice(DeviceMode::Normal);
   PressRead();
   EXPECT_EQ(AcquireDone, LastAcquireOutcome());
-  EXPECT_EQ(kIdentify + DumpFrame("../x/y"), AsString(device.Received()));
+  EXPECT_EQ(kIdentify + DumpFrame("../x/y"), AsString(device->Received()));
   EXPECT_EQ(AsString(options.image), ReadFileBytes(DumpPath(".._x_y")));
   EXPECT_EQ(2u, FilesInDirectory());
 }
 
-TEST_F(AcquireTest, DumpThatCannotBeWrittenGetsNoReport) {
+TEST_P(AcquireTest, DumpThatCannotBeWrittenGetsNoReport) {
   // A directory where the dump file should go: the write must fail.
   std::filesystem::create_directory(DumpPath());
   ASSERT_TRUE(WriteFileBytes(DumpPath() + "/keep", "x"));
@@ -421,7 +470,7 @@ TEST_F(AcquireTest, DumpThatCannotBeWrittenGetsNoReport) {
   ExpectIdle();
 }
 
-TEST_F(AcquireTest, InvalidBoundIsToldAfterTheDumpIsStored) {
+TEST_P(AcquireTest, InvalidBoundIsToldAfterTheDumpIsStored) {
   ui.checked[IDC_ALL_RECORDS] = false;
   ui.checked[IDC_BY_NUMBER] = true;
   ui.text[IDC_FROM] = "abc";
@@ -435,12 +484,135 @@ TEST_F(AcquireTest, InvalidBoundIsToldAfterTheDumpIsStored) {
   EXPECT_FALSE(FileExists(DumpPath() + ".txt"));
 }
 
-TEST_F(AcquireTest, ShowResultOpensTheReport) {
+TEST_P(AcquireTest, ShowResultOpensTheReport) {
   ui.checked[IDC_SHOW_RESULT] = true;
   StartDevice(DeviceMode::Normal);
   PressRead();
   EXPECT_TRUE(ui.messages.empty());
   EXPECT_EQ((std::vector<std::string>{DumpPath() + ".txt"}), ui.opened);
 }
+
+// Reads through a device server's port: what only a network port shows.
+using NetworkReadTest = AcquireTest;
+
+TEST_P(NetworkReadTest, TheUnusedSpeedIsToldOnceAndOnlyWhenOneWasChosen) {
+  StartDevice(DeviceMode::Normal);
+  speedNoteShown = false;
+  PressRead();
+  EXPECT_EQ(AcquireDone, LastAcquireOutcome());
+  ASSERT_EQ(2u, ui.messages.size());
+  EXPECT_EQ("The speed chosen (115200) is not used: a tcp:// port runs at the speed set on its device server.",
+            ui.messages[0].text);
+  EXPECT_EQ(MessageIconInformation, ui.messages[0].icon);
+  EXPECT_EQ("Parse successfull", ui.messages[1].text);
+
+  ui.messages.clear();
+  PressRead();
+  EXPECT_EQ((std::vector<std::string>{"Parse successfull"}), MessageTexts()) << "once in a process";
+
+  ui.messages.clear();
+  speedNoteShown = false;
+  ui.selected.erase(IDC_SPEED);  // no speed chosen (the command line without --baud)
+  PressRead();
+  EXPECT_EQ((std::vector<std::string>{"Parse successfull"}), MessageTexts());
+  EXPECT_FALSE(speedNoteShown);
+}
+
+TEST_P(NetworkReadTest, AFailedConnectionIsAPortThatCannotBeOpenedWithItsReason) {
+  StartDevice(DeviceMode::Normal);
+  std::string address = device->path();
+  device->Stop();  // nobody listens there now
+  PressRead();
+  EXPECT_EQ(AcquirePortNotOpened, LastAcquireOutcome());
+  ExpectOneError("Error opening serial port.\n" + address +
+                 ": the connection was refused (is the device server's port right?)");
+  for (const auto& call : ui.enableCalls) EXPECT_TRUE(call.second) << call.first;
+  EXPECT_EQ("Read", ui.text[IDC_READ]);
+  EXPECT_EQ(0u, FilesInDirectory());
+}
+
+TEST_P(NetworkReadTest, ThroughAnRfc2217ServerTheLineIsSetAsChosen) {
+  TcpDevice server(true);
+  options.image = SmallImage();
+  std::string error;
+  ASSERT_TRUE(server.Start(options, &error)) << error;
+  ui.text[IDC_PORT] = server.path();
+  ui.selected[IDC_SPEED] = 2;  // 38400
+  speedNoteShown = false;
+  PressRead();
+  EXPECT_EQ(AcquireDone, LastAcquireOutcome());
+  EXPECT_EQ((std::vector<std::string>{"Parse successfull"}), MessageTexts()) << "this port sets its speed";
+  EXPECT_EQ(38400u, server.settings().baud.load());
+  EXPECT_EQ(AsString(options.image), ReadFileBytes(DumpPath()));
+  EXPECT_EQ(kIdentify + DumpFrame("123456"), AsString(server.Received()));
+}
+
+// The device server's line overran while the image came in: every block
+// arrived, so the dump is stored and reported on, and the loss is told.
+TEST_P(NetworkReadTest, BytesLostOnTheServersLineAreToldAndTheDumpKept) {
+  PlantEarlierDump();
+  TcpDevice server(true, 1000);
+  options.image = SmallImage();
+  std::string error;
+  ASSERT_TRUE(server.Start(options, &error)) << error;
+  ui.text[IDC_PORT] = server.path();
+  PressRead();
+  EXPECT_EQ(AcquireDone, LastAcquireOutcome());
+  EXPECT_EQ(1u, LastAcquireTransfer().faults.overruns);
+  ASSERT_EQ(2u, ui.messages.size()) << ::testing::PrintToString(MessageTexts());
+  EXPECT_EQ("The line lost bytes while the image came in (1 overrun): " + DumpPath() +
+                " is stored, but it is not a whole image of the fiscal memory. Read the device again.",
+            ui.messages[0].text);
+  EXPECT_EQ(MessageIconError, ui.messages[0].icon);
+  EXPECT_EQ("Parse successfull", ui.messages[1].text);
+  EXPECT_EQ(AsString(options.image), ReadFileBytes(DumpPath()));
+  EXPECT_TRUE(FileExists(DumpPath() + ".txt"));
+  EXPECT_NE("EARLIER REPORT", ReadFileBytes(DumpPath() + ".txt"));
+}
+
+INSTANTIATE_TEST_SUITE_P(Line, NetworkReadTest, testing::Values(Line::Tcp), LineName);
+
+// A line that reports faults at chosen calls of TakeFaults, over a real one.
+class FaultyLine : public DeviceLine {
+ public:
+  FaultyLine(std::unique_ptr<DeviceLine> line, std::vector<int> overrunAtCall)
+      : line_(std::move(line)), overrunAtCall_(std::move(overrunAtCall)) {}
+  int32_t Read(void* buffer, int32_t count) override { return line_->Read(buffer, count); }
+  int32_t Write(const void* bytes, int32_t count) override { return line_->Write(bytes, count); }
+  int32_t InputWaiting() override { return line_->InputWaiting(); }
+  LineFaults TakeFaults() override {
+    LineFaults faults;
+    ++calls;
+    for (int call : overrunAtCall_) faults.overruns += call == calls;
+    return faults;
+  }
+  int calls = 0;
+
+ private:
+  std::unique_ptr<DeviceLine> line_;
+  std::vector<int> overrunAtCall_;
+};
+
+// The faults are read before the dump command (and forgotten: they are no
+// hole in the image), after every block and once more at the end.
+TEST(ReceiveDumpFaults, CountedDuringAndAfterTheTransferNotBefore) {
+  FakeUi ui;
+  PtyDevice device;
+  DeviceOptions options;
+  options.image = std::vector<uint8_t>(1000, 0x11);  // four blocks, then the empty one
+  std::string error;
+  ASSERT_TRUE(device.Start(options, &error)) << error;
+  FaultyLine line(OpenComPort(device.path().c_str(), 115200), {1, 3, 7});
+  busyFlag = 1;
+  DumpTransfer transfer;
+  EXPECT_EQ(1000, ReceiveDump(line, nullptr, "123456", &transfer));
+  busyFlag = 0;
+  EXPECT_EQ(7, line.calls);  // before, five blocks, after
+  EXPECT_EQ(2u, transfer.faults.overruns);
+  EXPECT_FALSE(transfer.capReached);
+}
+
+INSTANTIATE_TEST_SUITE_P(Line, AcquireTest, testing::Values(Line::Serial, Line::Tcp), LineName);
+INSTANTIATE_TEST_SUITE_P(Line, StopOrCloseTest, testing::Values(Line::Serial, Line::Tcp), LineName);
 
 }  // namespace

@@ -31,28 +31,42 @@ int BuildFrame(const uint8_t* address, int addressSize, uint8_t command, uint8_t
 
 int DumpProgress(int32_t total) { return 100 - (2097337 - total) / 20973; }
 
-int IdentifyDevice(PortHandle port, char* reply, int capacity, int* replyLength) {
+int IdentifyDevice(DeviceLine& line, char* reply, int capacity, int* replyLength) {
   std::memset(reply, 0, static_cast<size_t>(capacity));
   uint8_t frame[kIdentifyFrameSize];
   int size = BuildFrame(nullptr, 0, kIdentifyCommand, frame);
-  PurgeAndWrite(port, frame, size);
+  PurgeAndWrite(line, frame, size);
 
-  int got = ReadBlock(port, reply, 1);
+  int got = ReadBlock(line, reply, 1);
   if (got == 1 && static_cast<uint8_t>(reply[0]) == kReplyAccept) {
-    *replyLength = 1 + ReadLine(port, reply + 1, capacity - 1);
+    *replyLength = 1 + ReadLine(line, reply + 1, capacity - 1);
     return 1;
   }
-  *replyLength = ReadLine(port, reply, capacity);
+  // Ctrl-C came while the device was silent: the line read below would keep
+  // the user waiting for its whole time-out for nothing.
+  if (got == 0 && interruptFlag) {
+    *replyLength = 0;
+    return 0;
+  }
+  *replyLength = ReadLine(line, reply, capacity);
   return 0;
 }
 
-int ReceiveDump(PortHandle port, UiWindow dialog, const char* deviceId) {
+int ReceiveDump(DeviceLine& line, UiWindow dialog, const char* deviceId, DumpTransfer* transfer) {
   uint8_t frame[kDumpFrameSize];
   int size =
       BuildFrame(reinterpret_cast<const uint8_t*>(deviceId), kDeviceIdSize, kDumpCommand, frame);
   readTimeout = 1;
-  DropQueuedInput(port);
-  SerialWrite(port, frame, size);
+  DropQueuedInput(line);
+  line.TakeFaults();  // what the line lost before the dump is no hole in it
+  line.Write(frame, size);
+
+  DumpTransfer found;
+  auto end = [&](int32_t result) {
+    found.faults += line.TakeFaults();
+    if (transfer) *transfer = found;
+    return result;
+  };
 
   int32_t total = 0;
   int lastProgress = 0;
@@ -61,15 +75,19 @@ int ReceiveDump(PortHandle port, UiWindow dialog, const char* deviceId) {
     // The last block is cut to the room left, so no read passes the buffer's
     // end; a block that fills it would reach the cap and is not kept.
     int32_t room = kDumpBufferSize - total;
-    int32_t d = ReadBlock(port, dumpBuffer + total, room < kBlockSize ? room : kBlockSize);
+    int32_t d = ReadBlock(line, dumpBuffer + total, room < kBlockSize ? room : kBlockSize);
+    found.faults += line.TakeFaults();
     // A line that fails is not a device that finished: what came is only a
     // part of the image and must not pass for the whole.
-    if (ReadBlockFailed()) return 0;
+    if (ReadBlockFailed()) return end(0);
     if (first) {
-      if (d < kRefusalBelow && static_cast<uint8_t>(dumpBuffer[0]) == kReplyRefuse) return 0;
+      if (d < kRefusalBelow && static_cast<uint8_t>(dumpBuffer[0]) == kReplyRefuse) return end(0);
       first = false;
     }
-    if (total + d >= kDumpBufferSize) return total;
+    if (total + d >= kDumpBufferSize) {
+      found.capReached = true;
+      return end(total);
+    }
     total += d;
 
     int progress = DumpProgress(total);
@@ -79,7 +97,7 @@ int ReceiveDump(PortHandle port, UiWindow dialog, const char* deviceId) {
     }
     Ui().DispatchOneMessage();
     // STOP (or Close) wins even over the final, empty block.
-    if (!busyFlag) return 0;
-    if (d == 0) return total;
+    if (!busyFlag) return end(0);
+    if (d == 0) return end(total);
   }
 }

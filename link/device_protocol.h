@@ -14,7 +14,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "link/serial_line.h"
+#include "link/device_line.h"
 #include "report/ui_services.h"
 
 constexpr uint8_t kFrameStart = 0xAA;
@@ -44,13 +44,25 @@ int DumpProgress(int32_t total);
 // is at reply + 1 and *replyLength is 1 plus its length, so the device id is
 // reply[1..6]. Otherwise 0, with the line read over the reply's start and
 // *replyLength its length (0 when the device said nothing). readTimeout bounds
-// each of the two reads.
-int IdentifyDevice(PortHandle port, char* reply, int capacity, int* replyLength);
+// each of the two reads. STOP (cancelFlag) while the device has said nothing
+// yet ends the exchange at once: 0 with *replyLength 0.
+int IdentifyDevice(DeviceLine& line, char* reply, int capacity, int* replyLength);
+
+// What a dump transfer found besides its bytes.
+struct DumpTransfer {
+  // Bytes the line lost or damaged while the image came in: the image has
+  // holes even though every block arrived.
+  LineFaults faults;
+  // The device sent more than a dump holds: the image was cut at the cap.
+  bool capReached = false;
+};
 
 // Sends the dump frame for the six bytes at `deviceId` and receives the image
 // into dumpBuffer in blocks of 256 bytes until a block comes back empty,
 // setting the progress bar (IDC_PROGRESS of `dialog`) and dispatching one UI
 // message per block. Gives the number of image bytes, or 0 when the device
 // refused, sent nothing, the line failed during the transfer, or STOP
-// cleared busyFlag. Sets readTimeout to 1.
-int ReceiveDump(PortHandle port, UiWindow dialog, const char* deviceId);
+// cleared busyFlag. Sets readTimeout to 1. The line's faults are read after
+// every block and once more at the end, into *transfer when given.
+int ReceiveDump(DeviceLine& line, UiWindow dialog, const char* deviceId,
+                DumpTransfer* transfer = nullptr);

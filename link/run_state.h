@@ -9,6 +9,10 @@
 extern int busyFlag;
 // 1 once the user pressed STOP; cleared when an acquisition run starts.
 extern int cancelFlag;
+// 1 when the stop is an interrupt (Ctrl-C on the command line), which also
+// cuts the identify exchange short. The dialog's STOP lets the identify's
+// line read run out and then reports the silence. Cleared with cancelFlag.
+extern int interruptFlag;
 // Whole seconds that bound every timed read on the port; 5 at start.
 extern int32_t readTimeout;
 

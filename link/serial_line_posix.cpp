@@ -9,25 +9,19 @@
 #include <sys/ioctl.h>
 #include <termios.h>
 #include <unistd.h>
+#ifdef __linux__
+#include <linux/serial.h>
+#endif
 
 #include <cerrno>
-#include <chrono>
 #include <cstring>
 
 #include "link/com_names.h"
+#include "link/port_timeouts.h"
 #include "link/run_state.h"
 #include "link/sysfs_ports.h"
 
 namespace {
-
-using Clock = std::chrono::steady_clock;
-using std::chrono::milliseconds;
-
-constexpr milliseconds kReadInterval{500};
-constexpr milliseconds kReadTotal{1000};
-constexpr milliseconds kWriteTotal{1000};
-
-int Fd(PortHandle port) { return static_cast<int>(port); }
 
 speed_t SpeedCode(uint32_t baud) {
   switch (baud) {
@@ -64,88 +58,113 @@ void SetLine(int fd, uint32_t baud) {
   tcsetattr(fd, TCSANOW, &tio);
 }
 
-// Milliseconds until `deadline` for poll(), rounded up so that a wait never
-// ends just before its deadline and spins.
-int MsUntil(Clock::time_point deadline) {
-  auto left = std::chrono::ceil<milliseconds>(deadline - Clock::now()).count();
-  return left > 0 ? static_cast<int>(left) : 0;
+// The driver's counts of bytes lost or damaged on the wire. Only UARTs keep
+// them (USB adapters mostly, pseudo-terminals never): false without them.
+bool ReadFaultCounters(int fd, LineFaults* counts) {
+#ifdef __linux__
+  serial_icounter_struct counters;
+  std::memset(&counters, 0, sizeof counters);
+  if (ioctl(fd, TIOCGICOUNT, &counters) != 0) return false;
+  counts->overruns = static_cast<uint32_t>(counters.overrun);
+  counts->queueOverflows = static_cast<uint32_t>(counters.buf_overrun);
+  counts->framing = static_cast<uint32_t>(counters.frame);
+  counts->parity = static_cast<uint32_t>(counters.parity);
+  return true;
+#else
+  (void)fd;
+  (void)counts;
+  return false;
+#endif
 }
+
+class PosixSerialLine : public DeviceLine {
+ public:
+  explicit PosixSerialLine(int fd) : fd_(fd) { counted_ = ReadFaultCounters(fd_, &lastCounts_); }
+
+  ~PosixSerialLine() override {
+    // The exclusive mode outlives our descriptor when someone else still
+    // holds the terminal open; leave the port as we found it.
+    ioctl(fd_, TIOCNXCL);
+    close(fd_);
+  }
+
+  int32_t Read(void* buffer, int32_t count) override {
+    return ReadWithPortTimeouts(
+        [this](char* at, int32_t n, int waitMs) { return Receive(at, n, waitMs); }, buffer, count);
+  }
+
+  int32_t Write(const void* bytes, int32_t count) override {
+    using namespace port_timeouts;
+    const char* data = static_cast<const char*>(bytes);
+    const Clock::time_point deadline = Clock::now() + kWriteTotal;
+    int32_t written = 0;
+    while (written < count) {
+      ssize_t n = write(fd_, data + written, static_cast<size_t>(count - written));
+      if (n > 0) {
+        written += static_cast<int32_t>(n);
+        continue;
+      }
+      if (n < 0 && errno == EINTR) continue;
+      if (n < 0 && errno != EAGAIN) return written ? written : -1;
+      int wait = MsUntil(deadline);
+      if (wait == 0) break;
+      pollfd p = {fd_, POLLOUT, 0};
+      if (poll(&p, 1, wait) < 0 && errno != EINTR) break;
+    }
+    return written;
+  }
+
+  int32_t InputWaiting() override {
+    int waiting = 0;
+    if (ioctl(fd_, FIONREAD, &waiting) != 0) return -1;
+    return waiting;
+  }
+
+  LineFaults TakeFaults() override {
+    LineFaults now;
+    if (!counted_ || !ReadFaultCounters(fd_, &now)) return LineFaults();
+    // The counters only grow (and wrap): the difference is what is new.
+    LineFaults fresh;
+    fresh.overruns = now.overruns - lastCounts_.overruns;
+    fresh.queueOverflows = now.queueOverflows - lastCounts_.queueOverflows;
+    fresh.framing = now.framing - lastCounts_.framing;
+    fresh.parity = now.parity - lastCounts_.parity;
+    lastCounts_ = now;
+    return fresh;
+  }
+
+ private:
+  int32_t Receive(char* at, int32_t n, int waitMs) {
+    pollfd p = {fd_, POLLIN, 0};
+    int ready = poll(&p, 1, waitMs);
+    if (ready < 0) return errno == EINTR ? 0 : -1;
+    if (ready == 0) return 0;
+    ssize_t got = read(fd_, at, static_cast<size_t>(n));
+    if (got > 0) return static_cast<int32_t>(got);
+    if (got < 0 && (errno == EINTR || errno == EAGAIN)) return 0;
+    // End of file or an error on a readable descriptor: the line hung up.
+    return -1;
+  }
+
+  int fd_;
+  bool counted_ = false;
+  LineFaults lastCounts_;
+};
 
 }  // namespace
 
-PortHandle SerialOpen(const char* path, uint32_t baud) {
+std::unique_ptr<DeviceLine> OpenSerialLine(const char* path, uint32_t baud) {
   int fd = open(path, O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-  if (fd < 0) return kInvalidPort;
+  if (fd < 0) return nullptr;
   // Only a terminal is a serial line; and like Windows, not shared: a second
   // open of a port in use fails.
   if (!isatty(fd) || flock(fd, LOCK_EX | LOCK_NB) != 0) {
     close(fd);
-    return kInvalidPort;
+    return nullptr;
   }
   ioctl(fd, TIOCEXCL);
   SetLine(fd, baud);
-  return fd;
-}
-
-int32_t SerialRead(PortHandle port, void* buffer, int32_t count) {
-  if (count <= 0) return 0;
-  char* bytes = static_cast<char*>(buffer);
-  const Clock::time_point total = Clock::now() + kReadTotal;
-  Clock::time_point deadline = total;
-  int32_t got = 0;
-  while (got < count) {
-    int wait = MsUntil(deadline);
-    if (wait == 0) break;
-    pollfd p = {Fd(port), POLLIN, 0};
-    int ready = poll(&p, 1, wait);
-    if (ready < 0 && errno != EINTR) return got ? got : -1;
-    if (ready <= 0) continue;
-    ssize_t n = read(Fd(port), bytes + got, static_cast<size_t>(count - got));
-    if (n > 0) {
-      got += static_cast<int32_t>(n);
-      Clock::time_point interval = Clock::now() + kReadInterval;
-      deadline = interval < total ? interval : total;
-      continue;
-    }
-    if (n < 0 && (errno == EINTR || errno == EAGAIN)) continue;
-    // End of file or an error on a readable descriptor: the line hung up.
-    return got ? got : -1;
-  }
-  return got;
-}
-
-int32_t SerialWrite(PortHandle port, const void* bytes, int32_t count) {
-  const char* data = static_cast<const char*>(bytes);
-  const Clock::time_point deadline = Clock::now() + kWriteTotal;
-  int32_t written = 0;
-  while (written < count) {
-    ssize_t n = write(Fd(port), data + written, static_cast<size_t>(count - written));
-    if (n > 0) {
-      written += static_cast<int32_t>(n);
-      continue;
-    }
-    if (n < 0 && errno == EINTR) continue;
-    if (n < 0 && errno != EAGAIN) return written ? written : -1;
-    int wait = MsUntil(deadline);
-    if (wait == 0) break;
-    pollfd p = {Fd(port), POLLOUT, 0};
-    if (poll(&p, 1, wait) < 0 && errno != EINTR) break;
-  }
-  return written;
-}
-
-int32_t SerialInputWaiting(PortHandle port) {
-  int waiting = 0;
-  if (ioctl(Fd(port), FIONREAD, &waiting) != 0) return -1;
-  return waiting;
-}
-
-void SerialClose(PortHandle port) {
-  if (port == kInvalidPort) return;
-  // The exclusive mode outlives our descriptor when someone else still holds
-  // the terminal open; leave the port as we found it.
-  ioctl(Fd(port), TIOCNXCL);
-  close(Fd(port));
+  return std::make_unique<PosixSerialLine>(fd);
 }
 
 std::vector<std::string> SerialPortPaths(const std::string& portName) {

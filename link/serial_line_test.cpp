@@ -17,24 +17,24 @@ class SerialLineTest : public testing::Test {
  protected:
   void SetUp() override {
     ASSERT_TRUE(pty.ok());
-    port = SerialOpen(pty.slavePath().c_str(), 115200);
-    ASSERT_NE(kInvalidPort, port);
+    line = OpenSerialLine(pty.slavePath().c_str(), 115200);
+    ASSERT_TRUE(line);
   }
   void TearDown() override {
     pty.Join();
-    SerialClose(port);
+    line.reset();
   }
 
   std::string Read(int32_t count, int32_t* result = nullptr) {
     std::string buffer(static_cast<size_t>(count), '\0');
-    int32_t got = SerialRead(port, &buffer[0], count);
+    int32_t got = line->Read(&buffer[0], count);
     if (result) *result = got;
     buffer.resize(got > 0 ? static_cast<size_t>(got) : 0);
     return buffer;
   }
 
   TestPty pty;
-  PortHandle port = kInvalidPort;
+  std::unique_ptr<DeviceLine> line;
 };
 
 TEST_F(SerialLineTest, ReadReturnsAsSoonAsItsBytesAreIn) {
@@ -101,17 +101,17 @@ TEST_F(SerialLineTest, LineIsRawEightBitInBothDirections) {
   pty.Send(all);
   EXPECT_EQ(all, Read(256));
 
-  EXPECT_EQ(256, SerialWrite(port, all.data(), 256));
+  EXPECT_EQ(256, line->Write(all.data(), 256));
   EXPECT_EQ(all, pty.Receive());
 }
 
 TEST_F(SerialLineTest, InputWaitingCountsQueuedBytes) {
-  EXPECT_EQ(0, SerialInputWaiting(port));
+  EXPECT_EQ(0, line->InputWaiting());
   pty.Send("1234567");
   std::this_thread::sleep_for(std::chrono::milliseconds(50));
-  EXPECT_EQ(7, SerialInputWaiting(port));
+  EXPECT_EQ(7, line->InputWaiting());
   Read(7);
-  EXPECT_EQ(0, SerialInputWaiting(port));
+  EXPECT_EQ(0, line->InputWaiting());
 }
 
 TEST_F(SerialLineTest, HangUpFailsTheReadAtOnce) {
@@ -123,18 +123,26 @@ TEST_F(SerialLineTest, HangUpFailsTheReadAtOnce) {
 }
 
 TEST_F(SerialLineTest, PortIsNotShared) {
-  EXPECT_EQ(kInvalidPort, SerialOpen(pty.slavePath().c_str(), 9600));
-  SerialClose(port);
-  port = SerialOpen(pty.slavePath().c_str(), 9600);
-  EXPECT_NE(kInvalidPort, port);
+  EXPECT_FALSE(OpenSerialLine(pty.slavePath().c_str(), 9600));
+  line.reset();
+  line = OpenSerialLine(pty.slavePath().c_str(), 9600);
+  EXPECT_TRUE(line);
 }
 
-TEST(SerialOpen, OnlyExistingTerminalsOpen) {
+// A pseudo-terminal keeps no counts of lost bytes: nothing is made up.
+TEST_F(SerialLineTest, NoFaultsWhereTheDriverCountsNone) {
+  pty.Send(std::string(3000, 'x'));
+  Read(3000);
+  EXPECT_FALSE(line->TakeFaults().any());
+}
+
+TEST(OpenSerialLine, OnlyExistingTerminalsOpen) {
   TempDir dir;
-  EXPECT_EQ(kInvalidPort, SerialOpen(dir.File("ttyNONE").c_str(), 9600));
+  EXPECT_FALSE(OpenSerialLine(dir.File("ttyNONE").c_str(), 9600));
   ASSERT_TRUE(WriteFileBytes(dir.File("plain"), "not a port"));
-  EXPECT_EQ(kInvalidPort, SerialOpen(dir.File("plain").c_str(), 9600));
+  EXPECT_FALSE(OpenSerialLine(dir.File("plain").c_str(), 9600));
   EXPECT_FALSE(FileExists(dir.File("ttyNONE")));
+  EXPECT_EQ("not a port", ReadFileBytes(dir.File("plain")));
 }
 
 }  // namespace

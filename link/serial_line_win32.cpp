@@ -5,6 +5,8 @@
 
 #include <windows.h>
 
+#include "link/serial_line_win32.h"
+
 #include <cstdio>
 #include <cstring>
 
@@ -12,8 +14,6 @@
 #include "link/run_state.h"
 
 namespace {
-
-HANDLE Handle(PortHandle port) { return reinterpret_cast<HANDLE>(port); }
 
 HANDLE OpenDevice(const char* path) {
   return CreateFileA(path, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
@@ -61,12 +61,70 @@ int ListByProbing(std::vector<std::string>* names) {
   return count;
 }
 
+class Win32SerialLine : public DeviceLine {
+ public:
+  explicit Win32SerialLine(HANDLE handle) : handle_(handle) {}
+  ~Win32SerialLine() override { CloseHandle(handle_); }
+
+  int32_t Read(void* buffer, int32_t count) override {
+    if (count <= 0) return 0;
+    DWORD got = 0;
+    if (ReadFile(handle_, buffer, static_cast<DWORD>(count), &got, nullptr)) {
+      return static_cast<int32_t>(got);
+    }
+    // A port set to abort on errors refuses every read until its error
+    // state is cleared: take the error (it is a fault of the line, counted)
+    // and read once more.
+    if (GetLastError() != ERROR_OPERATION_ABORTED || !ClearErrors(nullptr)) return -1;
+    got = 0;
+    if (!ReadFile(handle_, buffer, static_cast<DWORD>(count), &got, nullptr)) return -1;
+    return static_cast<int32_t>(got);
+  }
+
+  int32_t Write(const void* bytes, int32_t count) override {
+    DWORD written = 0;
+    if (!WriteFile(handle_, bytes, static_cast<DWORD>(count), &written, nullptr)) {
+      return written ? static_cast<int32_t>(written) : -1;
+    }
+    return static_cast<int32_t>(written);
+  }
+
+  int32_t InputWaiting() override {
+    COMSTAT status;
+    if (!ClearErrors(&status)) return -1;
+    return static_cast<int32_t>(status.cbInQue);
+  }
+
+  LineFaults TakeFaults() override {
+    ClearErrors(nullptr);
+    LineFaults taken = faults_;
+    faults_ = LineFaults();
+    return taken;
+  }
+
+ private:
+  // ClearCommError, keeping the faults its flags tell of: every call that
+  // clears the error state also counts what the state held.
+  bool ClearErrors(COMSTAT* status) {
+    DWORD errors = 0;
+    COMSTAT ignored;
+    COMSTAT* into = status ? status : &ignored;
+    std::memset(into, 0, sizeof *into);
+    if (!ClearCommError(handle_, &errors, into)) return false;
+    if (errors & CE_OVERRUN) ++faults_.overruns;
+    if (errors & CE_RXOVER) ++faults_.queueOverflows;
+    if (errors & CE_FRAME) ++faults_.framing;
+    if (errors & CE_RXPARITY) ++faults_.parity;
+    return true;
+  }
+
+  HANDLE handle_;
+  LineFaults faults_;
+};
+
 }  // namespace
 
-PortHandle SerialOpen(const char* path, uint32_t baud) {
-  HANDLE handle = OpenDevice(path);
-  if (handle == INVALID_HANDLE_VALUE) return kInvalidPort;
-
+void SetPortLineAndTimeouts(HANDLE handle, uint32_t baud) {
   DCB dcb;
   std::memset(&dcb, 0, sizeof dcb);
   dcb.DCBlength = sizeof dcb;
@@ -90,35 +148,21 @@ PortHandle SerialOpen(const char* path, uint32_t baud) {
   timeouts.WriteTotalTimeoutMultiplier = 0;
   timeouts.WriteTotalTimeoutConstant = 1000;
   SetCommTimeouts(handle, &timeouts);
-
-  return reinterpret_cast<PortHandle>(handle);
 }
 
-int32_t SerialRead(PortHandle port, void* buffer, int32_t count) {
-  if (count <= 0) return 0;
-  DWORD got = 0;
-  if (!ReadFile(Handle(port), buffer, static_cast<DWORD>(count), &got, nullptr)) return -1;
-  return static_cast<int32_t>(got);
-}
-
-int32_t SerialWrite(PortHandle port, const void* bytes, int32_t count) {
-  DWORD written = 0;
-  if (!WriteFile(Handle(port), bytes, static_cast<DWORD>(count), &written, nullptr)) {
-    return written ? static_cast<int32_t>(written) : -1;
+std::unique_ptr<DeviceLine> OpenSerialLine(const char* path, uint32_t baud) {
+  HANDLE handle = OpenDevice(path);
+  if (handle == INVALID_HANDLE_VALUE) return nullptr;
+  // A name that is a file, a pipe or a folder opens too (\\.\C:\notes.txt is
+  // a path); only a character device can be a port, and anything else must
+  // not receive the identify frame.
+  if (GetFileType(handle) != FILE_TYPE_CHAR) {
+    CloseHandle(handle);
+    return nullptr;
   }
-  return static_cast<int32_t>(written);
-}
 
-int32_t SerialInputWaiting(PortHandle port) {
-  DWORD errors = 0;
-  COMSTAT status;
-  std::memset(&status, 0, sizeof status);
-  if (!ClearCommError(Handle(port), &errors, &status)) return -1;
-  return static_cast<int32_t>(status.cbInQue);
-}
-
-void SerialClose(PortHandle port) {
-  if (port != kInvalidPort) CloseHandle(Handle(port));
+  SetPortLineAndTimeouts(handle, baud);
+  return std::make_unique<Win32SerialLine>(handle);
 }
 
 std::vector<std::string> SerialPortPaths(const std::string& portName) {

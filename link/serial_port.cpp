@@ -2,8 +2,6 @@
 
 #include <cstring>
 #include <ctime>
-#include <string>
-
 #include "link/run_state.h"
 #include "report/ui_services.h"
 
@@ -16,33 +14,25 @@ bool lastBlockFailed = false;
 
 }  // namespace
 
-PortHandle OpenComPort(const char* portName, uint32_t baud) {
-  for (const std::string& path : SerialPortPaths(portName)) {
-    PortHandle port = SerialOpen(path.c_str(), baud);
-    if (port != kInvalidPort) return port;
-  }
-  return kInvalidPort;
-}
-
-bool DropQueuedInput(PortHandle port) {
-  int32_t waiting = SerialInputWaiting(port);
+bool DropQueuedInput(DeviceLine& line) {
+  int32_t waiting = line.InputWaiting();
   if (waiting < 0) return false;
   char discard[4096];
   while (waiting > 0) {
     int32_t chunk = waiting < static_cast<int32_t>(sizeof discard) ? waiting : sizeof discard;
-    int32_t got = SerialRead(port, discard, chunk);
+    int32_t got = line.Read(discard, chunk);
     if (got <= 0) break;
     waiting -= got;
   }
   return true;
 }
 
-int PurgeAndWrite(PortHandle port, const void* bytes, int32_t length) {
-  DropQueuedInput(port);
-  return SerialWrite(port, bytes, length) == length ? 1 : 0;
+int PurgeAndWrite(DeviceLine& line, const void* bytes, int32_t length) {
+  DropQueuedInput(line);
+  return line.Write(bytes, length) == length ? 1 : 0;
 }
 
-int ReadLine(PortHandle port, char* buffer, int capacity) {
+int ReadLine(DeviceLine& line, char* buffer, int capacity) {
   const int64_t start = std::time(nullptr);
   // Bytes beyond the caller's buffer land here and are dropped.
   char overflow = 0;
@@ -52,7 +42,7 @@ int ReadLine(PortHandle port, char* buffer, int capacity) {
   int length = 0;
   for (;;) {
     char* target = slot(length);
-    int32_t got = SerialRead(port, target, 1);
+    int32_t got = line.Read(target, 1);
     if (got < 0) return result(length);
     if (got == 1) {
       if (*target == '\n') return result(length);
@@ -64,7 +54,7 @@ int ReadLine(PortHandle port, char* buffer, int capacity) {
   // After a CR the next byte, normally the LF, ends the line; it is stored
   // after the CR but not counted.
   for (;;) {
-    int32_t got = SerialRead(port, slot(length + 1), 1);
+    int32_t got = line.Read(slot(length + 1), 1);
     if (got != 0) return result(length);
     if (SecondsSince(start) >= readTimeout) return result(length);
   }
@@ -72,14 +62,14 @@ int ReadLine(PortHandle port, char* buffer, int capacity) {
 
 bool ReadBlockFailed() { return lastBlockFailed; }
 
-int ReadBlock(PortHandle port, char* buffer, int count) {
+int ReadBlock(DeviceLine& line, char* buffer, int count) {
   lastBlockFailed = false;
   if (count <= 0) return 0;
   std::memset(buffer, 0, static_cast<size_t>(count));
   const int64_t start = std::time(nullptr);
   int received = 0;
   for (;;) {
-    int32_t got = SerialRead(port, buffer + received, count - received);
+    int32_t got = line.Read(buffer + received, count - received);
     if (got < 0) {
       lastBlockFailed = true;
       return received;

@@ -9,7 +9,7 @@
 #                                    packages need (scripts/test.sh, .ci/run):
 #                                    the above, GoogleTest, Google Benchmark,
 #                                    the MinGW-w64 cross compilers, 32- and
-#                                    64-bit Wine, Xvfb, socat, ImageMagick,
+#                                    64-bit Wine, Xvfb, socat, ser2net, ImageMagick,
 #                                    Chromium, OpenSSL's tool (test
 #                                    certificates), clang with libFuzzer, npm and the
 #                                    SQLite amalgamation of the Windows builds
@@ -57,6 +57,9 @@ if [ "$purpose" = all ]; then
   [ -x /usr/lib/wine/wine64 ] || need+=(wine64)
   command -v Xvfb >/dev/null || need+=(xvfb xauth)
   command -v socat >/dev/null || need+=(socat)
+  # A real serial device server in front of the simulator, for the network
+  # line's tests and benchmark.
+  [ -x /usr/sbin/ser2net ] || need+=(ser2net)
   { command -v convert >/dev/null && convert -version 2>/dev/null | grep -q ImageMagick; } || need+=(imagemagick)
   command -v chromium >/dev/null || need+=(chromium)
   command -v openssl >/dev/null || need+=(openssl)

@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <string>
 
+#include "link/line_address.h"
 #include "link/run_state.h"
 #include "res/resource.h"
 #include "settings/settings_store.h"
@@ -39,7 +40,14 @@ CIniFile::CIniFile(const char* executablePath) {
 CIniFile::~CIniFile() = default;
 
 void CIniFile::LoadSettings(DialogControls& dialog) const {
-  SelectEqualOrFirst(dialog, IDC_PORT, Read(*this, "Port", "COM1"));
+  std::string port = Read(*this, "Port", "COM1");
+  if (LineKindOf(port) != LineKind::Serial) {
+    // A device server's address is typed, never listed: it comes back as
+    // it was typed.
+    dialog.SetText(IDC_PORT, port.c_str());
+  } else {
+    SelectEqualOrFirst(dialog, IDC_PORT, port);
+  }
 
   for (int32_t baud : kBaudTable) {
     char text[16];

@@ -98,6 +98,22 @@ TEST_F(SettingsTest, PortMatchIgnoresCaseAndFallsBackToTheFirstEntry) {
   EXPECT_EQ(Loaded().selected[IDC_PORT], 0);
 }
 
+// A device server's address is never in the list: it comes back as typed
+// and is saved unchanged, while a local name not in the list still falls
+// back to the first entry.
+TEST_F(SettingsTest, ATypedNetworkAddressIsKeptAsTyped) {
+  for (const char* address : {"tcp://192.168.1.50:4001", "RFC2217://[fe80::1]:2217", "tcp://box"}) {
+    Store("Port", address);
+    FakeDialog dialog = Loaded();
+    EXPECT_EQ(dialog.text[IDC_PORT], address);
+    EXPECT_EQ(dialog.GetSelectedIndex(IDC_PORT), -1) << "no list entry is chosen over it";
+    ini.SavePortSettings(dialog);
+    EXPECT_EQ(Stored("Port"), address);
+  }
+  Store("Port", "COM3");
+  EXPECT_EQ(Loaded().selected[IDC_PORT], 2);
+}
+
 TEST_F(SettingsTest, UnknownSpeedFallsBackTo9600AndIsSavedAsSuch) {
   Store("BaudRate", "4800");
   FakeDialog dialog = Loaded();

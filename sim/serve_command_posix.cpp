@@ -1,5 +1,6 @@
-// taxoscope-sim serve: the fiscal device on a new pseudo-terminal (or an
-// existing tty) until a signal, or until one dump transfer with --once.
+// taxoscope-sim serve: the fiscal device on a new pseudo-terminal, an
+// existing tty or a TCP port until a signal, or until one dump transfer with
+// --once.
 #include <signal.h>
 #include <sys/stat.h>
 #include <termios.h>
@@ -44,6 +45,9 @@ struct ServeSettings {
   bool generateOptionGiven = false;
   std::string tty;
   std::string link;
+  std::string listen;
+  bool rfc2217 = false;
+  uint64_t overrunAt = 0;
   bool once = false;
 };
 
@@ -82,6 +86,12 @@ bool ParseServeArgs(int argc, char** argv, ServeSettings* settings) {
       if (args.Value(&settings->tty) && settings->tty.empty()) args.Fail("--tty needs a path");
     } else if (name == "--link") {
       if (args.Value(&settings->link) && settings->link.empty()) args.Fail("--link needs a path");
+    } else if (name == "--listen") {
+      if (args.Value(&settings->listen) && settings->listen.empty()) args.Fail("--listen needs HOST:PORT");
+    } else if (name == "--rfc2217") {
+      if (args.Flag()) settings->rfc2217 = true;
+    } else if (name == "--overrun-at") {
+      args.Number(1, 100000000, &settings->overrunAt);
     } else if (name == "--once") {
       if (args.Flag()) settings->once = true;
     } else {
@@ -90,6 +100,12 @@ bool ParseServeArgs(int argc, char** argv, ServeSettings* settings) {
   }
   if (!args.failed() && !settings->imagePath.empty() && (seedGiven || settings->generateOptionGiven))
     args.Fail("--image cannot be combined with --seed, --variant or --reports");
+  if (!args.failed() && !settings->listen.empty() && (!settings->tty.empty() || !settings->link.empty()))
+    args.Fail("--listen serves on a TCP port; --tty and --link are for a terminal");
+  if (!args.failed() && settings->rfc2217 && settings->listen.empty())
+    args.Fail("--rfc2217 needs --listen HOST:PORT");
+  if (!args.failed() && settings->overrunAt && !settings->rfc2217)
+    args.Fail("--overrun-at needs --rfc2217: only RFC 2217 tells the host of its line's faults");
   return !args.failed();
 }
 
@@ -155,7 +171,37 @@ bool OpenLine(const ServeSettings& settings, int* fd, std::string* path, std::st
   return true;
 }
 
+void ReportCounters(const DeviceSession& session) {
+  std::fprintf(stderr, "taxoscope-sim serve: %d identify and %d dump commands received, %d transfers ended\n",
+               session.IdentifyRequests(), session.DumpRequests(), session.TransfersEnded());
+}
+
+// The device behind a TCP port: each host connects, reads, and closes.
+int ServeNetwork(const ServeSettings& settings) {
+  int fd = -1;
+  std::string bound, error;
+  if (!ListenTcp(settings.listen, &fd, &bound, &error)) return Failure(kCommand, error);
+  std::string address = (settings.rfc2217 ? "rfc2217://" : "tcp://") + bound;
+  Announce(settings, address);
+
+  DeviceSession session(settings.device);
+  LineSettings line;
+  int result = ServeTcp(fd, session, settings.rfc2217 ? &line : nullptr, &stopRequested, settings.once,
+                        static_cast<size_t>(settings.overrunAt));
+  int lineErrno = errno;
+  close(fd);
+  ReportCounters(session);
+  if (settings.rfc2217 && line.baud != 0) {
+    std::fprintf(stderr, "taxoscope-sim serve: the host set the line to %u baud, %u data bits\n",
+                 static_cast<unsigned>(line.baud), static_cast<unsigned>(line.dataBits));
+  }
+  if (result == kServeError) return Failure(kCommand, address + " failed: " + std::strerror(lineErrno));
+  if (result == kServeHungUp) std::fprintf(stderr, "taxoscope-sim serve: the device hung up the connection\n");
+  return kExitOk;
+}
+
 int Serve(const ServeSettings& settings) {
+  if (!settings.listen.empty()) return ServeNetwork(settings);
   int fd = -1;
   std::string path, error;
   if (!OpenLine(settings, &fd, &path, &error)) return Failure(kCommand, error);
@@ -170,8 +216,7 @@ int Serve(const ServeSettings& settings) {
   int lineErrno = errno;
   close(fd);
   RemoveLink(settings.link, path);
-  std::fprintf(stderr, "taxoscope-sim serve: %d identify and %d dump commands received, %d transfers ended\n",
-               session.IdentifyRequests(), session.DumpRequests(), session.TransfersEnded());
+  ReportCounters(session);
   if (result == kServeError) return Failure(kCommand, path + " failed: " + std::strerror(lineErrno));
   if (result == kServeHungUp) std::fprintf(stderr, "taxoscope-sim serve: the device hung up the line\n");
   return kExitOk;
@@ -183,15 +228,18 @@ void PrintServeHelp() {
   std::printf(
       "usage: taxoscope-sim serve [--image FILE | --seed N [--variant 2|3] [--reports N]]\n"
       "                           [--id ID] [--mode MODE] [--rate BYTES_PER_SECOND]\n"
-      "                           [--tty PATH] [--link PATH] [--once]\n"
+      "                           [--tty PATH] [--link PATH]\n"
+      "                           [--listen HOST:PORT [--rfc2217 [--overrun-at N]]] [--once]\n"
       "\n"
       "Plays the fiscal device on a new pseudo-terminal and prints its path (e.g.\n"
       "/dev/pts/7) as one line on stdout; a host opens that path as its serial\n"
-      "port. The device answers the identify frame AA 3F 39 35 0A with 0x0E, its\n"
-      "id and a line, and the dump frame addressed to its id with the image, then\n"
-      "falls silent. Frames with a wrong checksum or id are ignored, like bytes\n"
-      "between frames. It keeps serving after a dump and while the host closes and\n"
-      "reopens the port.\n"
+      "port. With --listen it plays the device behind a TCP port instead, as a\n"
+      "serial device server offers a register, and prints the address to read\n"
+      "(e.g. tcp://127.0.0.1:4001). The device answers the identify frame\n"
+      "AA 3F 39 35 0A with 0x0E, its id and a line, and the dump frame addressed\n"
+      "to its id with the image, then falls silent. Frames with a wrong checksum\n"
+      "or id are ignored, like bytes between frames. It keeps serving after a dump\n"
+      "and while the host closes and reopens the port (or connects again).\n"
       "\n"
       "  --image FILE    stream this file's bytes as the image\n"
       "  --seed N        stream the generated image of this seed (default 1; see\n"
@@ -213,9 +261,19 @@ void PrintServeHelp() {
       "  --link PATH     make PATH a symlink to the line while serving, e.g.\n"
       "                  $WINEPREFIX/dosdevices/com5 for a Windows program under\n"
       "                  Wine; an older symlink there is replaced, a file is not\n"
+      "  --listen HOST:PORT  serve on this TCP port (raw: the connection's bytes\n"
+      "                  are the line's), one host connection at a time; PORT 0\n"
+      "                  takes a free port, [::1]:PORT is IPv6, *:PORT every\n"
+      "                  address of the machine\n"
+      "  --rfc2217       with --listen: speak Telnet with the COM-PORT-OPTION of\n"
+      "                  RFC 2217 as a device server does, confirming each line\n"
+      "                  setting the host makes\n"
+      "  --overrun-at N  with --rfc2217: the server's line overruns once N bytes\n"
+      "                  of the image went out, and the server tells the host\n"
       "  --once          end after the first dump transfer: when the host has taken\n"
       "                  the whole image (or the refusal) and closed the port, at\n"
       "                  most %d seconds later; or after hang-up mode dropped the line\n"
+      "                  (on a TCP port: closed the connection)\n"
       "\n"
       "Without --once it runs until SIGINT or SIGTERM (or until hang-up mode has\n"
       "dropped the line). A stream the host stops reading for %d seconds is\n"

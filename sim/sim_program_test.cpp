@@ -1,5 +1,8 @@
 // The taxoscope-sim program itself, run as a child process.
+#include <arpa/inet.h>
 #include <fcntl.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
 #include <poll.h>
 #include <signal.h>
 #include <stdlib.h>
@@ -220,6 +223,49 @@ TEST(SimProgram, ServeOnceThroughALink) {
   EXPECT_NE(0, lstat(link.c_str(), &info)) << "the link is removed at the end";
 }
 
+// A host on a TCP address: connect, send, read a given number of bytes,
+// close.
+std::vector<uint8_t> ExchangeTcp(const std::string& address, const std::vector<uint8_t>& command,
+                                 size_t want) {
+  std::vector<uint8_t> got;
+  size_t colon = address.rfind(':');
+  sockaddr_in to = {};
+  to.sin_family = AF_INET;
+  to.sin_port = htons(static_cast<uint16_t>(std::stoi(address.substr(colon + 1))));
+  to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  if (connect(fd, reinterpret_cast<sockaddr*>(&to), sizeof to) == 0 &&
+      send(fd, command.data(), command.size(), 0) == static_cast<ssize_t>(command.size())) {
+    std::vector<uint8_t> buffer(65536);
+    while (got.size() < want) {
+      pollfd pfd{fd, POLLIN, 0};
+      if (poll(&pfd, 1, 2000) <= 0) break;
+      ssize_t count = recv(fd, buffer.data(), std::min(buffer.size(), want - got.size()), 0);
+      if (count <= 0) break;
+      got.insert(got.end(), buffer.begin(), buffer.begin() + count);
+    }
+  }
+  close(fd);
+  return got;
+}
+
+TEST(SimProgram, ServeOnceOnATcpPort) {
+  TempDir dir;
+  Child child(dir, {"serve", "--seed", "3", "--id", "ABCDEF", "--once", "--listen", "127.0.0.1:0"});
+  std::string address = child.ReadLine();
+  ASSERT_EQ(0u, address.find("tcp://127.0.0.1:")) << address << child.Stderr();
+  EXPECT_NE("tcp://127.0.0.1:0", address);
+
+  std::vector<uint8_t> identify(kIdentifyFrame, kIdentifyFrame + 5);
+  EXPECT_EQ((std::vector<uint8_t>{0x0E, 'A', 'B', 'C', 'D', 'E', 'F'}), ExchangeTcp(address, identify, 7));
+  GenerateOptions options;
+  options.seed = 3;
+  std::vector<uint8_t> image = GenerateDump(options);
+  EXPECT_TRUE(ExchangeTcp(address, DumpCommandFrame("ABCDEF"), image.size()) == image);
+  EXPECT_EQ(0, child.Wait());
+  EXPECT_TRUE(Contains(child.Stderr(), "1 identify and 1 dump commands received")) << child.Stderr();
+}
+
 TEST(SimProgram, ServeOnAnExistingTtyEndsOnSigterm) {
   int master = posix_openpt(O_RDWR | O_NOCTTY);
   ASSERT_GE(master, 0);
@@ -249,6 +295,10 @@ TEST(SimProgram, ServeRejectsBadUsageAndBadFiles) {
       {"serve", "--rate", "fast"},
       {"serve", "--once=yes"},
       {"serve", "--image", "a.bin", "--seed", "2"},
+      {"serve", "--rfc2217"},
+      {"serve", "--listen", "127.0.0.1:0", "--link", "com5"},
+      {"serve", "--listen", "127.0.0.1:0", "--tty", "/dev/null"},
+      {"serve", "--listen"},
   };
   for (const std::vector<std::string>& args : bad) {
     Result result = RunSim(args);
@@ -269,6 +319,10 @@ TEST(SimProgram, ServeRejectsBadUsageAndBadFiles) {
   EXPECT_EQ(1, clobber.status);
   EXPECT_TRUE(Contains(clobber.err, "not a symbolic link")) << clobber.err;
   EXPECT_EQ("keep me", ReadFileBytes(dir.File("notes.txt")));
+
+  Result notAnAddress = RunSim({"serve", "--listen", "127.0.0.1"});
+  EXPECT_EQ(1, notAnAddress.status);
+  EXPECT_TRUE(Contains(notAnAddress.err, "is not HOST:PORT")) << notAnAddress.err;
 
   Result notTty = RunSim({"serve", "--tty", dir.File("notes.txt")});
   EXPECT_EQ(1, notTty.status);

@@ -140,10 +140,56 @@ read_both() {
   done
 }
 
+# read over the network: each side reads its own simulator behind a loopback
+# TCP port (raw, or RFC 2217), the Windows side through Winsock.
+read_both_net() {
+  local name=$1 kind=$2 seed=$3 options=$4
+  shift 4
+  checks=$((checks + 1))
+  rm -f "$work"/native/1234* "$work"/windows/1234*
+  "$sim" generate --seed "$seed" --out "$work/served.bin" >/dev/null
+  local listen=(--listen 127.0.0.1:0)
+  [ "$kind" = rfc2217 ] && listen+=(--rfc2217)
+  # shellcheck disable=SC2086
+  "$sim" serve --image "$work/served.bin" "${listen[@]}" $options >"$work/native-address" 2>/dev/null &
+  local device=$!
+  local address=
+  for _ in $(seq 100); do
+    address=$(head -n 1 "$work/native-address" 2>/dev/null || true)
+    [ -n "$address" ] && break
+    sleep 0.05
+  done
+  run "$work/native" "$cli" read --port "$address" "$@"
+  kill $device 2>/dev/null || true
+  wait $device 2>/dev/null || true
+  "$scripts/with-sim" --sim "$sim" --prefix "$build/wineprefix" --device PARITY "$kind" "--seed $seed" "$options" \
+    -- bash -c 'cd "$0" && "$@" --port "$TAXOSCOPE_SIM_PARITY" > out 2> err; echo $? > status' \
+    "$work/windows" "${wine_cli[@]}" read "$@"
+  tr -d '\r' < "$work/windows/out" > "$work/windows/out.txt"
+  tr -d '\r' < "$work/windows/err" > "$work/windows/err.txt"
+  sed -i "s|^Z:${work//\//\\\\}\\\\windows\\\\|$work/native/|" "$work/windows/out.txt"
+  # The addresses differ (a port each); the rest of every message is the same.
+  sed -i -E 's#(tcp|rfc2217)://127\.0\.0\.1:[0-9]+#\1://ADDRESS#g' "$work"/native/err.txt "$work"/windows/err.txt
+  for part in status out.txt err.txt; do
+    cmp -s "$work/native/$part" "$work/windows/$part" ||
+      note_failure "$name: $part differs: native '$(head -c 300 "$work/native/$part")'," \
+                   "windows '$(head -c 300 "$work/windows/$part")'"
+  done
+  [ "$(cat "$work/native/status")" = 0 ] || [ "$name" != "${name%, fails}" ] ||
+    note_failure "$name: the read failed: $(head -c 300 "$work/native/err.txt")"
+  if [ -e "$work/native/123456.bin" ] || [ -e "$work/windows/123456.bin" ]; then
+    cmp -s "$work/native/123456.bin" "$work/windows/123456.bin" || note_failure "$name: 123456.bin differs"
+    cmp -s "$work/served.bin" "$work/windows/123456.bin" || note_failure "$name: the dump is not the image"
+  fi
+}
+
 read_both "read" 13 "" --baud 115200
 read_both "read by number" 14 "" --baud 57600 --by-number 3 9
 read_both "bad receipt" 1 "--mode bad-receipt"
 read_both "refused" 1 "--mode refuse" --baud 115200
+read_both_net "read, tcp" tcp 13 "" --baud 115200
+read_both_net "read, rfc2217" rfc2217 14 "" --baud 57600 --by-number 3 9
+read_both_net "read, hang-up, fails" tcp 13 "--mode hang-up"
 
 # The exports, summary and info: the same bytes on standard output, CR LF
 # included (the Windows side writes it in binary mode).
