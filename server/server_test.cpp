@@ -301,7 +301,7 @@ TEST_F(ServerTest, RefusedWithoutHarm) {
   const auto start = std::chrono::steady_clock::now();
   std::string answer = RawExchange(server.port(), post + "Content-Length: 2101248\r\n\r\n");
   EXPECT_EQ(0u, answer.find("HTTP/1.1 413 ")) << answer;
-  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(1));
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(3));
   answer = RawExchange(server.port(), post + "Content-Length: 3000000\r\nExpect: 100-continue\r\n\r\n");
   EXPECT_EQ(0u, answer.find("HTTP/1.1 413 ")) << answer;
   // Chunks past the cap.
