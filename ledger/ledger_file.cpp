@@ -65,7 +65,7 @@ bool LedgerFile::Check(bool writable, int* version, std::string* err) {
   std::string reason, ignored;
   // One read transaction, so all the numbers come from one state of the file
   // (another process may be creating the ledger at this very moment).
-  bool read = db_.Exec("BEGIN", &reason) && QueryInt(db_, "SELECT count(*) FROM sqlite_schema", &objects, &reason) &&
+  bool read = db_.Exec("BEGIN", &reason) && QueryInt(db_, "SELECT count(*) FROM sqlite_master", &objects, &reason) &&
               QueryInt(db_, "PRAGMA application_id", &applicationId, &reason) &&
               QueryInt(db_, "PRAGMA user_version", &userVersion, &reason) &&
               QueryInt(db_, "PRAGMA page_count", &pageCount, &reason) &&
