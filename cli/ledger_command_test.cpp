@@ -180,10 +180,16 @@ TEST_F(LedgerCommands, AForeignCutShortNewerFullOrReadOnlyLedgerIsRefusedAndLeft
     const char* name;
     std::string bytes;
   } cases[] = {{"foreign.db", "name,amount\r\nbread,1.20\r\n"},
+               {"note.db", "x"},  // shorter than SQLite's header: no pages to SQLite, yet no new ledger
+               {"short.db", std::string(511, '\0')},
                {"cut.db", ledger.substr(0, ledger.size() / 2)},
                {"header.db", ledger.substr(0, 100)},
                {"newer.db", newer}};
   for (const Case& c : cases) refused(c.name, c.bytes, "");
+  // Only a missing or a 0-byte file becomes a new ledger.
+  ASSERT_TRUE(WriteFileBytes(dir.File("empty.db"), ""));
+  EXPECT_EQ(Cli("ledger add '" + dir.File("empty.db") + "' '" + Dump(2) + "'").status, 0);
+  EXPECT_EQ(Cli("ledger devices '" + dir.File("empty.db") + "'").status, 0);
   std::string size = std::to_string(ledger.size() / 512);
   refused("full.db", ledger, "trap '' XFSZ; ulimit -f " + size + "; ");  // the disk is full at the ledger's size
   if (geteuid() == 0)

@@ -71,6 +71,9 @@ bool LedgerFile::Check(bool writable, int* version, std::string* err) {
               QueryInt(db_, "PRAGMA page_count", &pageCount, &reason) &&
               QueryInt(db_, "PRAGMA page_size", &pageSize, &reason);
   int code = db_.ErrorCode();
+  // The size while the read lock is held: no other process can be creating
+  // the ledger at this moment.
+  FileSize(path_, &size);
   db_.Exec("ROLLBACK", &ignored);
   if (!read) {
     if (code == SQLITE_BUSY || code == SQLITE_LOCKED)
@@ -81,7 +84,13 @@ bool LedgerFile::Check(bool writable, int* version, std::string* err) {
       *err = reason;
     return false;
   }
-  FileSize(path_, &size);
+  // Only a 0-byte file is a new ledger: SQLite reads any file shorter than
+  // its header as one without pages, a one-byte note as well.
+  if (pageCount == 0 && size > 0) {
+    *err = "not a ledger (a file of " + std::to_string(size) + (size == 1 ? " byte" : " bytes") +
+           " that is no SQLite database)";
+    return false;
+  }
   const bool empty = pageCount == 0 && objects == 0;
   if (!empty && applicationId != kLedgerApplicationId) {
     *err = "not a ledger (an SQLite file of another program)";
