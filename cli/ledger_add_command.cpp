@@ -65,7 +65,7 @@ int RunLedgerAddCommand(int argc, char** argv) {
     DumpAddition added;
     std::string reason;
     AddDumpOutcome outcome = AddDumpFile(ledger, dump, device, UtcNowText(), &added, &reason);
-    if (outcome == LedgerUnwritable) return args.LedgerError("write", reason);
+    if (outcome == LedgerUnwritable) return args.LedgerError(ledger, "write", reason);
     if (outcome == DumpUnreadable) {
       PrintDumpOpenError(dump);
       unreadable = true;

@@ -74,14 +74,31 @@ bool LedgerArgs::Parse(int argc, char** argv, const OwnOption& own) {
 }
 
 bool LedgerArgs::Open(LedgerFile* ledger, LedgerAccess access) const {
+  const std::string path = ledgerPath_;
+  ledger->SetWaitNotice(
+      [path] { std::fprintf(stderr, "waiting for %s (in use by another process)\n", path.c_str()); });
   std::string reason;
   if (ledger->Open(ledgerPath_, access, &reason)) return true;
-  std::fprintf(stderr, "taxoscope-cli ledger: cannot open '%s': %s\n", ledgerPath_.c_str(), reason.c_str());
+  LedgerError(*ledger, "open", reason);
   return false;
 }
 
-int LedgerArgs::LedgerError(const char* what, const std::string& reason) const {
-  std::fprintf(stderr, "taxoscope-cli ledger: cannot %s '%s': %s\n", what, ledgerPath_.c_str(), reason.c_str());
+bool LedgerArgs::OpenForReading(LedgerFile* ledger, LedgerReadSnapshot* snapshot) const {
+  if (!Open(ledger, LedgerReadOnly)) return false;
+  std::string reason;
+  if (snapshot->Begin(&reason)) return true;
+  LedgerError(*ledger, "read", reason);
+  return false;
+}
+
+int LedgerArgs::LedgerError(const LedgerFile& ledger, const char* what, const std::string& reason) const {
+  if (ledger.damaged())
+    std::fprintf(stderr,
+                 "taxoscope-cli ledger: cannot %s '%s': the ledger is damaged (%s); 'taxoscope-cli ledger check' "
+                 "tells where. The file is left as it was.\n",
+                 what, ledgerPath_.c_str(), reason.c_str());
+  else
+    std::fprintf(stderr, "taxoscope-cli ledger: cannot %s '%s': %s\n", what, ledgerPath_.c_str(), reason.c_str());
   return kExitLedgerUnusable;
 }
 
@@ -103,6 +120,6 @@ bool LedgerArgs::Resolve(LedgerFile& ledger, ResolvedSelection* resolved, int* s
       return false;
     case SelectionError: break;
   }
-  *status = LedgerError("read", detail);
+  *status = LedgerError(ledger, "read", detail);
   return false;
 }

@@ -32,12 +32,16 @@ class LedgerArgs {
 
   // Opens the ledger; false after "taxoscope-cli ledger: cannot open ..." on stderr.
   bool Open(LedgerFile* ledger, LedgerAccess access) const;
+  // Opens the ledger for reading and begins the command's one read
+  // transaction; false after the message.
+  bool OpenForReading(LedgerFile* ledger, LedgerReadSnapshot* snapshot) const;
   // The selection in the ledger's terms; otherwise the exit status after its
   // message (1 for a bound or a device that is not valid, 12 for a ledger
   // that cannot be read).
   bool Resolve(LedgerFile& ledger, ResolvedSelection* resolved, int* status) const;
-  // "taxoscope-cli ledger: cannot read/write 'LEDGER': reason" with status 12.
-  int LedgerError(const char* what, const std::string& reason) const;
+  // "taxoscope-cli ledger: cannot read/write 'LEDGER': reason" with status
+  // 12; for a damaged ledger, says so and names 'ledger check'.
+  int LedgerError(const LedgerFile& ledger, const char* what, const std::string& reason) const;
 
  private:
   const char* name_;

@@ -34,6 +34,8 @@ void PrintLedgerCheckHelp() {
       "  warning  clock-back    a daily report dated earlier than the one before\n"
       "  error    conflict      a dump held other content under the number and\n"
       "                         date-time of a report in the ledger; not added\n"
+      "  error    ledger-corrupt  SQLite's check of the file found damage; nothing\n"
+      "                         else is checked\n"
       "\n"
       "  --device ID       only this device; give it again for more (default:\n"
       "                    every device)\n"
@@ -71,13 +73,17 @@ int RunLedgerCheckCommand(int argc, char** argv) {
   };
   if (!args.Parse(argc, argv, own)) return kExitUsage;
   LedgerFile ledger;
-  if (!args.Open(&ledger, LedgerReadOnly)) return kExitLedgerUnusable;
-  ResolvedSelection selection;
-  int status = kExitOk;
-  if (!args.Resolve(ledger, &selection, &status)) return status;
+  LedgerReadSnapshot snapshot(ledger);
+  if (!args.OpenForReading(&ledger, &snapshot)) return kExitLedgerUnusable;
   std::vector<Finding> findings;
   std::string reason;
-  if (!CheckLedger(ledger, selection, &findings, &reason)) return args.LedgerError("read", reason);
+  if (!CheckLedgerPages(ledger, &findings, &reason)) return args.LedgerError(ledger, "read", reason);
+  if (findings.empty()) {  // a damaged file's damage is all there is to say
+    ResolvedSelection selection;
+    int status = kExitOk;
+    if (!args.Resolve(ledger, &selection, &status)) return status;
+    if (!CheckLedger(ledger, selection, &findings, &reason)) return args.LedgerError(ledger, "read", reason);
+  }
   std::string text = json ? FindingsJson(findings, "ledger", PathAsUtf8(args.ledgerPath())) : FindingsText(findings);
   if (!WriteCommandOutput("-", text)) return kExitReportNotWritten;
   return CheckExitStatus(CountFindings(findings));

@@ -199,6 +199,35 @@ TEST_F(LedgerCommands, AForeignCutShortNewerFullOrReadOnlyLedgerIsRefusedAndLeft
     refused("readonly.db", ledger, "chmod 444 '" + dir.File("readonly.db") + "'; ");
 }
 
+// One damaged page in the middle of a ledger: the commands that meet it stop
+// with 12 and name ledger check, which finds it; the file stays as it was.
+TEST_F(LedgerCommands, ADamagedLedgerIsFoundByCheckAndTouchedByNoCommand) {
+  ASSERT_EQ(Cli(Add(1) + " '" + Dump(2) + "'").status, 0);
+  std::string bytes = ReadFileBytes(dir.File("ledger.db"));
+  const size_t pageSize = (static_cast<uint8_t>(bytes[16]) << 8) | static_cast<uint8_t>(bytes[17]);
+  // A leaf page of a table (type 13) in the first half: the first device's reports.
+  size_t page = bytes.size() / pageSize / 4;
+  while (bytes[page * pageSize] != 13) ++page;
+  std::fill(bytes.begin() + static_cast<std::ptrdiff_t>(page * pageSize),
+            bytes.begin() + static_cast<std::ptrdiff_t>((page + 1) * pageSize), '\xAA');
+  ASSERT_TRUE(WriteFileBytes(dir.File("ledger.db"), bytes));
+
+  CliRun check = Cli("ledger check " + Ledger());
+  EXPECT_EQ(check.status, 11) << check.err;
+  EXPECT_EQ(check.out.rfind("error ledger-corrupt: ", 0), 0u) << check.out;
+  EXPECT_EQ(check.out.find("error gap"), std::string::npos);
+  EXPECT_EQ(Cli("ledger check " + Ledger() + " --format json").status, 11);
+  for (const std::string& command :
+       {"ledger export " + Ledger() + " --out -", "ledger add " + Ledger() + " --device DV000001 '" + Dump(2) + "'"}) {
+    CliRun run = Cli(command);
+    EXPECT_EQ(run.status, 12) << command;
+    EXPECT_NE(run.err.find("the ledger is damaged"), std::string::npos) << run.err;
+    EXPECT_NE(run.err.find("'taxoscope-cli ledger check'"), std::string::npos) << run.err;
+    EXPECT_EQ(ReadFileBytes(dir.File("ledger.db")), bytes) << command;
+    EXPECT_FALSE(FileExists(dir.File("ledger.db-journal"))) << command;
+  }
+}
+
 TEST_F(LedgerCommands, AKilledAddLeavesTheLedgerAsBeforeThatDumpAndConcurrentAddsBothLand) {
   ASSERT_EQ(Cli(Add(1)).status, 0);
   const std::string before = ReadFileBytes(dir.File("ledger.db"));

@@ -41,9 +41,11 @@ ExportFilter FilterAsTyped(const LedgerSelection& selection) {
   return filter;
 }
 
-// Opens the ledger and resolves the selection; false with the exit status.
-bool OpenSelection(const LedgerArgs& args, LedgerFile* ledger, ResolvedSelection* selection, int* status) {
-  if (!args.Open(ledger, LedgerReadOnly)) {
+// Opens the ledger, begins the command's one read and resolves the
+// selection; false with the exit status.
+bool OpenSelection(const LedgerArgs& args, LedgerFile* ledger, LedgerReadSnapshot* snapshot,
+                   ResolvedSelection* selection, int* status) {
+  if (!args.OpenForReading(ledger, snapshot)) {
     *status = kExitLedgerUnusable;
     return false;
   }
@@ -73,10 +75,11 @@ int RunLedgerDevicesCommand(int argc, char** argv) {
   if (!args.Parse(argc, argv)) return kExitUsage;
   if (!args.selection().devices.empty()) return args.Usage("unknown option --device");
   LedgerFile ledger;
-  if (!args.Open(&ledger, LedgerReadOnly)) return kExitLedgerUnusable;
+  LedgerReadSnapshot snapshot(ledger);
+  if (!args.OpenForReading(&ledger, &snapshot)) return kExitLedgerUnusable;
   std::vector<LedgerDevice> devices;
   std::string reason;
-  if (!ListDevices(ledger, &devices, &reason)) return args.LedgerError("read", reason);
+  if (!ListDevices(ledger, &devices, &reason)) return args.LedgerError(ledger, "read", reason);
   std::vector<std::vector<std::string>> rows = {
       {"device", "reports", "first", "last", "first date", "last date", "dumps", "last added"}};
   for (const LedgerDevice& d : devices) {
@@ -112,12 +115,13 @@ int RunLedgerSummaryCommand(int argc, char** argv) {
   LedgerArgs args("summary", kSummaryUsage, true, false, false);
   if (!args.Parse(argc, argv)) return kExitUsage;
   LedgerFile ledger;
+  LedgerReadSnapshot snapshot(ledger);
   ResolvedSelection selection;
   int status = kExitOk;
-  if (!OpenSelection(args, &ledger, &selection, &status)) return status;
+  if (!OpenSelection(args, &ledger, &snapshot, &selection, &status)) return status;
   LedgerSelectionSums sums;
   std::string reason;
-  if (!QuerySums(ledger, selection, &sums, &reason)) return args.LedgerError("read", reason);
+  if (!QuerySums(ledger, selection, &sums, &reason)) return args.LedgerError(ledger, "read", reason);
   ConsoleUtf8Output();
   return WriteCommandOutput("-", LedgerSummaryText(sums)) ? kExitOk : kExitReportNotWritten;
 }
@@ -189,9 +193,10 @@ int RunLedgerExportCommand(int argc, char** argv) {
   if (perDevice && !months) return args.Usage("--per-device is a form of --months");
 
   LedgerFile ledger;
+  LedgerReadSnapshot snapshot(ledger);
   ResolvedSelection selection;
   int status = kExitOk;
-  if (!OpenSelection(args, &ledger, &selection, &status)) return status;
+  if (!OpenSelection(args, &ledger, &snapshot, &selection, &status)) return status;
   LedgerExportHeading heading{args.ledgerPath(), FilterAsTyped(args.selection())};
   const CsvDialect dialect = excel ? kExcelCsv : kPlainCsv;
   std::string text, reason;
@@ -213,7 +218,7 @@ int RunLedgerExportCommand(int argc, char** argv) {
                        &reason);
     text = json.Finish();
   }
-  if (!ok) return args.LedgerError("read", reason);
+  if (!ok) return args.LedgerError(ledger, "read", reason);
   if (out.empty()) out = args.ledgerPath() + "." + format;
   return WriteCommandOutput(out, text) ? kExitOk : kExitReportNotWritten;
 }

@@ -19,6 +19,25 @@ bool CheckSequence(LedgerFile& ledger, const std::string& device, std::vector<Fi
 
 }  // namespace
 
+bool CheckLedgerPages(LedgerFile& ledger, std::vector<Finding>* findings, std::string* err) {
+  findings->clear();
+  auto damage = [&](const std::string& detail) {
+    Finding finding;
+    finding.severity = FindingError;
+    finding.kind = "ledger-corrupt";
+    finding.detail = detail;
+    findings->push_back(finding);
+  };
+  SqliteStatement check;
+  bool done = false;
+  if (check.Prepare(ledger.db(), "PRAGMA integrity_check(100)", err)) {
+    while (check.Step(&done, err))
+      if (check.Text(0) != "ok") damage(check.Text(0));
+  }
+  if (!done && ledger.damaged()) damage(*err);
+  return done || ledger.damaged();
+}
+
 bool CheckLedger(LedgerFile& ledger, const ResolvedSelection& selection, std::vector<Finding>* findings,
                  std::string* err) {
   findings->clear();

@@ -12,3 +12,9 @@
 
 bool CheckLedger(LedgerFile& ledger, const ResolvedSelection& selection, std::vector<Finding>* findings,
                  std::string* err);
+
+// SQLite's own check of every page of the file: each problem it finds is an
+// error of kind "ledger-corrupt" (its message, plain ASCII, as the detail).
+// Run before anything else is read: the reports of a damaged file cannot be
+// trusted. False only when the check itself could not run (busy, ...).
+bool CheckLedgerPages(LedgerFile& ledger, std::vector<Finding>* findings, std::string* err);

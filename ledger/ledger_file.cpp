@@ -3,6 +3,8 @@
 #include <sqlite3.h>
 #include <sys/stat.h>
 
+#include <algorithm>
+
 #include "ledger/ledger_schema.h"
 
 namespace {
@@ -45,7 +47,7 @@ bool LedgerFile::Open(const std::string& path, LedgerAccess access, std::string*
   // They never write anything else.
   int flags = SQLITE_OPEN_READWRITE | (exists || !writable ? 0 : SQLITE_OPEN_CREATE);
   if (!db_.Open(path, flags, err)) return false;
-  sqlite3_busy_timeout(db_.get(), kLedgerBusyTimeoutMs);
+  sqlite3_busy_handler(db_.get(), &LedgerFile::OnBusy, this);
 
   int version = 0;
   if (!Check(writable, &version, err)) {
@@ -57,6 +59,24 @@ bool LedgerFile::Open(const std::string& path, LedgerAccess access, std::string*
     return false;
   }
   return true;
+}
+
+// Another process holds the lock: wait in short steps, tell the user once
+// after a second, give up after the busy time-out.
+int LedgerFile::OnBusy(void* self, int attempt) {
+  LedgerFile& file = *static_cast<LedgerFile*>(self);
+  const auto now = std::chrono::steady_clock::now();
+  if (attempt == 0) file.waitStart_ = now;
+  const auto waited = std::chrono::duration_cast<std::chrono::milliseconds>(now - file.waitStart_).count();
+  if (waited >= file.busyTimeoutMs_) return 0;
+  if (waited >= 1000 && !file.toldWaiting_ && file.waitNotice_) {
+    file.toldWaiting_ = true;
+    file.waitNotice_();
+  }
+  static const int kStepsMs[] = {1, 2, 5, 10, 15, 20, 25, 25, 25, 50, 50};
+  const int step = attempt < 11 ? kStepsMs[attempt] : 100;
+  sqlite3_sleep(static_cast<int>(std::min<int64_t>(step, file.busyTimeoutMs_ - waited)));
+  return 1;
 }
 
 // The header says what the file is; nothing is written before it passes.
@@ -78,7 +98,9 @@ bool LedgerFile::Check(bool writable, int* version, std::string* err) {
   if (!read) {
     if (code == SQLITE_BUSY || code == SQLITE_LOCKED)
       *err = "busy: another program holds it (" + reason + ")";
-    else if (code == SQLITE_NOTADB || code == SQLITE_CORRUPT)
+    else if (code == SQLITE_CORRUPT)
+      *err = reason;  // damaged(): the caller says so
+    else if (code == SQLITE_NOTADB)
       *err = "not a ledger (" + reason + ")";
     else
       *err = reason;
@@ -135,4 +157,23 @@ bool LedgerFile::Migrate(std::string* err) {
     db_.Exec("ROLLBACK", &ignored);
   }
   return ok;
+}
+
+bool LedgerReadSnapshot::Begin(std::string* err) {
+  End();
+  int64_t objects = 0;
+  // A deferred BEGIN takes no lock until the first read: read at once, so
+  // the snapshot is this moment's.
+  if (!db_.Exec("BEGIN", err)) return false;
+  open_ = true;
+  if (QueryInt(db_, "SELECT count(*) FROM sqlite_master", &objects, err)) return true;
+  End();
+  return false;
+}
+
+void LedgerReadSnapshot::End() {
+  if (!open_) return;
+  std::string ignored;
+  db_.Exec("ROLLBACK", &ignored);
+  open_ = false;
 }

@@ -163,6 +163,38 @@ TEST_F(LedgerAdd, AReportTwiceInOneDumpCountsTwiceAndAConflictIsNotAdded) {
   EXPECT_EQ(Sums("DV2").reports, 5);
 }
 
+// A reader's snapshot is one moment of the ledger: a writer on another
+// connection cannot commit while it stands, and commits once it ends.
+TEST_F(LedgerAdd, AReadSnapshotIsOneMomentOfTheLedger) {
+  Add(Memory(10), "DV1");
+  std::string err, later = dir.File("later.bin");
+  ASSERT_TRUE(WriteDumpFile(later, Memory(20), &err)) << err;
+  LedgerFile reader, writer;
+  ASSERT_TRUE(reader.Open(dir.File("ledger.db"), LedgerReadOnly, &err)) << err;
+  writer.SetBusyTimeout(50);
+  ASSERT_TRUE(writer.Open(dir.File("ledger.db"), LedgerReadWrite, &err)) << err;
+
+  auto held = [&](LedgerFile& ledger) {
+    std::vector<LedgerDevice> devices;
+    std::string why;
+    EXPECT_TRUE(ListDevices(ledger, &devices, &why)) << why;
+    return devices.empty() ? int64_t{-1} : devices[0].reports;
+  };
+  DumpAddition added;
+  {
+    LedgerReadSnapshot snapshot(reader);
+    ASSERT_TRUE(snapshot.Begin(&err)) << err;
+    EXPECT_EQ(held(reader), 10);
+    EXPECT_EQ(AddDumpFile(writer, later, "DV1", "2024-01-02T00:00:00Z", &added, &err), LedgerUnwritable);
+    EXPECT_EQ(held(reader), 10);
+  }
+  EXPECT_EQ(AddDumpFile(writer, later, "DV1", "2024-01-02T00:00:00Z", &added, &err), DumpAdded) << err;
+  EXPECT_EQ(added.added, 10);
+  LedgerReadSnapshot snapshot(reader);
+  ASSERT_TRUE(snapshot.Begin(&err)) << err;
+  EXPECT_EQ(held(reader), 20);
+}
+
 TEST_F(LedgerAdd, AReportRunWithTheLedgerAddsTheWholeDumpBesideItAndAFailureCostsNotTheReport) {
   FakeUi ui;
   std::string err, dump = dir.File("DV7.bin");

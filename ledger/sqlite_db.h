@@ -30,9 +30,15 @@ class SqliteDb {
   int ErrorCode() const;
   // The row id of the last INSERT on this connection.
   int64_t LastInsertId() const;
+  // Whether any call on this connection met a damaged database page
+  // (SQLITE_CORRUPT): a failure then says the file is damaged, not busy or full.
+  bool MetDamage() const { return damaged_; }
+  // Notes a result code of a call on this connection.
+  void Note(int resultCode) const;
 
  private:
   sqlite3* db_ = nullptr;
+  mutable bool damaged_ = false;
 };
 
 class SqliteStatement {
@@ -68,5 +74,5 @@ class SqliteStatement {
 
  private:
   sqlite3_stmt* stmt_ = nullptr;
-  sqlite3* db_ = nullptr;
+  const SqliteDb* owner_ = nullptr;
 };
