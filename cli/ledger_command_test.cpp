@@ -7,7 +7,9 @@
 #include <string>
 
 #include "cli/cli_test_support.h"
+#include "check/finding.h"
 #include "export/utf8_text.h"
+#include "ledger/sha256.h"
 #include "sim/dump_builder.h"
 #include "testsupport/temp_dir.h"
 
@@ -91,7 +93,8 @@ TEST_F(LedgerCommands, AddTellsPerDumpAndTheExportsAreTheDumpsWithTheDevice) {
   CliRun add = Cli(Add(1) + " '" + Dump(2) + "' '" + dir.File("none.bin") + "'");
   EXPECT_EQ(add.status, 3);
   EXPECT_EQ(add.out.substr(0, add.out.find('\n')),
-            Dump(1) + ": device DV000001, " + std::to_string(counts[1]) + " new, 0 already in the ledger, 0 conflicts");
+            Dump(1) + ": device DV000001, " + std::to_string(counts[1]) +
+                " new, 0 already in the ledger, 0 repaired, 0 conflicts");
   EXPECT_NE(add.out.find(": device DV000002, "), std::string::npos);
   EXPECT_NE(add.err.find("none.bin"), std::string::npos);
   EXPECT_EQ(Devices(), Held({1, 2}));
@@ -119,16 +122,18 @@ TEST_F(LedgerCommands, ExitStatuses) {
   EXPECT_EQ(bound.err, "Invalid input value \"to\"\n");
   EXPECT_EQ(Cli("ledger export " + Ledger() + " --device DV000009 --out -").status, 1);
 
-  // Another register read under the same id: report 2 conflicts.
+  // Another register read under the same id: report 2 conflicts, and the
+  // dump is refused whole.
   std::string err, small = dir.File("small.bin");
   ASSERT_TRUE(WriteDumpFile(small, SmallDump(false), &err));
   EXPECT_EQ(Cli("ledger add " + Ledger() + " --device SMALL '" + small + "'").status, 0);
   ASSERT_TRUE(WriteDumpFile(small, SmallDump(true), &err));
   CliRun conflict = Cli("ledger add " + Ledger() + " --device SMALL '" + small + "'");
   EXPECT_EQ(conflict.status, 13);
-  EXPECT_EQ(conflict.err, small + ": conflict: report 2 of 2024-03-02 20:00 differs from the one the ledger holds for "
-                                  "SMALL; not added\n");
-  EXPECT_EQ(conflict.out, small + ": device SMALL, 0 new, 2 already in the ledger, 1 conflicts\n");
+  EXPECT_EQ(conflict.err, small + ": refused: its reports numbered 2 differ from those the ledger holds for SMALL "
+                                  "(another register under this id, or a memory altered since); nothing of it was "
+                                  "added\n");
+  EXPECT_EQ(conflict.out, small + ": device SMALL, 0 new, 0 already in the ledger, 0 repaired, 1 conflict\n");
   EXPECT_EQ(Devices(), Held({1}) + "SMALL 3|");
 
   // ledger check: the conflict is an error, a gap in another device a warning.
@@ -136,13 +141,15 @@ TEST_F(LedgerCommands, ExitStatuses) {
   EXPECT_EQ(Cli("ledger add " + Ledger() + " --device GAP '" + small + "'").status, 0);
   CliRun check = Cli("ledger check " + Ledger() + " --device SMALL --device GAP");
   EXPECT_EQ(check.status, 11);
+  const size_t refused = check.out.find("), refused ") + 11;
   EXPECT_EQ(check.out,
-            "warning gap report 4 (2024-03-02 20:00): device GAP: missing 2-3, after report 1 (2024-03-01 20:00)\n"
-            "warning number-back report 3 (2024-03-03 20:00): device GAP: a lower number, after report 4 (2024-03-02 20:00)\n"
-            "error conflict report 2 (2024-03-02 20:00): device SMALL: the dump " + small + " added " +
-                check.out.substr(check.out.find(" added ") + 7, 20) +
-                " holds other content under this number and date-time; not added\n"
-                "1 errors, 2 warnings, 0 notes\n");
+            "warning gap report 3 (2024-03-03 20:00): device GAP: missing 2, after report 1 (2024-03-01 20:00)\n"
+            "warning clock-back report 4 (2024-03-02 20:00): device GAP: earlier than report 3 (2024-03-03 20:00)\n"
+            "error refused-dump report 2 (2024-03-02 20:00): device SMALL: the dump " + small + " (SHA-256 " +
+                Sha256Hex(SmallDump(true).data(), SmallDump(true).size()) + "), refused " +
+                check.out.substr(refused, 20) +
+                ", holds other reports than the ledger under 1 number, from this one; nothing of it was added\n" +
+                CountsText({1, 2, 0}) + "\n");
   EXPECT_EQ(Cli("ledger check " + Ledger() + " --device GAP --format json").status, 10);
 }
 
@@ -175,7 +182,7 @@ TEST_F(LedgerCommands, AForeignCutShortNewerFullOrReadOnlyLedgerIsRefusedAndLeft
     EXPECT_FALSE(FileExists(path + "-journal")) << name;
   };
   std::string newer = ledger;
-  newer[63] = 2;  // user_version in the header: a ledger of version 2
+  newer[63] = 3;  // user_version in the header: a ledger of version 3
   struct Case {
     const char* name;
     std::string bytes;

@@ -5,7 +5,9 @@
 
 #include <algorithm>
 
+#include "ledger/held_reports.h"
 #include "ledger/ledger_schema.h"
+#include "ledger/running_sums.h"
 
 namespace {
 
@@ -140,13 +142,44 @@ bool LedgerFile::Check(bool writable, int* version, std::string* err) {
   return true;
 }
 
+namespace {
+
+// After the SQL of version 2: each device's rows count (version 1 held no
+// copy beside an intact one), and its sums are made anew in the order that
+// does not depend on the order of adding, with the cents the views show and
+// the months' totals over the devices.
+bool FillVersion2(SqliteDb& db, std::string* err) {
+  std::vector<std::string> devices;
+  SqliteStatement select;
+  if (!select.Prepare(db, "SELECT id FROM device ORDER BY id", err)) return false;
+  bool done = false;
+  while (select.Step(&done, err)) devices.push_back(select.Text(0));
+  if (!done) return false;
+  for (const std::string& device : devices) {
+    std::vector<HeldReport> rows;
+    if (!LoadHeldReports(db, device, &rows, err)) return false;
+    MarkCounted(&rows);
+    if (!StoreCounted(db, rows, err) || !StoreDeviceSums(db, device, rows, true, true, err)) return false;
+  }
+  return true;
+}
+
+// What the program does after each step's SQL, if anything.
+bool (*const kMigrationFills[kLedgerSchemaVersion])(SqliteDb&, std::string*) = {nullptr, FillVersion2};
+
+}  // namespace
+
 // Creation and every migration in one transaction: another process that
-// creates the same ledger at the same moment waits, then finds it current.
+// creates the same ledger at the same moment waits, then finds it current; a
+// failure anywhere leaves the file as it was.
 bool LedgerFile::Migrate(std::string* err) {
   if (!db_.Exec("BEGIN IMMEDIATE", err)) return false;
   int64_t version = 0;
   bool ok = QueryInt(db_, "PRAGMA user_version", &version, err);
-  for (int64_t step = version; ok && step < kLedgerSchemaVersion; ++step) ok = db_.Exec(kLedgerMigrations[step], err);
+  for (int64_t step = version; ok && step < kLedgerSchemaVersion; ++step) {
+    ok = db_.Exec(kLedgerMigrations[step], err);
+    if (ok && kMigrationFills[step]) ok = kMigrationFills[step](db_, err);
+  }
   // The PRAGMAs take no bound values; both numbers are the program's own constants.
   std::string stamp = "PRAGMA application_id = " + std::to_string(kLedgerApplicationId) +
                       "; PRAGMA user_version = " + std::to_string(kLedgerSchemaVersion);

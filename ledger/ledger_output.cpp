@@ -31,6 +31,11 @@ bool LedgerOutput::Write(const std::string& dumpPath) {
   DumpAddition added;
   switch (AddDumpFile(ledger, dumpPath, DeviceOfDump(dumpPath), UtcNowText(), &added, &reason)) {
     case DumpAdded: break;
+    case DumpDisagrees:
+      return Fail("Cannot add " + dumpPath + " to the ledger " + ledgerPath,
+                  "its reports numbered from " + std::to_string(added.conflicts.front().number) +
+                      " differ from those the ledger holds for the device (another register under the same "
+                      "id?); nothing of it was added");
     case DumpUnreadable: return Fail("Cannot read " + dumpPath, reason);
     case DumpNotOfFamily:
       return Fail("Cannot add " + dumpPath + " to the ledger", "not a dump of this device family (" + reason + ")");

@@ -59,3 +59,17 @@ struct LedgerConflictNote {
 // The conflicts of the selected devices, by device, then in the order found.
 bool ListConflicts(LedgerFile& ledger, const ResolvedSelection& selection, std::vector<LedgerConflictNote>* notes,
                    std::string* err);
+
+// A dump refused because it disagreed with the ledger.
+struct LedgerRefusal {
+  std::string device;
+  std::string dump;        // as it was given to add
+  std::string sha256;
+  std::string refusedAt;   // UTC
+  int32_t number = 0;      // the first disagreeing number, and the dump's report of it
+  std::string recordedAt;
+  int64_t numbers = 0;     // how many numbers disagree
+};
+// The refusals of the selected devices, by device, then in the order made.
+bool ListRefusals(LedgerFile& ledger, const ResolvedSelection& selection, std::vector<LedgerRefusal>* refusals,
+                  std::string* err);

@@ -2,6 +2,7 @@
 // added to a real SQLite file and read back.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -93,8 +94,11 @@ class LedgerAdd : public ::testing::Test {
 };
 
 // A register's memory after `count` daily reports; report `changed` (if any)
-// holds other amounts under the same number and date.
-std::vector<uint8_t> Memory(int count, int changed = 0) {
+// holds other amounts under the same number and date. After report
+// `doubled` the memory holds a second, other report under its number and
+// date-time (as a damaged memory may); the reports in `damaged` were read
+// over a bad line: other amounts, and their CRC fails.
+std::vector<uint8_t> Memory(int count, int changed = 0, int doubled = 0, const std::vector<int>& damaged = {}) {
   const uint16_t rates[8] = {2000, 900, 0, kRateUnset, kRateUnset, kRateUnset, kRateUnset, kRateUnset};
   DumpBuilder dump;
   dump.Erased(16).ModelRecord().ModeAndRates(kModeFractional, rates);
@@ -108,7 +112,14 @@ std::vector<uint8_t> Memory(int count, int changed = 0) {
     report.payments[0] = {1000u * static_cast<uint32_t>(n), 0};
     report.payments[1] = {10, 7};
     report.payments[2] = {20, 7};  // the totals add them one by one, a month their sum
+    const bool bad = std::find(damaged.begin(), damaged.end(), n) != damaged.end();
+    if (bad) report.groups[0] += 40000;
     dump.Report(report);
+    if (bad) dump.CorruptLastCrc();
+    if (n == doubled) {
+      report.groups[0] += 55;
+      dump.Report(report);
+    }
   }
   return std::vector<uint8_t>(dump.bytes());
 }
@@ -155,12 +166,82 @@ TEST_F(LedgerAdd, AReportTwiceInOneDumpCountsTwiceAndAConflictIsNotAdded) {
   EXPECT_EQ(Add(once, "DV2").already, 3);
   ExpectSumsOf("DV2", walked);
 
-  // Another register under the same id: report 2 differs, report 4 is new.
+  // Another register under the same id: report 2 differs, report 4 would be
+  // new. The dump is refused whole, and the refusal noted.
   DumpAddition clash = Add(Memory(4, 2), "DV2");
+  EXPECT_TRUE(clash.refused);
   ASSERT_EQ(clash.conflicts.size(), 1u);
   EXPECT_EQ(clash.conflicts[0].number, 2);
-  EXPECT_EQ(clash.added, 1);
-  EXPECT_EQ(Sums("DV2").reports, 5);
+  EXPECT_EQ(clash.added, 0);
+  ExpectSumsOf("DV2", walked);
+  ResolvedSelection selection;
+  selection.devices = {"DV2"};
+  std::vector<LedgerRefusal> refusals;
+  std::string err;
+  ASSERT_TRUE(ListRefusals(ledger, selection, &refusals, &err)) << err;
+  ASSERT_EQ(refusals.size(), 1u);
+  EXPECT_EQ(refusals[0].number, 2);
+  EXPECT_EQ(refusals[0].numbers, 1);
+}
+
+// An earlier image, the full image and a read over a bad line of one memory
+// that holds two reports under number 5: the ledger ends the same in every
+// order of adding, with the full image's totals to the last bit.
+TEST_F(LedgerAdd, TheOrderOfAddingChangesNothing) {
+  const std::vector<uint8_t> dumps[3] = {Memory(5), Memory(40, 0, 5), Memory(40, 0, 5, {7, 30})};
+  Walked full;
+  {
+    ReportRequest request;
+    std::string err, path = dir.File("full.bin");
+    ASSERT_TRUE(WriteDumpFile(path, dumps[1], &err));
+    request.dumpPath = path;
+    ASSERT_EQ(WalkDump(request, full), ReportWritten);
+  }
+  int order[3] = {0, 1, 2};
+  std::string first;
+  do {
+    const std::string device = "DV" + std::to_string(order[0]) + std::to_string(order[1]) + std::to_string(order[2]);
+    for (int i : order) {
+      Walked walked;
+      DumpAddition added = Add(dumps[i], device, &walked);
+      EXPECT_FALSE(added.refused) << device;
+      EXPECT_EQ(added.added + added.already + added.repaired, static_cast<int64_t>(walked.reports().size())) << device;
+    }
+    ExpectSumsOf(device, full);
+    ResolvedSelection selection;
+    selection.devices = {device};
+    std::string rows, err;
+    ASSERT_TRUE(ForEachReport(ledger, selection,
+                              [&](const std::string&, const DailyReport& r) {
+                                rows += std::to_string(r.number) + " " + r.groups[0].text + " " +
+                                        (r.crcOk ? "ok" : "bad") + "|";
+                              },
+                              &err))
+        << err;
+    if (first.empty()) first = rows;
+    EXPECT_EQ(rows, first) << device;
+  } while (std::next_permutation(order, order + 3));
+  EXPECT_NE(first.find("|5 50.07 ok|5 50.62 ok|6 60.07 ok|7 70.07 ok|"), std::string::npos) << first;
+}
+
+TEST_F(LedgerAdd, AnIntactCopyRepairsADamagedOneAndADamagedCopyOfAnIntactOneCountsAsHeld) {
+  Walked intact;
+  Add(Memory(12, 0, 0, {4}), "DV3");
+  DumpAddition repair = Add(Memory(12), "DV3", &intact);
+  EXPECT_EQ(repair.repaired, 1);
+  EXPECT_EQ(repair.added, 0);
+  EXPECT_EQ(repair.already, 11);
+  ExpectSumsOf("DV3", intact);
+
+  Add(Memory(12), "DV4");
+  DumpAddition copy = Add(Memory(14, 0, 0, {4}), "DV4");
+  ASSERT_EQ(copy.damagedCopies.size(), 1u);
+  EXPECT_EQ(copy.damagedCopies[0].number, 4);
+  EXPECT_EQ(copy.added, 2);
+  EXPECT_EQ(copy.already, 12);
+  Walked later;
+  Add(Memory(14), "DV5", &later);
+  ExpectSumsOf("DV4", later);
 }
 
 // A reader's snapshot is one moment of the ledger: a writer on another
@@ -174,10 +255,10 @@ TEST_F(LedgerAdd, AReadSnapshotIsOneMomentOfTheLedger) {
   writer.SetBusyTimeout(50);
   ASSERT_TRUE(writer.Open(dir.File("ledger.db"), LedgerReadWrite, &err)) << err;
 
-  auto held = [&](LedgerFile& ledger) {
+  auto held = [&](LedgerFile& file) {
     std::vector<LedgerDevice> devices;
     std::string why;
-    EXPECT_TRUE(ListDevices(ledger, &devices, &why)) << why;
+    EXPECT_TRUE(ListDevices(file, &devices, &why)) << why;
     return devices.empty() ? int64_t{-1} : devices[0].reports;
   };
   DumpAddition added;
