@@ -21,8 +21,9 @@ const Subcommand kSubcommands[] = {
     {"devices", "list the devices with their reports and dumps", RunLedgerDevicesCommand, PrintLedgerDevicesHelp},
     {"summary", "print the monthly VAT table over the registers", RunLedgerSummaryCommand, PrintLedgerSummaryHelp},
     {"export", "export the daily reports as CSV, JSON or HTML", RunLedgerExportCommand, PrintLedgerExportHelp},
-    {"check", "check the reports of each device in sequence, list the conflicts", RunLedgerCheckCommand,
-     PrintLedgerCheckHelp},
+    {"remove", "take back the add of dumps (by file or SHA-256)", RunLedgerRemoveCommand, PrintLedgerRemoveHelp},
+    {"check", "check the ledger's file and the reports of each device, list the refused dumps",
+     RunLedgerCheckCommand, PrintLedgerCheckHelp},
 };
 
 void PrintLedgerUsage(FILE* out) {

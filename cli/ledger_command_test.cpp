@@ -206,6 +206,67 @@ TEST_F(LedgerCommands, AForeignCutShortNewerFullOrReadOnlyLedgerIsRefusedAndLeft
     refused("readonly.db", ledger, "chmod 444 '" + dir.File("readonly.db") + "'; ");
 }
 
+// A dump from a pipe or a FIFO is the same bytes as the file, under the
+// device given; files that are no dump are refused, the others added.
+TEST_F(LedgerCommands, PipesNeedADeviceAndFilesThatAreNoDumpAreRefused) {
+  CliRun unnamed = Shell("cat '" + Dump(1) + "' | '" + TAXOSCOPE_CLI + "' ledger add " + Ledger() + " /dev/stdin");
+  EXPECT_EQ(unnamed.status, 2);
+  EXPECT_NE(unnamed.err.find("'/dev/stdin' is no regular file: give --device"), std::string::npos) << unnamed.err;
+  EXPECT_FALSE(FileExists(dir.File("ledger.db")));
+  CliRun piped = Shell("cat '" + Dump(1) + "' | '" + TAXOSCOPE_CLI + "' ledger add " + Ledger() +
+                       " /dev/stdin --device DV000001");
+  EXPECT_EQ(piped.status, 0) << piped.err;
+  EXPECT_EQ(piped.out, "/dev/stdin: device DV000001, " + std::to_string(counts[1]) +
+                           " new, 0 already in the ledger, 0 repaired, 0 conflicts\n");
+  const std::string fifo = dir.File("fifo");
+  CliRun fromFifo = Shell("mkfifo '" + fifo + "' && (cat '" + Dump(2) + "' >'" + fifo + "' &) && '" + TAXOSCOPE_CLI +
+                          "' ledger add " + Ledger() + " --device DV000002 '" + fifo + "'");
+  EXPECT_EQ(fromFifo.status, 0) << fromFifo.err;
+  EXPECT_EQ(Devices(), Held({1, 2}));
+
+  const std::string empty = dir.File("empty.bin"), ff = dir.File("ff.bin"), noise = dir.File("noise.bin"),
+                    big = dir.File("big.bin");
+  ASSERT_TRUE(WriteFileBytes(empty, ""));
+  ASSERT_TRUE(WriteFileBytes(ff, std::string(2101247, '\xFF')));
+  std::string bytes(300000, '\0');
+  uint32_t state = 12345;
+  for (char& c : bytes) c = static_cast<char>((state = state * 1103515245u + 12345u) >> 24);
+  ASSERT_TRUE(WriteFileBytes(noise, bytes));
+  CliRun refused = Shell("truncate -s 50M '" + big + "' && '" + TAXOSCOPE_CLI + "' ledger add " + Ledger() + " '" +
+                         empty + "' '" + ff + "' '" + noise + "' '" + big + "' '" + dir.File("DV000003.bin") + "'");
+  EXPECT_EQ(refused.status, 3);
+  for (const std::string& name : {empty, ff, noise, big})
+    EXPECT_NE(refused.err.find(name + ": not a dump of this device family ("), std::string::npos) << name;
+  EXPECT_EQ(Devices(), Held({1, 2}));
+}
+
+// ledger remove takes back one add, named by its file or its SHA-256.
+TEST_F(LedgerCommands, RemoveTakesBackAnAddByFileOrSha256) {
+  ASSERT_EQ(Cli(Add(1) + " '" + Dump(2) + "'").status, 0);
+  std::string bytes = ReadFileBytes(Dump(2));
+  const std::string sha = Sha256Hex(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size());
+  CliRun dumps = Cli("ledger devices " + Ledger() + " --dumps");
+  EXPECT_EQ(dumps.status, 0);
+  EXPECT_NE(dumps.out.find(sha + "  " + Dump(2)), std::string::npos) << dumps.out;
+
+  CliRun bySha = Cli("ledger remove " + Ledger() + " " + sha);
+  EXPECT_EQ(bySha.status, 0) << bySha.err;
+  EXPECT_EQ(bySha.out, sha + ": device DV000002, " + std::to_string(counts[2]) + " removed, 0 still held by other dumps\n");
+  EXPECT_EQ(Devices(), Held({1}));
+  EXPECT_EQ(Cli("ledger remove " + Ledger() + " " + sha).status, 1);
+  EXPECT_EQ(Cli("ledger remove " + Ledger() + " '" + dir.File("none.bin") + "'").status, 3);
+  CliRun byFile = Cli("ledger remove " + Ledger() + " '" + Dump(1) + "'");
+  EXPECT_EQ(byFile.status, 0) << byFile.err;
+  EXPECT_EQ(Devices(), "");
+
+  // The same bytes under two devices: the SHA-256 alone names no one add.
+  ASSERT_EQ(Cli("ledger add " + Ledger() + " --device X '" + Dump(2) + "'").status, 0);
+  ASSERT_EQ(Cli("ledger add " + Ledger() + " --device Y '" + Dump(2) + "'").status, 0);
+  EXPECT_EQ(Cli("ledger remove " + Ledger() + " " + sha).status, 2);
+  EXPECT_EQ(Cli("ledger remove " + Ledger() + " --device Y " + sha).status, 0);
+  EXPECT_EQ(Devices(), "X " + std::to_string(counts[2]) + "|");
+}
+
 // One damaged page in the middle of a ledger: the commands that meet it stop
 // with 12 and name ledger check, which finds it; the file stays as it was.
 TEST_F(LedgerCommands, ADamagedLedgerIsFoundByCheckAndTouchedByNoCommand) {

@@ -15,7 +15,7 @@
 
 namespace {
 
-const char kDevicesUsage[] = "taxoscope-cli ledger devices LEDGER";
+const char kDevicesUsage[] = "taxoscope-cli ledger devices LEDGER [--dumps]";
 const char kSummaryUsage[] = "taxoscope-cli ledger summary LEDGER [--device ID]... [--by-date FROM TO]";
 const char kExportUsage[] =
     "taxoscope-cli ledger export LEDGER [--device ID]... [--by-date FROM TO | --by-number FROM TO] "
@@ -59,8 +59,12 @@ void PrintLedgerDevicesHelp() {
       "usage: %s\n"
       "\n"
       "Lists the devices of the ledger LEDGER, one line each: the id, the daily\n"
-      "reports held, the first and last report number and date (in the order the\n"
-      "reports were added), the dumps added and when the last one was added (UTC).\n"
+      "reports held, the first and last report number and date (by number), the\n"
+      "dumps added and when the last one was added (UTC).\n"
+      "\n"
+      "  --dumps   one line per dump added instead: its device, when it was added\n"
+      "            (UTC), its daily reports, of them new and repaired, its SHA-256\n"
+      "            (what 'ledger remove' takes) and its name as given to add\n"
       "\n"
       "exit status:\n"
       "  0   the list was printed\n"
@@ -70,13 +74,36 @@ void PrintLedgerDevicesHelp() {
       kDevicesUsage, kLedgerExitHelp);
 }
 
+namespace {
+
+// ledger devices --dumps: one line per dump.
+int ListDumpLines(const LedgerArgs& args, LedgerFile& ledger) {
+  std::vector<LedgerDump> dumps;
+  std::string reason;
+  if (!ListDumps(ledger, &dumps, &reason)) return args.LedgerError(ledger, "read", reason);
+  std::vector<std::vector<std::string>> rows = {{"device", "added", "reports", "new", "repaired", "sha256", "name"}};
+  for (const LedgerDump& d : dumps)
+    rows.push_back({d.device, d.addedAt, std::to_string(d.reports), std::to_string(d.newReports),
+                    std::to_string(d.repaired), d.sha256, d.name});
+  return WriteCommandOutput("-", AlignedTable(rows)) ? kExitOk : kExitReportNotWritten;
+}
+
+}  // namespace
+
 int RunLedgerDevicesCommand(int argc, char** argv) {
   LedgerArgs args("devices", kDevicesUsage, false, false, false);
-  if (!args.Parse(argc, argv)) return kExitUsage;
+  bool listDumps = false;
+  auto own = [&](int, char** items, int* i, std::string*) {
+    if (std::strcmp(items[*i], "--dumps") != 0) return NotReportOption;
+    listDumps = true;
+    return ReportOptionTaken;
+  };
+  if (!args.Parse(argc, argv, own)) return kExitUsage;
   if (!args.selection().devices.empty()) return args.Usage("unknown option --device");
   LedgerFile ledger;
   LedgerReadSnapshot snapshot(ledger);
   if (!args.OpenForReading(&ledger, &snapshot)) return kExitLedgerUnusable;
+  if (listDumps) return ListDumpLines(args, ledger);
   std::vector<LedgerDevice> devices;
   std::string reason;
   if (!ListDevices(ledger, &devices, &reason)) return args.LedgerError(ledger, "read", reason);

@@ -153,6 +153,30 @@ bool ListDevices(LedgerFile& ledger, std::vector<LedgerDevice>* devices, std::st
   return done;
 }
 
+bool ListDumps(LedgerFile& ledger, std::vector<LedgerDump>* dumps, std::string* err) {
+  dumps->clear();
+  SqliteStatement select;
+  if (!select.Prepare(ledger.db(),
+                      "SELECT device, name, size, sha256, added_at, reports, new_reports, repaired FROM dump "
+                      "ORDER BY device, id",
+                      err))
+    return false;
+  bool done = false;
+  while (select.Step(&done, err)) {
+    LedgerDump dump;
+    dump.device = select.Text(0);
+    dump.name = select.Text(1);
+    dump.size = select.Int(2);
+    dump.sha256 = select.Text(3);
+    dump.addedAt = select.Text(4);
+    dump.reports = select.Int(5);
+    dump.newReports = select.Int(6);
+    dump.repaired = select.Int(7);
+    dumps->push_back(dump);
+  }
+  return done;
+}
+
 bool QuerySums(LedgerFile& ledger, const ResolvedSelection& selection, LedgerSelectionSums* sums, std::string* err) {
   *sums = LedgerSelectionSums();
   std::map<std::pair<int, int>, MonthOverDevices> months;

@@ -41,6 +41,18 @@ struct LedgerDevice {
 };
 bool ListDevices(LedgerFile& ledger, std::vector<LedgerDevice>* devices, std::string* err);
 
+// A dump added to the ledger.
+struct LedgerDump {
+  std::string device;
+  std::string name;      // as it was given to add
+  int64_t size = 0;
+  std::string sha256;
+  std::string addedAt;   // UTC
+  int64_t reports = 0, newReports = 0, repaired = 0;
+};
+// Every dump, by device, then in the order added.
+bool ListDumps(LedgerFile& ledger, std::vector<LedgerDump>* dumps, std::string* err);
+
 bool QuerySums(LedgerFile& ledger, const ResolvedSelection& selection, LedgerSelectionSums* sums, std::string* err);
 
 // Every selected daily report, by device, then recorded date-time, then number.

@@ -6,9 +6,11 @@
 #include <string>
 #include <vector>
 
+#include "export/ledger_export.h"
 #include "ledger/ledger_add.h"
 #include "ledger/ledger_output.h"
 #include "ledger/ledger_query.h"
+#include "ledger/ledger_remove.h"
 #include "ledger/sha256.h"
 #include "report/report_run.h"
 #include "sim/dump_builder.h"
@@ -274,6 +276,60 @@ TEST_F(LedgerAdd, AReadSnapshotIsOneMomentOfTheLedger) {
   LedgerReadSnapshot snapshot(reader);
   ASSERT_TRUE(snapshot.Begin(&err)) << err;
   EXPECT_EQ(held(reader), 20);
+}
+
+// The whole export of a ledger: its JSON (devices with their totals, every
+// report, the months over the devices) and both monthly CSVs.
+std::string WholeExport(LedgerFile& ledger) {
+  ResolvedSelection selection;
+  std::string err;
+  EXPECT_EQ(ResolveSelection(ledger, LedgerSelection(), &selection, &err), SelectionOk) << err;
+  LedgerSelectionSums sums;
+  EXPECT_TRUE(QuerySums(ledger, selection, &sums, &err)) << err;
+  LedgerExportHeading heading{"ledger.db", ExportFilter()};
+  LedgerJson json(heading, sums);
+  EXPECT_TRUE(ForEachReport(ledger, selection, [&](const std::string& d, const DailyReport& r) { json.Add(d, r); },
+                            &err))
+      << err;
+  return json.Finish() + LedgerMonthsCsv(sums, false, kPlainCsv) + LedgerMonthsCsv(sums, true, kPlainCsv);
+}
+
+// A, B and C added, then B taken back: the ledger is what A and C alone
+// make. A is an earlier read with a damaged report that B repaired, C an
+// image between them; another device stays as it was.
+TEST_F(LedgerAdd, RemovingADumpLeavesWhatTheOthersAloneMake) {
+  const std::vector<uint8_t> a = Memory(18, 0, 0, {4}), b = Memory(40), c = Memory(25, 0, 0, {20});
+  Add(Memory(12), "OTHER");
+  Add(a, "DV1");
+  EXPECT_EQ(Add(b, "DV1").repaired, 1);
+  Add(c, "DV1");
+  DumpRemoval removal;
+  std::string err;
+  ASSERT_EQ(RemoveDump(ledger, "DV1", Sha256Hex(b.data(), b.size()), &removal, &err), DumpRemoved) << err;
+  // 26..40 leave, and B's intact 20: C's damaged copy of it counts again.
+  EXPECT_EQ(removal.removed, 16);
+  EXPECT_EQ(removal.kept, 24);
+  EXPECT_EQ(RemoveDump(ledger, "DV1", Sha256Hex(b.data(), b.size()), &removal, &err), DumpNotInLedger);
+
+  LedgerFile fresh;
+  ASSERT_TRUE(fresh.Open(dir.File("fresh.db"), LedgerReadWrite, &err)) << err;
+  for (const auto& dump : {std::make_pair(Memory(12), "OTHER"), std::make_pair(a, "DV1"), std::make_pair(c, "DV1")}) {
+    std::string path = dir.File("fresh.bin");
+    ASSERT_TRUE(WriteDumpFile(path, dump.first, &err)) << err;
+    DumpAddition added;
+    ASSERT_EQ(AddDumpFile(fresh, path, dump.second, "2024-01-01T00:00:00Z", &added, &err), DumpAdded) << err;
+  }
+  EXPECT_EQ(WholeExport(ledger), WholeExport(fresh));
+  EXPECT_NE(WholeExport(ledger).find("\"crc_ok\": false"), std::string::npos);
+
+  // A device whose one dump is taken back leaves the ledger.
+  const std::vector<uint8_t> other = Memory(12);
+  ASSERT_EQ(RemoveDump(ledger, "OTHER", Sha256Hex(other.data(), other.size()), &removal, &err), DumpRemoved);
+  EXPECT_EQ(removal.removed, 12);
+  std::vector<LedgerDevice> devices;
+  ASSERT_TRUE(ListDevices(ledger, &devices, &err)) << err;
+  ASSERT_EQ(devices.size(), 1u);
+  EXPECT_EQ(devices[0].id, "DV1");
 }
 
 TEST_F(LedgerAdd, AReportRunWithTheLedgerAddsTheWholeDumpBesideItAndAFailureCostsNotTheReport) {
