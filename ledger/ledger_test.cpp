@@ -11,6 +11,7 @@
 #include "ledger/ledger_output.h"
 #include "ledger/ledger_query.h"
 #include "ledger/ledger_remove.h"
+#include "ledger/ledger_schema.h"
 #include "ledger/sha256.h"
 #include "report/report_run.h"
 #include "sim/dump_builder.h"
@@ -330,6 +331,52 @@ TEST_F(LedgerAdd, RemovingADumpLeavesWhatTheOthersAloneMake) {
   ASSERT_TRUE(ListDevices(ledger, &devices, &err)) << err;
   ASSERT_EQ(devices.size(), 1u);
   EXPECT_EQ(devices[0].id, "DV1");
+}
+
+// A ledger as version 1 of the program left it: the same tables without
+// what version 2 added, the views summing with SQL.
+void MakeVersion1(LedgerFile& ledger) {
+  std::string sql =
+      "DROP VIEW monthly_vat; DROP VIEW monthly_vat_total; DROP TABLE dump_report; DROP TABLE refused_dump; "
+      "DROP TABLE month_total; DROP INDEX device_month_by_month; ALTER TABLE daily_report DROP COLUMN counted; "
+      "ALTER TABLE dump DROP COLUMN repaired;";
+  for (const char* table : {"group", "tax"})
+    for (int g = 1; g <= 8; ++g)
+      sql += std::string(" ALTER TABLE device_month DROP COLUMN ") + table + "_" + std::to_string(g) + "_cents;";
+  sql += std::string(kLedgerSchemaV1).substr(std::string(kLedgerSchemaV1).find("CREATE VIEW monthly_vat AS"));
+  sql += "; PRAGMA user_version = 1;";
+  std::string err;
+  ASSERT_TRUE(ledger.db().Exec(sql.c_str(), &err)) << err;
+}
+
+// A ledger of version 1 opens, is brought to version 2 in place, and holds
+// what it held; the dumps that held reports added before them are known to.
+TEST_F(LedgerAdd, AVersion1LedgerIsUpgradedInPlaceWithNothingLost) {
+  const std::vector<uint8_t> earlier = Memory(18), later = Memory(40);
+  Add(Memory(12, 0, 5), "OTHER");
+  Add(earlier, "DV1");
+  Add(later, "DV1");
+  const std::string before = WholeExport(ledger);
+  MakeVersion1(ledger);
+  ledger.db().Close();
+
+  LedgerFile upgraded;
+  std::string err;
+  ASSERT_TRUE(upgraded.Open(dir.File("ledger.db"), LedgerReadOnly, &err)) << err;
+  SqliteStatement version;
+  ASSERT_TRUE(version.Prepare(upgraded.db(), "PRAGMA user_version", &err)) << err;
+  bool done = false;
+  ASSERT_TRUE(version.Step(&done, &err));
+  EXPECT_EQ(version.Int(0), kLedgerSchemaVersion);
+  EXPECT_EQ(WholeExport(upgraded), before);
+
+  // The later read held the earlier one's reports: taking the earlier back keeps them.
+  DumpRemoval removal;
+  ASSERT_EQ(RemoveDump(upgraded, "DV1", Sha256Hex(earlier.data(), earlier.size()), &removal, &err), DumpRemoved)
+      << err;
+  EXPECT_EQ(removal.removed, 0);
+  EXPECT_EQ(removal.kept, 18);
+  EXPECT_EQ(WholeExport(upgraded), before);
 }
 
 TEST_F(LedgerAdd, AReportRunWithTheLedgerAddsTheWholeDumpBesideItAndAFailureCostsNotTheReport) {
