@@ -76,8 +76,9 @@ std::string Rows(const std::string& csv, bool withDevice) {
 }
 
 // Three daily reports; report 2 with other amounts when `changed`, or
-// numbered 4 when `gap`.
-std::vector<uint8_t> SmallDump(bool changed, bool gap = false) {
+// numbered 4 when `gap`; report 3 read over a bad line (other amounts, its
+// CRC fails) when `damaged`.
+std::vector<uint8_t> SmallDump(bool changed, bool gap = false, bool damaged = false) {
   const uint16_t rates[8] = {2000, 900, 0, kRateUnset, kRateUnset, kRateUnset, kRateUnset, kRateUnset};
   DumpBuilder dump;
   dump.Erased(16).ModelRecord().ModeAndRates(kModeFractional, rates);
@@ -85,8 +86,9 @@ std::vector<uint8_t> SmallDump(bool changed, bool gap = false) {
     ReportData report;
     report.number = static_cast<uint16_t>(gap && n == 2 ? 4 : n);
     report.dateTime = PackDateTime(24, 3, n, 20, 0);
-    report.groups[0] = 1000u * n + (changed && n == 2 ? 1 : 0);
+    report.groups[0] = 1000u * n + (changed && n == 2 ? 1 : 0) + (damaged && n == 3 ? 7000 : 0);
     dump.Report(report);
+    if (damaged && n == 3) dump.CorruptLastCrc();
   }
   return dump.bytes();
 }
@@ -155,13 +157,42 @@ TEST_F(LedgerCommands, ExitStatuses) {
   EXPECT_EQ(Cli("ledger check " + Ledger() + " --device GAP --format json").status, 10);
 }
 
+// A report read with a failed CRC is an error of ledger check until an
+// intact read repairs it; a damaged copy of an intact report is named.
+TEST_F(LedgerCommands, DamagedReportsAreCheckedRepairedAndNamed) {
+  std::string err, damaged = dir.File("damaged.bin"), intact = dir.File("intact.bin");
+  ASSERT_TRUE(WriteDumpFile(damaged, SmallDump(false, false, true), &err));
+  ASSERT_TRUE(WriteDumpFile(intact, SmallDump(false), &err));
+  ASSERT_EQ(Cli("ledger add " + Ledger() + " --device D '" + damaged + "'").status, 0);
+  CliRun check = Cli("ledger check " + Ledger());
+  EXPECT_EQ(check.status, 11);
+  EXPECT_EQ(check.out.substr(0, check.out.find(" added ")),
+            "error crc report 3 (2024-03-03 20:00): device D: CRC mismatch in a daily report, from the dump " + damaged);
+  CliRun repair = Cli("ledger add " + Ledger() + " --device D '" + intact + "'");
+  EXPECT_EQ(repair.status, 0);
+  EXPECT_EQ(repair.out, intact + ": device D, 0 new, 2 already in the ledger, 1 repaired, 0 conflicts\n");
+  EXPECT_EQ(Cli("ledger check " + Ledger()).status, 0);
+
+  ASSERT_EQ(Cli("ledger add " + Ledger() + " --device E '" + intact + "'").status, 0);
+  CliRun copy = Cli("ledger add " + Ledger() + " --device E '" + damaged + "'");
+  EXPECT_EQ(copy.status, 0);
+  EXPECT_EQ(copy.err, damaged + ": report 3 of 2024-03-03 20:00 is a damaged copy (CRC mismatch) of a report the "
+                                "ledger holds intact; counted as held\n");
+  EXPECT_EQ(copy.out, damaged + ": device E, 0 new, 3 already in the ledger, 0 repaired, 0 conflicts\n");
+  EXPECT_EQ(Cli("ledger check " + Ledger()).status, 0);
+}
+
 // Device ids no read gives: a CSV separator and a quote, bytes that are no
 // UTF-8. Every export stays valid UTF-8, and the id as typed selects.
 TEST_F(LedgerCommands, OddDeviceIdsKeepTheExportsValid) {
   std::string err, small = dir.File("small.bin");
   ASSERT_TRUE(WriteDumpFile(small, SmallDump(false), &err));
-  for (const char* id : {"a,b\"c", "\xC0\xFF"})
-    ASSERT_EQ(Cli("ledger add " + Ledger() + " --device '" + id + "' '" + small + "'").status, 0) << id;
+  for (const char* id : {"a,b\"c", "\xC0\xFF"}) {
+    CliRun add = Cli("ledger add " + Ledger() + " --device '" + id + "' '" + small + "'");
+    ASSERT_EQ(add.status, 0) << id;
+    // The id as the ledger keeps it, not the bytes as given.
+    EXPECT_NE(add.out.find(": device " + ValidUtf8(id) + ", 3 new"), std::string::npos) << add.out;
+  }
   for (const char* format : {"csv", "html", "json", "csv --months --per-device"}) {
     std::string out = Cli("ledger export " + Ledger() + " --out - --format " + format).out;
     EXPECT_EQ(ValidUtf8(out), out) << format;
