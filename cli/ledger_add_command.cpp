@@ -81,8 +81,8 @@ bool IsRegularFile(const std::string& path) {
 }  // namespace
 
 int RunLedgerAddCommand(int argc, char** argv) {
-  LedgerArgs args("add", kUsage, false, false, true);
-  if (!args.Parse(argc, argv)) return kExitUsage;
+  LedgerArgs args("add", kUsage, PrintLedgerAddHelp, false, false, true);
+  if (!args.Parse(argc, argv)) return args.ParseExit();
   if (args.positionals().empty()) return args.Usage("no dump file given");
   if (args.selection().devices.size() > 1) return args.Usage("give --device once");
   // A device is never named after a file descriptor or a FIFO.

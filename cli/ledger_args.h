@@ -19,12 +19,20 @@ class LedgerArgs {
  public:
   using OwnOption = std::function<ReportOptionResult(int argc, char** argv, int* i, std::string* problem)>;
 
-  // filters: which of --by-date and --by-number the subcommand takes.
-  LedgerArgs(const char* name, const char* usage, bool byDate, bool byNumber, bool morePositionals);
+  // filters: which of --by-date and --by-number the subcommand takes; help
+  // prints the subcommand's --help.
+  LedgerArgs(const char* name, const char* usage, void (*help)(), bool byDate, bool byNumber, bool morePositionals);
 
-  // Reads the arguments; false after the usage message.
+  // Reads the arguments: --help or -h where an option may stand prints the
+  // help, "--" ends the options, an empty argument is a usage error. False
+  // after the help or the usage message; ParseExit() then gives the status.
   bool Parse(int argc, char** argv, const OwnOption& own = nullptr);
+  int ParseExit() const;
   int Usage(const std::string& problem) const;
+
+  // The value of the option at argv[*i] (moving *i to it): present, not
+  // empty, and no option itself. Otherwise false with the problem.
+  static bool TakeValue(int argc, char** argv, int* i, const char* what, std::string* value, std::string* problem);
 
   const std::string& ledgerPath() const { return ledgerPath_; }
   const std::vector<std::string>& positionals() const { return positionals_; }
@@ -46,6 +54,8 @@ class LedgerArgs {
  private:
   const char* name_;
   const char* usage_;
+  void (*help_)();
+  bool helped_ = false;
   bool byDate_, byNumber_, morePositionals_;
   std::string ledgerPath_;
   std::vector<std::string> positionals_;

@@ -41,6 +41,7 @@ void PrintLedgerCheckHelp() {
       "                    every device)\n"
       "  --format FORMAT   text (default), or json: one object with the ledger, the\n"
       "                    findings and the counts\n"
+      "  --                ends the options: what follows is the ledger file\n"
       "\n"
       "exit status:\n"
       "  0   no error and no warning\n"
@@ -55,15 +56,12 @@ void PrintLedgerCheckHelp() {
 }
 
 int RunLedgerCheckCommand(int argc, char** argv) {
-  LedgerArgs args("check", kUsage, false, false, false);
+  LedgerArgs args("check", kUsage, PrintLedgerCheckHelp, false, false, false);
   bool json = false;
   auto own = [&](int count, char** items, int* i, std::string* problem) {
     if (std::strcmp(items[*i], "--format") != 0) return NotReportOption;
-    if (*i + 1 >= count) {
-      *problem = "--format needs a value";
-      return ReportOptionError;
-    }
-    std::string value = items[++*i];
+    std::string value;
+    if (!LedgerArgs::TakeValue(count, items, i, "a value", &value, problem)) return ReportOptionError;
     if (value != "text" && value != "json") {
       *problem = "unknown format " + value + " (text or json)";
       return ReportOptionError;
@@ -71,7 +69,7 @@ int RunLedgerCheckCommand(int argc, char** argv) {
     json = value == "json";
     return ReportOptionTaken;
   };
-  if (!args.Parse(argc, argv, own)) return kExitUsage;
+  if (!args.Parse(argc, argv, own)) return args.ParseExit();
   LedgerFile ledger;
   LedgerReadSnapshot snapshot(ledger);
   if (!args.OpenForReading(&ledger, &snapshot)) return kExitLedgerUnusable;

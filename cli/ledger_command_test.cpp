@@ -3,14 +3,18 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <chrono>
+#include <cstdio>
 #include <cstdlib>
 #include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "cli/cli_test_support.h"
 #include "check/finding.h"
 #include "export/utf8_text.h"
+#include "ledger/ledger_file.h"
 #include "ledger/sha256.h"
 #include "sim/dump_builder.h"
 #include "testsupport/temp_dir.h"
@@ -180,6 +184,63 @@ TEST_F(LedgerCommands, DamagedReportsAreCheckedRepairedAndNamed) {
                                 "ledger holds intact; counted as held\n");
   EXPECT_EQ(copy.out, damaged + ": device E, 0 new, 3 already in the ledger, 0 repaired, 0 conflicts\n");
   EXPECT_EQ(Cli("ledger check " + Ledger()).status, 0);
+}
+
+// --help only where an option may stand, "--" before a file that begins
+// with '-', no empty argument, no option as an option's value.
+TEST_F(LedgerCommands, TheCommandLine) {
+  for (const char* sub : {"add", "devices", "summary", "export", "check", "remove"}) {
+    CliRun help = Cli(std::string("ledger ") + sub + " l.db --help");
+    EXPECT_EQ(help.status, 0) << sub;
+    EXPECT_EQ(help.out.rfind(std::string("usage: taxoscope-cli ledger ") + sub, 0), 0u) << sub;
+    EXPECT_NE(help.out.find("  --  "), std::string::npos) << sub << ": '--' is not explained";
+    EXPECT_EQ(Cli(std::string("ledger ") + sub + " -h").status, 0) << sub;
+    EXPECT_EQ(Cli(std::string("ledger ") + sub + " '' l.db").status, 2) << sub;
+  }
+  for (const char* args : {"ledger export l.db --out --help", "ledger export l.db --format -h",
+                           "ledger summary l.db --by-date --out x.csv", "ledger summary l.db --by-date 1/1/2024 --out",
+                           "ledger export l.db --device --help", "ledger add l.db ''", "ledger check l.db --format ''"}) {
+    CliRun run = Cli(args);
+    EXPECT_EQ(run.status, 2) << args;
+    EXPECT_EQ(run.out, "") << args;
+  }
+  EXPECT_FALSE(FileExists(dir.File("--help")));
+
+  const std::string dashed = dir.File("-R1.bin");
+  std::string err;
+  ASSERT_TRUE(WriteDumpFile(dashed, SmallDump(false), &err));
+  CliRun add = Shell("cd '" + dir.path() + "' && '" + TAXOSCOPE_CLI + "' ledger add l.db -- -R1.bin");
+  EXPECT_EQ(add.status, 0) << add.err;
+  EXPECT_EQ(add.out, "-R1.bin: device -R1, 3 new, 0 already in the ledger, 0 repaired, 0 conflicts\n");
+  EXPECT_EQ(Shell("cd '" + dir.path() + "' && '" + TAXOSCOPE_CLI + "' ledger devices -- l.db").status, 0);
+}
+
+// An add that waits for another process says so once, after a second, then
+// adds; one whose standard output cannot be written adds and exits 4.
+TEST_F(LedgerCommands, AnAddThatWaitsSaysSoAndOneThatCannotTellFails) {
+  ASSERT_EQ(Cli(Add(1)).status, 0);
+  LedgerFile holder;
+  std::string err;
+  ASSERT_TRUE(holder.Open(dir.File("ledger.db"), LedgerReadWrite, &err)) << err;
+  ASSERT_TRUE(holder.db().Exec("BEGIN IMMEDIATE", &err)) << err;
+  const std::string errors = dir.File("wait.err");
+  FILE* add = popen((std::string("'") + TAXOSCOPE_CLI + "' " + Add(2) + " 2>'" + errors + "'").c_str(), "r");
+  ASSERT_NE(add, nullptr);
+  std::this_thread::sleep_for(std::chrono::milliseconds(2000));
+  ASSERT_TRUE(holder.db().Exec("ROLLBACK", &err)) << err;
+  char line[256] = "";
+  EXPECT_NE(std::fgets(line, sizeof line, add), nullptr);
+  const int status = pclose(add);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+  EXPECT_EQ(ReadFileBytes(errors), "waiting for " + dir.File("ledger.db") + " (in use by another process)\n");
+  EXPECT_EQ(std::string(line).rfind(Dump(2) + ": device DV000002, ", 0), 0u) << line;
+  holder.db().Close();
+
+  std::remove(dir.File("ledger.db").c_str());
+  CliRun full = Shell(std::string("'") + TAXOSCOPE_CLI + "' " + Add(1) + " >/dev/full");
+  EXPECT_EQ(full.status, 4);
+  EXPECT_NE(full.err.find("taxoscope-cli: cannot write to standard output: "), std::string::npos) << full.err;
+  EXPECT_EQ(Devices(), Held({1}));
 }
 
 // Device ids no read gives: a CSV separator and a quote, bytes that are no

@@ -25,7 +25,8 @@ const char kFilterHelp[] =
     "  --device ID           only this device; give it again for more (default:\n"
     "                        every device)\n"
     "  --by-date FROM TO     only the daily reports recorded from FROM to TO, typed\n"
-    "                        dd/mm/yyyy (both days included)\n";
+    "                        dd/mm/yyyy (both days included)\n"
+    "  --                    ends the options: what follows is the ledger file\n";
 
 const char kLedgerExitHelp[] =
     "  12  the ledger cannot be opened or read (missing, not a ledger, made by a\n"
@@ -65,6 +66,7 @@ void PrintLedgerDevicesHelp() {
       "  --dumps   one line per dump added instead: its device, when it was added\n"
       "            (UTC), its daily reports, of them new and repaired, its SHA-256\n"
       "            (what 'ledger remove' takes) and its name as given to add\n"
+      "  --        ends the options: what follows is the ledger file\n"
       "\n"
       "exit status:\n"
       "  0   the list was printed\n"
@@ -91,14 +93,14 @@ int ListDumpLines(const LedgerArgs& args, LedgerFile& ledger) {
 }  // namespace
 
 int RunLedgerDevicesCommand(int argc, char** argv) {
-  LedgerArgs args("devices", kDevicesUsage, false, false, false);
+  LedgerArgs args("devices", kDevicesUsage, PrintLedgerDevicesHelp, false, false, false);
   bool listDumps = false;
   auto own = [&](int, char** items, int* i, std::string*) {
     if (std::strcmp(items[*i], "--dumps") != 0) return NotReportOption;
     listDumps = true;
     return ReportOptionTaken;
   };
-  if (!args.Parse(argc, argv, own)) return kExitUsage;
+  if (!args.Parse(argc, argv, own)) return args.ParseExit();
   if (!args.selection().devices.empty()) return args.Usage("unknown option --device");
   LedgerFile ledger;
   LedgerReadSnapshot snapshot(ledger);
@@ -139,8 +141,8 @@ void PrintLedgerSummaryHelp() {
 }
 
 int RunLedgerSummaryCommand(int argc, char** argv) {
-  LedgerArgs args("summary", kSummaryUsage, true, false, false);
-  if (!args.Parse(argc, argv)) return kExitUsage;
+  LedgerArgs args("summary", kSummaryUsage, PrintLedgerSummaryHelp, true, false, false);
+  if (!args.Parse(argc, argv)) return args.ParseExit();
   LedgerFile ledger;
   LedgerReadSnapshot snapshot(ledger);
   ResolvedSelection selection;
@@ -186,24 +188,19 @@ void PrintLedgerExportHelp() {
 }
 
 int RunLedgerExportCommand(int argc, char** argv) {
-  LedgerArgs args("export", kExportUsage, true, true, false);
+  LedgerArgs args("export", kExportUsage, PrintLedgerExportHelp, true, true, false);
   std::string format = "csv", out;
   bool months = false, perDevice = false, excel = false;
   auto own = [&](int count, char** items, int* i, std::string* problem) {
     const char* arg = items[*i];
-    bool takesValue = !std::strcmp(arg, "--format") || !std::strcmp(arg, "--out");
-    if (takesValue && (*i + 1 >= count || !items[*i + 1][0])) {
-      *problem = std::string(arg) + " needs a value";
-      return ReportOptionError;
-    }
     if (!std::strcmp(arg, "--format")) {
-      format = items[++*i];
+      if (!LedgerArgs::TakeValue(count, items, i, "a value", &format, problem)) return ReportOptionError;
       if (format != "csv" && format != "json" && format != "html") {
         *problem = "unknown format " + format + " (csv, json or html)";
         return ReportOptionError;
       }
     } else if (!std::strcmp(arg, "--out")) {
-      out = items[++*i];
+      if (!LedgerArgs::TakeValue(count, items, i, "a file name", &out, problem)) return ReportOptionError;
     } else if (!std::strcmp(arg, "--months")) {
       months = true;
     } else if (!std::strcmp(arg, "--per-device")) {
@@ -215,7 +212,7 @@ int RunLedgerExportCommand(int argc, char** argv) {
     }
     return ReportOptionTaken;
   };
-  if (!args.Parse(argc, argv, own)) return kExitUsage;
+  if (!args.Parse(argc, argv, own)) return args.ParseExit();
   if ((months || excel) && format != "csv") return args.Usage("--months and --excel are forms of the CSV");
   if (perDevice && !months) return args.Usage("--per-device is a form of --months");
 

@@ -62,8 +62,8 @@ void PrintLedgerRemoveHelp() {
 }
 
 int RunLedgerRemoveCommand(int argc, char** argv) {
-  LedgerArgs args("remove", kUsage, false, false, true);
-  if (!args.Parse(argc, argv)) return kExitUsage;
+  LedgerArgs args("remove", kUsage, PrintLedgerRemoveHelp, false, false, true);
+  if (!args.Parse(argc, argv)) return args.ParseExit();
   if (args.positionals().empty()) return args.Usage("no dump given");
   if (args.selection().devices.size() > 1) return args.Usage("give --device once");
   const std::string given = args.selection().devices.empty() ? std::string() : args.selection().devices[0];
