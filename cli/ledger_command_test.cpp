@@ -6,6 +6,7 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <regex>
 #include <sstream>
 #include <string>
 #include <thread>
@@ -241,6 +242,72 @@ TEST_F(LedgerCommands, AnAddThatWaitsSaysSoAndOneThatCannotTellFails) {
   EXPECT_EQ(full.status, 4);
   EXPECT_NE(full.err.find("taxoscope-cli: cannot write to standard output: "), std::string::npos) << full.err;
   EXPECT_EQ(Devices(), Held({1}));
+}
+
+// Lines without their trailing blanks, the times a dump was added made alike.
+std::string Comparable(const std::string& text) {
+  static const std::regex time("[0-9]{4}-[0-9]{2}-[0-9]{2}T[0-9]{2}:[0-9]{2}:[0-9]{2}Z");
+  std::string result;
+  std::istringstream in(std::regex_replace(text, time, "TIME"));
+  for (std::string line; std::getline(in, line);) result += line.substr(0, line.find_last_not_of(' ') + 1) + "\n";
+  return result;
+}
+
+// docs/ledger.md's worked example, run as the page writes it: each "$ "
+// line in a shell, its output compared with the lines below it.
+TEST_F(LedgerCommands, TheWorkedExampleRunsAsTheDocumentWritesIt) {
+  const std::string doc = ReadFileBytes(std::string(TAXOSCOPE_SOURCE_DIR) + "/docs/ledger.md");
+  const size_t at = doc.find("## A worked example");
+  ASSERT_NE(at, std::string::npos);
+  const std::string bin = dir.File("bin"), shop = dir.File("shop");
+  ASSERT_EQ(Shell("mkdir '" + bin + "' '" + shop + "' && ln -s '" + TAXOSCOPE_CLI + "' '" + bin +
+                  "/taxoscope-cli' && ln -s '" + TAXOSCOPE_SIM + "' '" + bin + "/taxoscope-sim'")
+                .status,
+            0);
+  struct Step {
+    std::string command, output;
+  };
+  std::vector<Step> steps;
+  std::istringstream lines(doc.substr(at));
+  for (std::string line; std::getline(lines, line);) {
+    if (line.rfind("    $ ", 0) == 0)
+      steps.push_back({line.substr(6), ""});
+    else if (line.rfind("    ", 0) == 0 && !steps.empty() && !line.empty())
+      steps.back().output += line.substr(4) + "\n";
+    else if (!steps.empty() && !steps.back().command.empty())
+      steps.push_back({"", ""});  // prose or a blank line ends a command's output
+  }
+  int commands = 0;
+  for (const Step& step : steps) {
+    if (step.command.empty()) continue;
+    ++commands;
+    CliRun run = Shell("cd '" + shop + "' && PATH='" + bin + "':\"$PATH\" && " + step.command);
+    EXPECT_EQ(run.status, 0) << step.command << "\n" << run.err;
+    EXPECT_EQ(Comparable(run.out), Comparable(step.output)) << step.command;
+  }
+  EXPECT_GE(commands, 12);
+}
+
+// The numbers docs/ledger.md gives for the file are the program's.
+TEST_F(LedgerCommands, TheDocumentedApplicationIdAndVersionAreTheFiles) {
+  const std::string doc = ReadFileBytes(std::string(TAXOSCOPE_SOURCE_DIR) + "/docs/ledger.md");
+  std::smatch match;
+  ASSERT_TRUE(std::regex_search(doc, match, std::regex("application_id` = ([0-9]+) \\(0x([0-9A-F]+), \"TXLG\"\\)")));
+  const unsigned long decimal = std::stoul(match[1].str()), hex = std::stoul(match[2].str(), nullptr, 16);
+  EXPECT_EQ(decimal, hex);
+  ASSERT_TRUE(std::regex_search(doc, match, std::regex("user_version` = the schema version, now ([0-9]+)")));
+  const unsigned long version = std::stoul(match[1].str());
+
+  ASSERT_EQ(Cli(Add(1)).status, 0);
+  const std::string header = ReadFileBytes(dir.File("ledger.db")).substr(0, 100);
+  auto field = [&](size_t offset) {  // big-endian, as SQLite writes its header
+    unsigned long value = 0;
+    for (size_t i = 0; i < 4; ++i) value = value << 8 | static_cast<uint8_t>(header[offset + i]);
+    return value;
+  };
+  EXPECT_EQ(field(68), decimal);
+  EXPECT_EQ(field(60), version);
+  EXPECT_EQ(header.substr(68, 4), "TXLG");
 }
 
 // Device ids no read gives: a CSV separator and a quote, bytes that are no
