@@ -17,7 +17,8 @@ bool LoadHeldReports(SqliteDb& db, const std::string& device, std::vector<HeldRe
     row.id = select.Int(0);
     row.dump = select.Int(1);
     row.counted = row.storedCounted = select.Int(2) != 0;
-    ReadReport(select, 3, &row.report);
+    row.own = std::make_unique<DailyReport>();
+    ReadReport(select, 3, row.own.get());
     rows->push_back(std::move(row));
   }
   return done;
@@ -32,8 +33,8 @@ void MarkCounted(std::vector<HeldReport>* rows) {
   };
   std::unordered_map<std::string, KeyState> damaged;
   for (const HeldReport& row : *rows) {
-    if (row.report.crcOk) continue;
-    KeyState& state = damaged[ReportKey(row.report)];
+    if (row.report().crcOk) continue;
+    KeyState& state = damaged[ReportKey(row.report())];
     if (!state.firstDamaged || row.Identity() < *state.firstDamaged) state.firstDamaged = &row.Identity();
   }
   if (damaged.empty()) {
@@ -41,23 +42,23 @@ void MarkCounted(std::vector<HeldReport>* rows) {
     return;
   }
   for (const HeldReport& row : *rows) {
-    if (!row.report.crcOk) continue;
-    auto state = damaged.find(ReportKey(row.report));
+    if (!row.report().crcOk) continue;
+    auto state = damaged.find(ReportKey(row.report()));
     if (state != damaged.end()) state->second.intact = true;
   }
   for (HeldReport& row : *rows) {
-    if (row.report.crcOk) {
+    if (row.report().crcOk) {
       row.counted = true;
       continue;
     }
-    const KeyState& state = damaged[ReportKey(row.report)];
+    const KeyState& state = damaged[ReportKey(row.report())];
     row.counted = !state.intact && row.Identity() == *state.firstDamaged;
   }
 }
 
 bool SumOrderLess(const HeldReport& a, const HeldReport& b) {
-  if (a.report.number != b.report.number) return a.report.number < b.report.number;
-  int64_t atA = PackRecorded(a.report.recorded), atB = PackRecorded(b.report.recorded);
+  if (a.report().number != b.report().number) return a.report().number < b.report().number;
+  int64_t atA = PackRecorded(a.report().recorded), atB = PackRecorded(b.report().recorded);
   if (atA != atB) return atA < atB;
   return a.Identity() < b.Identity();
 }

@@ -3,6 +3,7 @@
 // and the rules that follow from the set alone, whatever the order in which
 // the dumps came: which rows count, and the order in which they are summed.
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -15,11 +16,13 @@ struct HeldReport {
   int64_t dump = 0;      // the dump that brought it
   bool counted = true;   // whether it counts, as decided now
   bool storedCounted = true;  // as the row holds it
-  DailyReport report;
+  std::unique_ptr<DailyReport> own;     // a row read from the ledger
+  const DailyReport* source = nullptr;  // or a report of the dump being added, not copied
 
-  // ReportIdentity(report), made when first asked for (most rows never are).
+  const DailyReport& report() const { return source ? *source : *own; }
+  // ReportIdentity(report()), made when first asked for (most rows never are).
   const std::string& Identity() const {
-    if (identity_.empty()) identity_ = ReportIdentity(report);
+    if (identity_.empty()) identity_ = ReportIdentity(report());
     return identity_;
   }
 

@@ -60,7 +60,7 @@ using CopiesByNumber = std::map<int32_t, std::unordered_map<std::string, int64_t
 std::vector<LedgerConflict> Disagreements(const DumpReportList& reports, const std::vector<HeldReport>& held) {
   std::unordered_map<int32_t, bool> heldNumbers;
   for (const HeldReport& row : held)
-    if (row.report.crcOk) heldNumbers[row.report.number] = true;
+    if (row.report().crcOk) heldNumbers[row.report().number] = true;
   CopiesByNumber dump, ledger;
   std::map<int32_t, const DailyReport*> first;
   for (const DailyReport& report : reports) {
@@ -69,7 +69,7 @@ std::vector<LedgerConflict> Disagreements(const DumpReportList& reports, const s
     first.emplace(report.number, &report);
   }
   for (const HeldReport& row : held)
-    if (row.report.crcOk && dump.count(row.report.number)) ++ledger[row.report.number][row.Identity()];
+    if (row.report().crcOk && dump.count(row.report().number)) ++ledger[row.report().number][row.Identity()];
   std::vector<LedgerConflict> numbers;
   for (const auto& entry : dump) {
     auto inLedger = ledger.find(entry.first);
@@ -100,7 +100,7 @@ Plan Decide(const DumpReportList& reports, const std::vector<HeldReport>& held, 
   std::unordered_map<std::string, bool> intactKey, damagedKey;   // held, by number and date-time
   for (const HeldReport& row : held) {
     rowsOf[row.Identity()].push_back(row.id);
-    (row.report.crcOk ? intactKey : damagedKey)[ReportKey(row.report)] = true;
+    (row.report().crcOk ? intactKey : damagedKey)[ReportKey(row.report())] = true;
   }
   std::unordered_map<std::string, bool> intactInDump;  // needed for the dump's damaged copies only
   bool anyDamaged = false;
@@ -192,7 +192,7 @@ bool Write(SqliteDb& db, const DumpFacts& dump, const DumpReportList& reports, s
   for (const DailyReport* report : plan.newRows) {
     rows.emplace_back();
     rows.back().dump = dumpId;
-    rows.back().report = *report;
+    rows.back().source = report;
   }
   MarkCounted(&rows);
 
@@ -206,7 +206,7 @@ bool Write(SqliteDb& db, const DumpFacts& dump, const DumpReportList& reports, s
     insert.BindText(1, dump.device);
     insert.BindInt(2, dumpId);
     insert.BindInt(3, rows[i].counted ? 1 : 0);
-    BindReport(insert, 4, rows[i].report);
+    BindReport(insert, 4, rows[i].report());
     if (!insert.Run(err)) return false;
     rows[i].id = db.LastInsertId();
     rows[i].storedCounted = rows[i].counted;

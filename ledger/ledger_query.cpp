@@ -77,15 +77,16 @@ bool FilteredSums(LedgerFile& ledger, const ResolvedSelection& s, const std::str
   bool done = false;
   while (select.Step(&done, err)) {
     rows.emplace_back();
-    ReadReport(select, 0, &rows.back().report);
+    rows.back().own = std::make_unique<DailyReport>();
+    ReadReport(select, 0, rows.back().own.get());
   }
   if (!done) return false;
   std::sort(rows.begin(), rows.end(), SumOrderLess);
   std::map<std::string, MonthRow> months;
   for (const HeldReport& row : rows) {
     ++sums->reports;
-    AddToTotals(row.report, &sums->totals);
-    months[MonthOf(row.report)].Add(row.report);
+    AddToTotals(row.report(), &sums->totals);
+    months[MonthOf(row.report())].Add(row.report());
   }
   for (const auto& month : months) sums->months.push_back(month.second);
   return true;

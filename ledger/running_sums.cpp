@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <set>
 
 #include "export/amount_text.h"
 #include "export/report_fields.h"
@@ -60,34 +61,56 @@ bool StoreDevice(SqliteDb& db, const std::string& device, const RunningSums& sum
   return statement.Run(err);
 }
 
-// The month's sums over all devices, added in the order of their ids as
-// `ledger summary` adds them, rounded and stored (or dropped with the
-// month's last report).
-bool StoreMonthTotal(SqliteStatement& select, SqliteStatement& store, SqliteStatement& drop,
-                     const std::string& month, std::string* err) {
-  select.BindText(1, month);
-  double groups[kTaxGroupCount] = {}, tax[kTaxGroupCount] = {};
-  int64_t devices = 0, reports = 0;
+// The totals over all devices of the months that changed: each month's
+// devices added in the order of their ids, as `ledger summary` adds them,
+// rounded and stored (or dropped with the month's last report). One pass
+// over the months from the first changed to the last.
+bool StoreMonthTotals(SqliteDb& db, const std::set<std::string>& months, std::string* err) {
+  if (months.empty()) return true;
+  SqliteStatement select, store, drop;
+  std::string sql = std::string("INSERT OR REPLACE INTO month_total (month, devices, reports, ") + kCentColumns +
+                    ") VALUES (?1, ?2, ?3" + Parameters(4, kCentColumnCount) + ")";
+  if (!select.Prepare(db,
+                      "SELECT month, reports, group_1, group_2, group_3, group_4, group_5, group_6, group_7, "
+                      "group_8, tax_1, tax_2, tax_3, tax_4, tax_5, tax_6, tax_7, tax_8 FROM device_month "
+                      "WHERE month BETWEEN ?1 AND ?2 ORDER BY month, device",
+                      err) ||
+      !store.Prepare(db, sql.c_str(), err) || !drop.Prepare(db, "DELETE FROM month_total WHERE month = ?1", err))
+    return false;
+  struct Total {
+    int64_t devices = 0, reports = 0;
+    double groups[kTaxGroupCount] = {}, tax[kTaxGroupCount] = {};
+  };
+  std::map<std::string, Total> totals;
+  select.BindText(1, *months.begin());
+  select.BindText(2, *months.rbegin());
   bool done = false;
   while (select.Step(&done, err)) {
-    ++devices;
-    reports += select.Int(0);
+    const std::string month = select.Text(0);
+    if (!months.count(month)) continue;
+    Total& total = totals[month];
+    ++total.devices;
+    total.reports += select.Int(1);
     for (int g = 0; g < kTaxGroupCount; ++g) {
-      groups[g] += select.Double(1 + g);
-      tax[g] += select.Double(1 + kTaxGroupCount + g);
+      total.groups[g] += select.Double(2 + g);
+      total.tax[g] += select.Double(2 + kTaxGroupCount + g);
     }
   }
-  select.Reset();
   if (!done) return false;
-  if (devices == 0) {
-    drop.BindText(1, month);
-    return drop.Run(err);
+  for (const std::string& month : months) {
+    auto total = totals.find(month);
+    if (total == totals.end()) {
+      drop.BindText(1, month);
+      if (!drop.Run(err)) return false;
+      continue;
+    }
+    store.BindText(1, month);
+    store.BindInt(2, total->second.devices);
+    store.BindInt(3, total->second.reports);
+    BindCents(store, 4, total->second.groups, total->second.tax);
+    if (!store.Run(err)) return false;
   }
-  store.BindText(1, month);
-  store.BindInt(2, devices);
-  store.BindInt(3, reports);
-  BindCents(store, 4, groups, tax);
-  return store.Run(err);
+  return true;
 }
 
 }  // namespace
@@ -170,7 +193,7 @@ bool StoreDeviceSums(SqliteDb& db, const std::string& device, const std::vector<
   std::sort(counted.begin(), counted.end(),
             [](const HeldReport* a, const HeldReport* b) { return SumOrderLess(*a, *b); });
   RunningSums sums;
-  for (const HeldReport* row : counted) sums.Add(row->report);
+  for (const HeldReport* row : counted) sums.Add(row->report());
   if (!StoreDevice(db, device, sums, keepDevice, err)) return false;
 
   SqliteStatement write, drop;
@@ -181,7 +204,7 @@ bool StoreDeviceSums(SqliteDb& db, const std::string& device, const std::vector<
   if (!write.Prepare(db, sql.c_str(), err) ||
       !drop.Prepare(db, "DELETE FROM device_month WHERE device = ?1 AND month = ?2", err))
     return false;
-  std::vector<std::string> changed;
+  std::set<std::string> changed;
   for (const auto& entry : sums.months) {
     auto old = before.months.find(entry.first);
     if (!rewriteAll && old != before.months.end() && SameMonth(old->second, entry.second)) continue;
@@ -194,27 +217,14 @@ bool StoreDeviceSums(SqliteDb& db, const std::string& device, const std::vector<
     BindSums(write, 6, row.groups, row.tax, row.departments, row.payments);
     BindCents(write, 6 + kSumColumnCount, row.groups, row.tax);
     if (!write.Run(err)) return false;
-    changed.push_back(entry.first);
+    changed.insert(entry.first);
   }
   for (const auto& entry : before.months) {
     if (sums.months.count(entry.first)) continue;
     drop.BindText(1, device);
     drop.BindText(2, entry.first);
     if (!drop.Run(err)) return false;
-    changed.push_back(entry.first);
+    changed.insert(entry.first);
   }
-
-  SqliteStatement select, store, dropTotal;
-  sql = std::string("SELECT reports, group_1, group_2, group_3, group_4, group_5, group_6, group_7, group_8, "
-                    "tax_1, tax_2, tax_3, tax_4, tax_5, tax_6, tax_7, tax_8 FROM device_month WHERE month = ?1 "
-                    "ORDER BY device");
-  if (!select.Prepare(db, sql.c_str(), err)) return false;
-  sql = std::string("INSERT OR REPLACE INTO month_total (month, devices, reports, ") + kCentColumns +
-        ") VALUES (?1, ?2, ?3" + Parameters(4, kCentColumnCount) + ")";
-  if (!store.Prepare(db, sql.c_str(), err) ||
-      !dropTotal.Prepare(db, "DELETE FROM month_total WHERE month = ?1", err))
-    return false;
-  for (const std::string& month : changed)
-    if (!StoreMonthTotal(select, store, dropTotal, month, err)) return false;
-  return true;
+  return StoreMonthTotals(db, changed, err);
 }

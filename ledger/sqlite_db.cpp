@@ -65,6 +65,9 @@ void SqliteStatement::BindText(int index, const std::string& value) {
 void SqliteStatement::BindBlob(int index, const void* bytes, size_t size) {
   sqlite3_bind_blob(stmt_, index, bytes, static_cast<int>(size), SQLITE_TRANSIENT);
 }
+void SqliteStatement::BindStaticBlob(int index, const void* bytes, size_t size) {
+  sqlite3_bind_blob(stmt_, index, bytes, static_cast<int>(size), SQLITE_STATIC);
+}
 void SqliteStatement::BindNull(int index) { sqlite3_bind_null(stmt_, index); }
 
 bool SqliteStatement::Step(bool* done, std::string* err) {

@@ -55,6 +55,8 @@ class SqliteStatement {
   void BindDouble(int index, double value);
   void BindText(int index, const std::string& value);
   void BindBlob(int index, const void* bytes, size_t size);
+  // Bytes that stay where they are until the statement has run: not copied.
+  void BindStaticBlob(int index, const void* bytes, size_t size);
   void BindNull(int index);
 
   // A row is waiting (true) or the statement ran to its end (false; *done
