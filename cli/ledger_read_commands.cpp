@@ -29,8 +29,8 @@ const char kFilterHelp[] =
     "  --                    ends the options: what follows is the ledger file\n";
 
 const char kLedgerExitHelp[] =
-    "  12  the ledger cannot be opened or read (missing, not a ledger, made by a\n"
-    "      newer version, busy for more than 10 seconds)\n";
+    "  12  the ledger cannot be opened or read (missing, not a ledger, damaged,\n"
+    "      made by a newer version, busy for more than 10 seconds)\n";
 
 ExportFilter FilterAsTyped(const LedgerSelection& selection) {
   ExportFilter filter;
