@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <regex>
+#include <set>
 #include <sstream>
 #include <string>
 #include <thread>
@@ -308,6 +309,31 @@ TEST_F(LedgerCommands, TheDocumentedApplicationIdAndVersionAreTheFiles) {
   EXPECT_EQ(field(68), decimal);
   EXPECT_EQ(field(60), version);
   EXPECT_EQ(header.substr(68, 4), "TXLG");
+}
+
+// The exit statuses the subcommands' --help list are those docs/ledger.md's
+// table gives, no more and no fewer.
+TEST_F(LedgerCommands, TheHelpsListTheDocumentedExitStatuses) {
+  std::set<std::string> helped, documented;
+  for (const char* sub : {"add", "devices", "summary", "export", "check", "remove"}) {
+    std::string help = Cli(std::string("ledger ") + sub + " --help").out;
+    std::istringstream lines(help.substr(help.find("exit status:")));
+    for (std::string line; std::getline(lines, line);)
+      if (line.size() > 3 && line[0] == ' ' && line[1] == ' ' && line[2] >= '0' && line[2] <= '9')
+        helped.insert(line.substr(2, line.find(' ', 2) - 2));
+  }
+  const std::string doc = ReadFileBytes(std::string(TAXOSCOPE_SOURCE_DIR) + "/docs/ledger.md");
+  std::istringstream table(doc.substr(doc.find("| Status | Meaning |")));
+  std::string line;
+  std::getline(table, line);
+  std::getline(table, line);
+  while (std::getline(table, line) && line.rfind("| ", 0) == 0) {
+    std::istringstream statuses(line.substr(2, line.find(" |", 2) - 2));
+    for (std::string status; std::getline(statuses, status, ',');)
+      documented.insert(status.substr(status.find_first_not_of(' ')));
+  }
+  EXPECT_EQ(helped, documented);
+  EXPECT_EQ(documented.size(), 9u);
 }
 
 // Device ids no read gives: a CSV separator and a quote, bytes that are no
