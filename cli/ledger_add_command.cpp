@@ -73,9 +73,11 @@ std::string FirstNumbers(const std::vector<LedgerConflict>& numbers) {
   return text;
 }
 
-bool IsRegularFile(const std::string& path) {
+// A pipe, a FIFO or a device: its name says nothing of a register. (A
+// missing file or a folder fails later, as a dump that cannot be opened.)
+bool IsStream(const std::string& path) {
   struct stat info;
-  return stat(path.c_str(), &info) != 0 || S_ISREG(info.st_mode);  // a missing file fails later, as unreadable
+  return stat(path.c_str(), &info) == 0 && !S_ISREG(info.st_mode) && !S_ISDIR(info.st_mode);
 }
 
 }  // namespace
@@ -88,7 +90,7 @@ int RunLedgerAddCommand(int argc, char** argv) {
   // A device is never named after a file descriptor or a FIFO.
   if (args.selection().devices.empty())
     for (const std::string& dump : args.positionals())
-      if (!IsRegularFile(dump)) return args.Usage("'" + dump + "' is no regular file: give --device");
+      if (IsStream(dump)) return args.Usage("'" + dump + "' is no regular file: give --device");
 
   ConsoleUi ui;
   LedgerFile ledger;

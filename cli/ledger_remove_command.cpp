@@ -78,7 +78,8 @@ int RunLedgerRemoveCommand(int argc, char** argv) {
     std::vector<std::string> devices;
     std::string reason;
     if (file) {
-      if (given.empty() && !S_ISREG(info.st_mode)) return args.Usage("'" + dump + "' is no regular file: give --device");
+      if (given.empty() && !S_ISREG(info.st_mode) && !S_ISDIR(info.st_mode))
+        return args.Usage("'" + dump + "' is no regular file: give --device");
       DumpBytes bytes;
       int error = 0;
       if (LoadDumpImage(dump, &bytes, &error) == DumpOpenFailed) {
