@@ -1,9 +1,10 @@
 #pragma once
 // The ledger's integrity check: per device, the sequence checks of a dump's
-// check over its daily reports in the order they were stored (gaps, numbers
-// going back, a clock set back), and every conflict the ledger noted as an
-// error. A ledger has no file positions; each finding names its device first
-// in its detail ("device ID: ...").
+// check over its counted daily reports by number (gaps, a number again, a
+// clock set back), each report held with a failed CRC, and every refused
+// dump and old conflict the ledger noted, as errors. A ledger has no file
+// positions; each finding names its device first in its detail ("device ID:
+// ...").
 #include <string>
 #include <vector>
 

@@ -1,8 +1,10 @@
 #pragma once
-// Reading a ledger back: its devices, the sums of a selection (from the
-// running sums kept as reports were added, or, under a filter, from the
-// reports themselves in the order they were added), and the daily reports
-// of a selection as the reader's values with their device.
+// Reading a ledger back: its devices and dumps, the sums of a selection
+// (those the ledger keeps per device and month, or, under a filter, made
+// from the counted reports themselves in the same order), the daily reports
+// of a selection as the reader's values with their device, and the notes of
+// refused dumps and old conflicts. Each reads what one read transaction
+// (LedgerReadSnapshot) shows when one stands.
 #include <functional>
 #include <string>
 #include <vector>
@@ -34,7 +36,7 @@ SelectionProblem ResolveSelection(LedgerFile& ledger, const LedgerSelection& sel
 struct LedgerDevice {
   std::string id;
   int64_t reports = 0;
-  int32_t firstNumber = 0, lastNumber = 0;  // in the order the reports were added
+  int32_t firstNumber = 0, lastNumber = 0;  // the first and last by number
   std::string firstAt, lastAt;
   int64_t dumps = 0;
   std::string lastAdded;

@@ -41,13 +41,14 @@ bool OtherHolders(SqliteDb& db, const std::string& device, int64_t leaving, std:
   return done;
 }
 
-// Runs a statement with its integer parameters ?1 (and ?2).
-bool RunWithIds(SqliteDb& db, const char* sql, int64_t first, std::string* err, int64_t second = 0) {
-  SqliteStatement statement;
-  if (!statement.Prepare(db, sql, err)) return false;
+// Runs a statement with its integer parameter ?1, or ?1 and ?2.
+bool RunWithIds(SqliteStatement& statement, int64_t first, std::string* err) {
   statement.BindInt(1, first);
-  statement.BindInt(2, second);
   return statement.Run(err);
+}
+bool RunWithIds(SqliteStatement& statement, int64_t first, int64_t second, std::string* err) {
+  statement.BindInt(2, second);
+  return RunWithIds(statement, first, err);
 }
 
 bool Remove(SqliteDb& db, const std::string& device, int64_t dumpId, DumpRemoval* result, std::string* err) {
@@ -62,20 +63,26 @@ bool Remove(SqliteDb& db, const std::string& device, int64_t dumpId, DumpRemoval
   bool done = false;
   while (select.Step(&done, err)) brought.push_back(select.Int(0));
   if (!done) return false;
+  SqliteStatement drop, handOver, unlink;
+  if (!drop.Prepare(db, "DELETE FROM daily_report WHERE id = ?1", err) ||
+      !handOver.Prepare(db, "UPDATE daily_report SET dump = ?2 WHERE id = ?1", err) ||
+      !unlink.Prepare(db, "DELETE FROM dump_report WHERE report = ?1 AND dump = ?2", err))
+    return false;
   for (int64_t report : brought) {
     auto holder = holders.find(report);
     if (holder == holders.end()) {
-      if (!RunWithIds(db, "DELETE FROM daily_report WHERE id = ?1", report, err)) return false;
+      if (!RunWithIds(drop, report, err)) return false;
       ++result->removed;
-    } else if (!RunWithIds(db, "UPDATE daily_report SET dump = ?2 WHERE id = ?1", report, err, holder->second) ||
-               !RunWithIds(db, "DELETE FROM dump_report WHERE report = ?1 AND dump = ?2", report, err,
-                           holder->second)) {
+    } else if (!RunWithIds(handOver, report, holder->second, err) ||
+               !RunWithIds(unlink, report, holder->second, err)) {
       return false;
     }
   }
-  if (!RunWithIds(db, "DELETE FROM dump_report WHERE dump = ?1", dumpId, err) ||
-      !RunWithIds(db, "DELETE FROM conflict WHERE dump = ?1", dumpId, err) ||
-      !RunWithIds(db, "DELETE FROM dump WHERE id = ?1", dumpId, err))
+  SqliteStatement links, conflicts, dump;
+  if (!links.Prepare(db, "DELETE FROM dump_report WHERE dump = ?1", err) ||
+      !conflicts.Prepare(db, "DELETE FROM conflict WHERE dump = ?1", err) ||
+      !dump.Prepare(db, "DELETE FROM dump WHERE id = ?1", err) || !RunWithIds(links, dumpId, err) ||
+      !RunWithIds(conflicts, dumpId, err) || !RunWithIds(dump, dumpId, err))
     return false;
 
   int64_t dumps = 0;
