@@ -394,6 +394,18 @@ TEST_F(LedgerAdd, AReportRunWithTheLedgerAddsTheWholeDumpBesideItAndAFailureCost
   EXPECT_EQ(Sums("DV7").reports, 12);
   EXPECT_NE(ReadFileBytes(dir.File("ledger.html")).find("<td>DV7</td>"), std::string::npos);
 
+  // Another register's memory under the same name: refused whole, said so.
+  ASSERT_TRUE(WriteDumpFile(dump, Memory(12, 3), &err)) << err;
+  ui.messages.clear();
+  EXPECT_EQ(RunReportWithOutcome(request), ReportWriteFailed);
+  ASSERT_EQ(ui.messages.size(), 1u);
+  EXPECT_EQ(ui.messages[0].text.rfind("Cannot add " + dump + " to the ledger " + dir.File("ledger.db") +
+                                          ": its reports numbered from 3 differ",
+                                      0),
+            0u)
+      << ui.messages[0].text;
+  EXPECT_EQ(Sums("DV7").reports, 12);
+
   ASSERT_TRUE(WriteFileBytes(dir.File("ledger.db"), "not a ledger"));
   ui.messages.clear();
   EXPECT_EQ(RunReportWithOutcome(request), ReportWriteFailed);
