@@ -61,6 +61,21 @@ FileKind KindOf(const std::string& path) {
   return S_ISREG(info.st_mode) ? RegularFile : S_ISDIR(info.st_mode) ? Folder : OtherFile;
 }
 
+// "1 conflict", "2 conflicts".
+std::string Count(size_t count, const char* one, const char* many) {
+  return std::to_string(count) + " " + (count == 1 ? one : many);
+}
+
+// "2, 5, 9 and 12 more": the first numbers of a list, as ledger add names them.
+std::string FirstNumbers(const std::vector<SentConflict>& numbers) {
+  constexpr size_t kNamed = 10;
+  std::string text;
+  for (size_t i = 0; i < numbers.size() && i < kNamed; ++i)
+    text += (i ? ", " : "") + std::to_string(numbers[i].number);
+  if (numbers.size() > kNamed) text += " and " + std::to_string(numbers.size() - kNamed) + " more";
+  return text;
+}
+
 // The worst status so far wins: 20 over 21 over 22 over 3 over 13.
 int Worse(int a, int b) {
   for (int status : {kExitUnreachable, kExitTokenRefused, kExitServerError, kExitDumpUnreadable, kExitConflicts})
@@ -78,10 +93,11 @@ void PrintSendHelp() {
       "(https://HOST[:PORT][/PREFIX]; plain http only to this machine), which keeps\n"
       "it and adds its daily reports to its ledger, and prints what the server's add\n"
       "gave, one line per dump as 'taxoscope-cli ledger add' prints it:\n"
-      "  DUMP: device ID, N new, M already in the ledger, C conflicts\n"
-      "Each conflict is named on stderr. Sending the same dump again counts nothing\n"
-      "twice. The server's certificate is verified against the system's authorities\n"
-      "and must name the host of URL.\n"
+      "  DUMP: device ID, N new, M already in the ledger, R repaired, C conflicts\n"
+      "A dump that disagrees with the server's ledger is refused whole, its\n"
+      "conflicting numbers named on stderr. Sending the same dump again counts\n"
+      "nothing twice. The server's certificate is verified against the system's\n"
+      "authorities and must name the host of URL.\n"
       "\n"
       "  --token-file FILE   the file whose first line is the token of the upload\n"
       "                      role ('taxoscope-server token add' makes one)\n"
@@ -96,7 +112,8 @@ void PrintSendHelp() {
       "  2   usage error\n"
       "  3   a dump cannot be read, or is not a dump of this device family (the\n"
       "      others were sent)\n"
-      "  13  conflicts were found (the rest was added)\n"
+      "  13  a dump disagrees with the server's ledger and was refused (the others\n"
+      "      were sent)\n"
       "  20  the server cannot be reached: no connection, a certificate that is not\n"
       "      trusted or not for the host, no answer in time (nothing more is sent)\n"
       "  21  the server refused the token: none, an unknown one (nothing more is\n"
@@ -170,15 +187,23 @@ int RunSendCommand(int argc, char** argv) {
     const SendOutcome outcome = SendDump(target, bytes, dump, device, &result);
     switch (outcome) {
       case SendAdded:
-        for (const SentConflict& conflict : result.conflicts)
+        for (const SentConflict& copy : result.damagedCopies)
           std::fprintf(stderr,
-                       "%s: conflict: report %d of %s differs from the one the ledger holds for %s; not added\n",
-                       dump.c_str(), static_cast<int>(conflict.number), conflict.date.c_str(), result.device.c_str());
-        std::printf("%s: device %s, %lld new, %lld already in the ledger, %zu conflicts\n", dump.c_str(),
+                       "%s: report %d of %s is a damaged copy (CRC mismatch) of a report the ledger holds intact; "
+                       "counted as held\n",
+                       dump.c_str(), static_cast<int>(copy.number), copy.date.c_str());
+        if (result.refused) {
+          std::fprintf(stderr,
+                       "%s: refused: its reports numbered %s differ from those the ledger holds for %s (another "
+                       "register under this id, or a memory altered since); nothing of it was added\n",
+                       dump.c_str(), FirstNumbers(result.conflicts).c_str(), result.device.c_str());
+          status = Worse(status, kExitConflicts);
+        }
+        std::printf("%s: device %s, %lld new, %lld already in the ledger, %lld repaired, %s\n", dump.c_str(),
                     result.device.c_str(), static_cast<long long>(result.added), static_cast<long long>(result.already),
-                    result.conflicts.size());
+                    static_cast<long long>(result.repaired),
+                    Count(result.conflicts.size(), "conflict", "conflicts").c_str());
         std::fflush(stdout);
-        if (!result.conflicts.empty()) status = Worse(status, kExitConflicts);
         break;
       case SendNotADump:
         std::fprintf(stderr, "%s: %s\n", dump.c_str(), result.detail.c_str());

@@ -79,7 +79,7 @@ if [ -z "$port" ]; then
 else
   sent=$("$root/usr/bin/taxoscope-cli" send "http://127.0.0.1:$port" "$work/packaged/shop.bin" --device SHOP \
          --token-file "$work/token" 2>&1) || fail "the packaged taxoscope-cli send ended with status $?: $sent"
-  case $sent in *": device SHOP, "*" new, 0 already in the ledger, 0 conflicts") ;;
+  case $sent in *": device SHOP, "*" new, 0 already in the ledger, 0 repaired, 0 conflicts") ;;
     *) fail "the packaged server's add said '$sent'" ;; esac
 fi
 kill "$server_pid" 2>/dev/null || true

@@ -8,6 +8,7 @@
 #   scripts/install-deps.sh all      (the default) everything the tests and the
 #                                    packages need (scripts/test.sh, .ci/run):
 #                                    the above, GoogleTest, Google Benchmark,
+#                                    the sqlite3 program,
 #                                    the MinGW-w64 cross compilers, 32- and
 #                                    64-bit Wine, Xvfb, socat, ser2net, ImageMagick,
 #                                    Chromium, OpenSSL's tool (test
@@ -49,6 +50,8 @@ if [ "$purpose" = all ]; then
   { have_header gtest/gtest.h && [ -d /usr/src/googletest ]; } || need+=(libgtest-dev)
   have_header benchmark/benchmark.h || need+=(libbenchmark-dev)
   command -v python3 >/dev/null || need+=(python3)
+  # The ledger's VAT views are tested as a user reads them.
+  command -v sqlite3 >/dev/null || need+=(sqlite3)
   command -v i686-w64-mingw32-g++ >/dev/null || need+=(mingw-w64)
   dpkg -s wine32:i386 >/dev/null 2>&1 || need+=(wine wine32:i386)
   # Wine's Tahoma: dialogs get the metrics they have on Windows.

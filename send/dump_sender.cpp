@@ -28,14 +28,20 @@ bool ReadAdd(const std::string& body, SendResult* result) {
       !number("already", &result->already) || !answer.contains("conflicts") || !answer["conflicts"].is_array())
     return false;
   number("repaired", &result->repaired);
+  result->refused = answer.contains("refused") && answer["refused"].is_boolean() && answer["refused"].get<bool>();
   result->device = answer["device"].get<std::string>();
-  for (const nlohmann::json& conflict : answer["conflicts"]) {
-    SentConflict sent;
-    if (conflict.contains("report") && conflict["report"].is_number_integer())
-      sent.number = conflict["report"].get<int32_t>();
-    if (conflict.contains("date") && conflict["date"].is_string()) sent.date = conflict["date"].get<std::string>();
-    result->conflicts.push_back(sent);
-  }
+  auto reports = [&](const char* key, std::vector<SentConflict>* list) {
+    if (!answer.contains(key) || !answer[key].is_array()) return;
+    for (const nlohmann::json& report : answer[key]) {
+      SentConflict sent;
+      if (report.contains("report") && report["report"].is_number_integer())
+        sent.number = report["report"].get<int32_t>();
+      if (report.contains("date") && report["date"].is_string()) sent.date = report["date"].get<std::string>();
+      list->push_back(sent);
+    }
+  };
+  reports("conflicts", &result->conflicts);
+  reports("damaged_copies", &result->damagedCopies);
   return true;
 }
 

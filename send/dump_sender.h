@@ -33,7 +33,13 @@ struct SentConflict {
 struct SendResult {
   std::string device;  // as the ledger keeps it
   int64_t added = 0, already = 0, repaired = 0;
+  // The dump disagrees with the ledger (another register under the same id,
+  // or a memory altered since): nothing of it was added; conflicts names the
+  // numbers that disagree.
+  bool refused = false;
   std::vector<SentConflict> conflicts;
+  // Reports whose CRC failed, of reports the ledger holds intact.
+  std::vector<SentConflict> damagedCopies;
   int status = 0;      // the HTTP status, 0 without an answer
   std::string detail;  // why it failed: the server's detail or the client's reason
 };

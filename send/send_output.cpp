@@ -42,10 +42,19 @@ bool SendOutput::Write(const std::string& dumpPath) {
       result.detail = "longer than a fiscal-memory image";
       break;
   }
+  if (outcome == SendAdded && result.refused) {
+    const std::string text = "Cannot add " + dumpPath + " to the ledger of " + UrlOrigin(target_.url) +
+                             target_.url.prefix + ": its reports numbered from " +
+                             std::to_string(result.conflicts.empty() ? 0 : result.conflicts.front().number) +
+                             " differ from those the ledger holds for the device (another register under the "
+                             "same id?); nothing of it was added";
+    Ui().ShowMessage(nullptr, text.c_str(), "Error", MessageIconError);
+    return false;
+  }
   if (outcome == SendAdded) {
     note_ = "Sent to " + UrlOrigin(target_.url) + target_.url.prefix + ": " + std::to_string(result.added) +
             " new, " + std::to_string(result.already) + " already held" +
-            (result.conflicts.empty() ? "" : ", " + std::to_string(result.conflicts.size()) + " conflicts");
+            (result.repaired ? ", " + std::to_string(result.repaired) + " repaired" : "");
     return true;
   }
   if (outcome == SendTokenRefused && result.status == 401 && onRefusedToken_) onRefusedToken_();

@@ -291,15 +291,19 @@ Answer CheckAnswer(LedgerFile& ledger, const QueryParams& query) {
 }
 
 Answer UploadAnswer(const UploadResult& result) {
-  Json conflicts = Json::array();
-  for (const LedgerConflict& conflict : result.added.conflicts)
-    conflicts.push_back({{"report", conflict.number}, {"date", conflict.recordedAt}});
+  auto reports = [](const std::vector<LedgerConflict>& list) {
+    Json out = Json::array();
+    for (const LedgerConflict& report : list) out.push_back({{"report", report.number}, {"date", report.recordedAt}});
+    return out;
+  };
   Json body = {{"device", result.device},
                {"sha256", result.sha256},
                {"new", result.added.added},
                {"already", result.added.already},
-               {"repaired", 0},
-               {"conflicts", conflicts},
+               {"repaired", result.added.repaired},
+               {"refused", result.added.refused},
+               {"conflicts", reports(result.added.conflicts)},
+               {"damaged_copies", reports(result.added.damagedCopies)},
                {"check",
                 {{"errors", result.check.errors}, {"warnings", result.check.warnings}, {"notes", result.check.notes}}}};
   return JsonText(Dump(body));

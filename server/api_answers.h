@@ -58,9 +58,6 @@ bool CachedSums(LedgerFile& ledger, const ResolvedSelection& selection, SumsCach
 // at one moment, whatever uploads commit meanwhile.
 template <typename Read>
 bool InSnapshot(LedgerFile& ledger, std::string* err, Read read) {
-  if (!ledger.db().Exec("BEGIN", err)) return false;
-  bool ok = read();
-  std::string ignored;
-  ledger.db().Exec(ok ? "COMMIT" : "ROLLBACK", ok ? err : &ignored);
-  return ok;
+  LedgerReadSnapshot snapshot(ledger);
+  return snapshot.Begin(err) && read();
 }

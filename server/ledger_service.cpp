@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <cstring>
 #include <map>
+#include <set>
 
 #include "check/dump_check.h"
 #include "fm/dump_family.h"
@@ -37,7 +38,8 @@ bool AddStoredDump(LedgerFile& ledger, const StoredDump& stored, std::string* sk
   std::string reason;
   switch (AddDumpImage(ledger, bytes, stored.name, stored.device,
                        stored.addedAt.empty() ? UtcNowText() : stored.addedAt, &added, &reason)) {
-    case DumpAdded: return true;
+    case DumpAdded:
+    case DumpDisagrees: return true;  // refused as when it came: the ledger notes it once
     case DumpUnreadable:
     case DumpNotOfFamily: *skipped = reason; return true;
     case LedgerUnwritable: break;
@@ -46,11 +48,18 @@ bool AddStoredDump(LedgerFile& ledger, const StoredDump& stored, std::string* sk
   return false;
 }
 
-// The dumps the ledger holds per device.
-bool DumpsPerDevice(LedgerFile& ledger, std::map<std::string, int64_t>* held, std::string* err) {
-  std::vector<LedgerDevice> devices;
-  if (!ListDevices(ledger, &devices, err)) return false;
-  for (const LedgerDevice& device : devices) (*held)[device.id] = device.dumps;
+// The dumps the ledger knows, by device and SHA-256: those it added and
+// those it refused.
+bool KnownDumps(LedgerFile& ledger, std::set<std::pair<std::string, std::string>>* known, std::string* err) {
+  std::vector<LedgerDump> dumps;
+  std::vector<LedgerRefusal> refusals;
+  ResolvedSelection everything;
+  if (!ListDumps(ledger, &dumps, err) ||
+      ResolveSelection(ledger, LedgerSelection(), &everything, err) != SelectionOk ||
+      !ListRefusals(ledger, everything, &refusals, err))
+    return false;
+  for (const LedgerDump& dump : dumps) known->emplace(dump.device, dump.sha256);
+  for (const LedgerRefusal& refusal : refusals) known->emplace(refusal.device, refusal.sha256);
   return true;
 }
 
@@ -74,15 +83,10 @@ bool LedgerService::Recover(int* recovered, std::string* err) {
   *recovered = 0;
   std::vector<StoredDump> stored;
   std::vector<std::string> skipped;
-  std::map<std::string, int64_t> held;
-  if (!archive_.List(&stored, &skipped, err) || !DumpsPerDevice(writer_, &held, err)) return false;
-  std::map<std::string, int64_t> archived;
-  for (const StoredDump& dump : stored) ++archived[dump.device];
+  std::set<std::pair<std::string, std::string>> known;
+  if (!archive_.List(&stored, &skipped, err) || !KnownDumps(writer_, &known, err)) return false;
   for (const StoredDump& dump : stored) {
-    // A device whose every archived dump has its row is complete; the adds
-    // of the others are repeated in order, and an add of bytes the ledger
-    // holds already changes nothing.
-    if (held[dump.device] >= archived[dump.device]) continue;
+    if (known.count({dump.device, dump.sha256})) continue;
     std::string why;
     if (!AddStoredDump(writer_, dump, &why, err)) return false;
     if (!why.empty()) {
@@ -122,7 +126,8 @@ UploadOutcome LedgerService::Upload(const std::string& device, const std::string
   StoredDump stored;
   if (!archive_.Store(device, result->sha256, bytes, name, UtcNowText(), &stored, err)) return UploadUnwritable;
   switch (AddDumpImage(writer_, bytes, stored.name, device, stored.addedAt, &result->added, err)) {
-    case DumpAdded: return UploadAdded;
+    case DumpAdded:
+    case DumpDisagrees: return UploadAdded;  // result->added.refused says which
     case DumpUnreadable:
     case DumpNotOfFamily: return UploadNotADump;
     case LedgerUnwritable: break;

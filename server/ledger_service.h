@@ -27,7 +27,7 @@ struct UploadResult {
 };
 
 enum UploadOutcome {
-  UploadAdded,       // stored and added (with or without conflicts)
+  UploadAdded,       // stored and added, or refused whole by the ledger (added.refused): it disagrees
   UploadNotADump,    // nothing stored; *err says why
   UploadUnwritable,  // the archive or the ledger cannot be written; *err says why
 };

@@ -410,7 +410,13 @@ TEST_F(ServerTest, SigtermLetsTheRunningUploadFinish) {
 TEST_F(ServerTest, MetricsInThePrometheusTextFormat) {
   ASSERT_EQ(200, Upload(shop, "DV000001", SmallDump(71, 7))->status);
   EXPECT_EQ(401, Get("", "/metrics")->status);
+  // A request is counted once its answer is out: the client may be faster.
   httplib::Result metrics = Get(reader, "/metrics");
+  for (int i = 0; i < 100 && metrics && metrics->body.find("{code=\"401\"}") == std::string::npos; ++i) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    metrics = Get(reader, "/metrics");
+  }
+  ASSERT_TRUE(metrics);
   ASSERT_EQ(200, metrics->status);
   EXPECT_EQ(0u, metrics->get_header_value("Content-Type").find("text/plain; version=0.0.4"));
   const std::string& text = metrics->body;
@@ -457,14 +463,14 @@ TEST_F(ServerTest, SendPrintsTheAddAndExitsAsLedgerAddDoes) {
   int status = -1;
   std::string out = RunShell(send + Quote(one) + " --token-file " + Quote(shopToken) + " 2>&1", &status);
   EXPECT_EQ(0, status) << out;
-  EXPECT_EQ(one + ": device DV000001, 30 new, 0 already in the ledger, 0 conflicts\n", out);
+  EXPECT_EQ(one + ": device DV000001, 30 new, 0 already in the ledger, 0 repaired, 0 conflicts\n", out);
   out = RunShell(send + Quote(one) + " --token-file " + Quote(shopToken) + " 2>&1", &status);
-  EXPECT_EQ(one + ": device DV000001, 0 new, 30 already in the ledger, 0 conflicts\n", out);
+  EXPECT_EQ(one + ": device DV000001, 0 new, 30 already in the ledger, 0 repaired, 0 conflicts\n", out);
   // From a pipe, under the device given.
   out = RunShell("cat " + Quote(two) + " | " + send + "/dev/stdin --device DV000002 --token-file " + Quote(adminToken),
                  &status);
   EXPECT_EQ(0, status);
-  EXPECT_EQ("/dev/stdin: device DV000002, 20 new, 0 already in the ledger, 0 conflicts\n", out);
+  EXPECT_EQ("/dev/stdin: device DV000002, 20 new, 0 already in the ledger, 0 repaired, 0 conflicts\n", out);
   const std::string reference = ReferenceLedger({{"DV000001", ReadFileBytes(one)}, {"DV000002", ReadFileBytes(two)}});
   EXPECT_EQ(CliExport(reference, ""), Get(reader, "/api/v1/reports?format=csv")->body);
 
@@ -477,7 +483,9 @@ TEST_F(ServerTest, SendPrintsTheAddAndExitsAsLedgerAddDoes) {
   EXPECT_EQ(0, status);
   out = RunShell(send + Quote(other) + " --token-file " + Quote(adminToken) + " 2>&1", &status);
   EXPECT_EQ(13, status) << out;
-  EXPECT_NE(std::string::npos, out.find(": conflict: report 2 of 2024-03-02 20:00 differs"));
+  EXPECT_NE(std::string::npos, out.find(other + ": refused: its reports numbered 2 differ")) << out;
+  EXPECT_NE(std::string::npos, out.find(": device DV000003, 0 new, 0 already in the ledger, 0 repaired, 1 conflict\n"))
+      << out;
 
   // The refusals: each with its own status, the other dumps still sent.
   RunShell(send + Quote(two) + " --token-file " + Quote(shopToken) + " 2>/dev/null", &status);

@@ -47,9 +47,9 @@ dump=$(win "$work/DV000031.bin")
 token=$(win "$work/till.token")
 
 out=$(exe send "$url" "$dump" --token-file "$token") || fail "send ended with status $?: $(cat "$work/stderr")"
-[ "$out" = "$dump: device DV000031, 120 new, 0 already in the ledger, 0 conflicts" ] || fail "first send said '$out'"
+[ "$out" = "$dump: device DV000031, 120 new, 0 already in the ledger, 0 repaired, 0 conflicts" ] || fail "first send said '$out'"
 out=$(exe send "$url" "$dump" --token-file "$token") || fail "the second send ended with status $?"
-[ "$out" = "$dump: device DV000031, 0 new, 120 already in the ledger, 0 conflicts" ] || fail "second send said '$out'"
+[ "$out" = "$dump: device DV000031, 0 new, 120 already in the ledger, 0 repaired, 0 conflicts" ] || fail "second send said '$out'"
 
 "$cli" ledger add "$work/reference.db" "$work/DV000031.bin" >/dev/null
 [ "$("$cli" ledger export "$work/state/ledger.db" --out -)" = "$("$cli" ledger export "$work/reference.db" --out -)" ] ||
