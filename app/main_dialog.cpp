@@ -9,6 +9,7 @@
 
 #include "app/dialog_controls.h"
 #include "app/main_window.h"
+#include "app/send_box.h"
 #include "check/check_output.h"
 #include "export/export_outputs.h"
 #include "fm/cp1251.h"
@@ -55,7 +56,16 @@ std::vector<std::unique_ptr<ReportOutput>> DialogOutputs(UiWindow dialog) {
   if (IsDlgButtonChecked(window, IDC_EXPORT) == BST_CHECKED) outputs = MakeDialogExports();
   outputs.push_back(std::make_unique<CheckOutput>());
   if (IsDlgButtonChecked(window, IDC_LEDGER) == BST_CHECKED) outputs.push_back(std::make_unique<LedgerOutput>());
+  // Sent last: nothing written here waits on the network.
+  if (IsDlgButtonChecked(window, IDC_SEND) == BST_CHECKED) outputs.push_back(MakeSendOutput(iniFile.iniPath));
   return outputs;
+}
+
+// "send" checked without a server and a token kept: they are asked for now;
+// cancelled, the box goes back off.
+void OnSendClicked(HWND dialog) {
+  if (IsDlgButtonChecked(dialog, IDC_SEND) != BST_CHECKED || HasServerAndToken(iniFile.iniPath)) return;
+  if (!AskForServerAndToken(dialog, iniFile.iniPath)) CheckDlgButton(dialog, IDC_SEND, BST_UNCHECKED);
 }
 
 void SaveSettings(HWND dialog) {
@@ -163,6 +173,9 @@ INT_PTR CALLBACK MainDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM
           return TRUE;
         case IDC_CLOSE:
           OnClose(dialog);
+          return TRUE;
+        case IDC_SEND:
+          if (HIWORD(wParam) == BN_CLICKED) OnSendClicked(dialog);
           return TRUE;
         case IDC_BROWSE:
           // Disabled during a read; a command that comes all the same must

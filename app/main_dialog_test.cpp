@@ -5,6 +5,8 @@
 
 #include <windows.h>
 
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -13,6 +15,7 @@
 
 #include "app/app_test_support.h"
 #include "app/main_window.h"
+#include "app/token_vault.h"
 #include "fm/zelvanm_kl_bul.h"
 #include "link/run_state.h"
 #include "report/report_buffer.h"
@@ -494,6 +497,166 @@ TEST(PortList, FirstFourAlwaysThenThePresentOnes) {
   EXPECT_EQ(ListEntries(dialog, IDC_PORT),
             (std::vector<std::string>{"COM1", "COM2", "COM3", "COM4", "COM7", "COM255"}));
   DestroyWindow(dialog);
+}
+
+}  // namespace
+
+namespace {
+
+bool IsSendServerDialog(HWND window) { return IsDialogTitled(window, "Send to the server"); }
+
+// "send" checked the first time: the server and the token are asked for
+// once, the token kept sealed for the Windows user; cancelled, the box goes
+// back off; an address that is no server's is said and asked again.
+TEST_F(MainDialogTest, CheckingSendAsksOnceForTheServerAndKeepsTheTokenSealed) {
+  ModalScript script;
+  script.Then([&](HWND dialog) {
+          if (!IsMainDialog(dialog)) return false;
+          EXPECT_EQ(IsDlgButtonChecked(dialog, IDC_SEND), BST_UNCHECKED);
+          Click(dialog, IDC_SEND);
+          return true;
+        })
+      .Then([&](HWND ask) {
+        if (!IsSendServerDialog(ask)) return false;
+        EXPECT_EQ(ControlText(ask, IDC_SEND_URL), "");
+        EXPECT_TRUE(GetWindowLongA(GetDlgItem(ask, IDC_SEND_TOKEN), GWL_STYLE) & ES_PASSWORD);
+        SetDlgItemTextA(ask, IDC_SEND_URL, "http://office.example:8640");  // plain http off this machine
+        SetDlgItemTextA(ask, IDC_SEND_TOKEN, "till-token-1");
+        Command(ask, IDOK);
+        return true;
+      })
+      .Then([&](HWND ask) {
+        if (!IsSendServerDialog(ask) || ui.messages.empty()) return false;
+        EXPECT_NE(ui.messages[0].text.find("plain http only to this machine"), std::string::npos)
+            << ui.messages[0].text;
+        SetDlgItemTextA(ask, IDC_SEND_URL, "https://office.example:8640");
+        Command(ask, IDOK);
+        return true;
+      })
+      .Then([&](HWND dialog) {
+        if (!IsMainDialog(dialog) || IsWindowVisible(FindWindowA(nullptr, "Send to the server"))) return false;
+        EXPECT_EQ(IsDlgButtonChecked(dialog, IDC_SEND), BST_CHECKED);
+        Command(dialog, IDC_CLOSE);
+        return true;
+      });
+  EXPECT_EQ(RunDialog(), 0);
+  EXPECT_EQ(Stored("Send"), "1");
+  EXPECT_EQ(Stored("Server"), "https://office.example:8640");
+  const std::string sealed = Stored("Token");
+  EXPECT_EQ(sealed.find("till-token-1"), std::string::npos);
+  std::string token;
+  ASSERT_TRUE(UnsealToken(sealed, &token));
+  EXPECT_EQ(token, "till-token-1");
+  EXPECT_FALSE(UnsealToken("dGlsbC10b2tlbi0x", &token)) << "plain base64 is no sealed token";
+
+  // Off and on again: nothing is asked. With the token gone (the server
+  // refused it): asked again, the server filled in; cancelled, the box is off.
+  Store("Send", "0");
+  Store("Token", "");
+  ui.messages.clear();
+  ModalScript again;
+  again.Then([&](HWND dialog) {
+         if (!IsMainDialog(dialog)) return false;
+         Click(dialog, IDC_SEND);
+         return true;
+       })
+      .Then([&](HWND ask) {
+        if (!IsSendServerDialog(ask)) return false;
+        EXPECT_EQ(ControlText(ask, IDC_SEND_URL), "https://office.example:8640");
+        Command(ask, IDCANCEL);
+        return true;
+      })
+      .Then([&](HWND dialog) {
+        if (!IsMainDialog(dialog) || IsDlgButtonChecked(dialog, IDC_SEND) != BST_UNCHECKED) return false;
+        Command(dialog, IDC_CLOSE);
+        return true;
+      });
+  EXPECT_EQ(RunDialog(), 0);
+  EXPECT_EQ(Stored("Send"), "0");
+  EXPECT_TRUE(ui.messages.empty());
+}
+
+class SendBoxTest : public MainDialogTest {
+ protected:
+  // The run's messages: Browse, pick the dump, wait for the box, close.
+  void Browse(const std::string& dump) {
+    ui.messages.clear();
+    ModalScript script;
+    script.Then(PressBrowse())
+        .Then(PickFile(dump))
+        .Then([&](HWND dialog) {
+          if (!IsMainDialog(dialog) || ui.messages.empty()) return false;
+          Command(dialog, IDC_CLOSE);
+          return true;
+        });
+    EXPECT_EQ(RunDialog(), 0);
+  }
+  void UseServer(const std::string& url, const std::string& token) {
+    Store("Send", "1");
+    Store("Server", url.c_str());
+    std::string sealed;
+    ASSERT_TRUE(SealToken(token, &sealed));
+    Store("Token", sealed.c_str());
+  }
+};
+
+// Against the native taxoscope-server on the loopback (scripts/with-server
+// starts it): every run sends the whole dump after the report, whatever its
+// filter; the same dump again counts nothing twice; a token the server
+// refuses is forgotten, the report and the dump kept.
+TEST_F(SendBoxTest, BrowseWithSendSendsTheWholeDumpToTheServer) {
+  const char* url = std::getenv("TAXOSCOPE_TEST_SERVER");
+  const char* token = std::getenv("TAXOSCOPE_TEST_TOKEN");
+  if (!url || !token) GTEST_SKIP() << "no taxoscope-server beside the tests (scripts/with-server)";
+  TempDir dumps;
+  const std::string dump = dumps.File("SB0001.bin");
+  std::vector<uint8_t> image = GenerateDump(GenerateOptions{9, 3, 14, {}, false});
+  ASSERT_TRUE(WriteFileBytes(dump, std::string(image.begin(), image.end())));
+  UseServer(url, token);
+  Store("Type", "1");
+  Store("Start", "1");
+  Store("End", "3");
+  Browse(dump);
+  ASSERT_EQ(ui.messages.size(), 1u);
+  EXPECT_EQ(ui.messages[0].text,
+            std::string("Parse successfull\nSent to ") + url + ": 14 new, 0 already held");
+  Browse(dump);
+  ASSERT_EQ(ui.messages.size(), 1u);
+  EXPECT_EQ(ui.messages[0].text, std::string("Parse successfull\nSent to ") + url + ": 0 new, 14 already held");
+
+  UseServer(url, "not-a-token");
+  std::remove((dump + ".txt").c_str());
+  Browse(dump);
+  ASSERT_EQ(ui.messages.size(), 1u);
+  EXPECT_TRUE(ui.messages[0].hasCaption);
+  EXPECT_EQ(ui.messages[0].icon, MessageIconError);
+  EXPECT_NE(ui.messages[0].text.find("asked for again"), std::string::npos) << ui.messages[0].text;
+  EXPECT_TRUE(FileExists(dump + ".txt"));
+  EXPECT_EQ(Stored("Token"), "");
+}
+
+// No server to reach, or none kept: said like a report that cannot be
+// written, after the report; the dump and the report stay.
+TEST_F(SendBoxTest, ASendThatFailsCostsNeitherTheDumpNorTheReport) {
+  TempDir dumps;
+  const std::string dump = dumps.File("SB0002.bin");
+  std::vector<uint8_t> image = GenerateDump(GenerateOptions{10, 3, 6, {}, false});
+  ASSERT_TRUE(WriteFileBytes(dump, std::string(image.begin(), image.end())));
+  UseServer("http://127.0.0.1:1", "a-token");
+  Browse(dump);
+  ASSERT_EQ(ui.messages.size(), 1u);
+  EXPECT_TRUE(ui.messages[0].hasCaption);
+  EXPECT_EQ(ui.messages[0].owner, nullptr);
+  EXPECT_NE(ui.messages[0].text.find("Cannot send " + dump + " to http://127.0.0.1:1"), std::string::npos)
+      << ui.messages[0].text;
+  EXPECT_NE(ui.messages[0].text.find("it can be sent again"), std::string::npos);
+  EXPECT_TRUE(FileExists(dump + ".txt"));
+  EXPECT_EQ(ReadFileBytes(dump), std::string(image.begin(), image.end()));
+
+  Store("Token", "");
+  Browse(dump);
+  ASSERT_EQ(ui.messages.size(), 1u);
+  EXPECT_NE(ui.messages[0].text.find("Check \"send\" again"), std::string::npos) << ui.messages[0].text;
 }
 
 }  // namespace

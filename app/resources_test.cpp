@@ -223,6 +223,7 @@ TEST(MainDialogTemplate, ControlsInTabOrder) {
       {IDC_EXPORT, "Button", "export", BS_AUTOCHECKBOX | WS_VISIBLE | WS_TABSTOP | WS_GROUP,
        Units(87, 89, 50, 10)},
       {IDC_LEDGER, "Button", "ledger", BS_AUTOCHECKBOX | WS_VISIBLE | WS_TABSTOP, Units(140, 89, 50, 10)},
+      {IDC_SEND, "Button", "send", BS_AUTOCHECKBOX | WS_VISIBLE | WS_TABSTOP, Units(193, 89, 40, 10)},
       {IDC_STATIC, "Static", "From:", label, Units(87, 60, 19, 8)},
       {IDC_STATIC, "Static", "To:", label, Units(87, 76, 14, 8)},
       {IDC_STATIC, "Static", "Date format: dd/mm/yyyy", label, Units(181, 59, 100, 8)},
@@ -345,6 +346,22 @@ TEST(AboutBoxTemplate, CaptionAndControls) {
        Units(42, 14, 114, 8)},
       {IDOK, "Button", "OK", BS_DEFPUSHBUTTON | WS_VISIBLE | WS_TABSTOP | WS_GROUP,
        Units(113, 41, 50, 14)},
+  });
+}
+
+// The token is typed into a password field: it never shows on the screen.
+TEST(SendServerTemplate, CaptionAndControls) {
+  DialogTemplate resource = ReadTemplate(IDD_SEND_SERVER);
+  EXPECT_EQ(resource.caption, "Send to the server");
+  const DWORD label = SS_LEFT | WS_VISIBLE | WS_GROUP;
+  const DWORD edit = ES_LEFT | ES_AUTOHSCROLL | WS_VISIBLE | WS_BORDER | WS_TABSTOP;
+  ExpectControls(resource, {
+      {IDC_STATIC, "Static", "Server (https://host:port):", label, Units(7, 7, 236, 8)},
+      {IDC_SEND_URL, "Edit", "", edit, Units(7, 17, 236, 14)},
+      {IDC_STATIC, "Static", "Token:", label, Units(7, 36, 236, 8)},
+      {IDC_SEND_TOKEN, "Edit", "", edit | ES_PASSWORD, Units(7, 46, 236, 14)},
+      {IDOK, "Button", "OK", BS_DEFPUSHBUTTON | WS_VISIBLE | WS_TABSTOP | WS_GROUP, Units(139, 67, 50, 14)},
+      {IDCANCEL, "Button", "Cancel", BS_PUSHBUTTON | WS_VISIBLE | WS_TABSTOP, Units(193, 67, 50, 14)},
   });
 }
 
@@ -484,6 +501,7 @@ TEST(MainWindowResources, AllInEnglishUnitedStates) {
   struct { LPCSTR type; LPCSTR name; } resources[] = {
       {MAKEINTRESOURCEA(5), MAKEINTRESOURCEA(IDD_MAIN)},      // RT_DIALOG
       {MAKEINTRESOURCEA(5), MAKEINTRESOURCEA(IDD_ABOUTBOX)},
+      {MAKEINTRESOURCEA(5), MAKEINTRESOURCEA(IDD_SEND_SERVER)},
       {MAKEINTRESOURCEA(4), MAKEINTRESOURCEA(IDC_TAXOSCOPE)}, // RT_MENU
       {MAKEINTRESOURCEA(9), MAKEINTRESOURCEA(IDC_TAXOSCOPE)}, // RT_ACCELERATOR
       {MAKEINTRESOURCEA(14), MAKEINTRESOURCEA(IDI_TAXOSCOPE)},// RT_GROUP_ICON

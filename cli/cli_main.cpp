@@ -29,6 +29,7 @@ const Command kCommands[] = {
     {"check", "check a dump's integrity: damage, gaps, a clock set back", RunCheckCommand, PrintCheckHelp, true},
     {"ledger", "keep many registers' daily reports in one file; the VAT table over them", RunLedgerCommand,
      PrintLedgerHelp, true},
+    {"send", "send dumps to a taxoscope-server, which adds them to its ledger", RunSendCommand, PrintSendHelp, true},
 };
 
 void PrintUsage(FILE* out) {

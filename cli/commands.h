@@ -27,6 +27,9 @@ void PrintInfoHelp();
 int RunCheckCommand(int argc, char** argv);
 void PrintCheckHelp();
 
+int RunSendCommand(int argc, char** argv);
+void PrintSendHelp();
+
 // ledger has subcommands, each with its own --help.
 int RunLedgerCommand(int argc, char** argv);
 void PrintLedgerHelp();

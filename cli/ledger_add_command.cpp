@@ -1,8 +1,12 @@
 // taxoscope-cli ledger add: each dump's new daily reports into the ledger,
 // one transaction per dump.
+#include <sys/stat.h>
+
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include "cli/commands.h"
 #include "cli/console_ui.h"
@@ -25,47 +29,86 @@ void PrintLedgerAddHelp() {
       "which is created when missing. Each dump is added whole or not at all. A\n"
       "report the ledger holds already is not added again, so reading a register\n"
       "again and adding every read adds only its new reports. For each dump one line:\n"
-      "  DUMP: device ID, N new, M already in the ledger, C conflicts\n"
-      "A conflict is a report with the number and date-time of one the ledger holds\n"
-      "for the device from another dump, but other amounts: it is not added, and it\n"
-      "is named on stderr.\n"
+      "  DUMP: device ID, N new, M already in the ledger, R repaired, C conflicts\n"
+      "A repaired report is an intact copy of one the ledger held with a failed CRC:\n"
+      "it takes that copy's place. A copy with a failed CRC of a report held intact\n"
+      "counts as already held and is named on stderr. A register never reuses a\n"
+      "report number: where the dump and the ledger hold other reports under one\n"
+      "number (another register under the same id, or a memory altered since), the\n"
+      "dump is refused whole, its conflicting numbers are named on stderr, and\n"
+      "'ledger check' lists the refusal.\n"
       "\n"
       "  --device ID   the device of every dump given (default: the dump's file name\n"
-      "                without its folder and without .bin)\n"
+      "                without its folder and without .bin); needed for a dump that\n"
+      "                is no regular file (a pipe such as /dev/stdin)\n"
+      "  --            ends the options: every argument after it is a file\n"
       "\n"
       "exit status:\n"
       "  0   every dump was added\n"
       "  2   usage error\n"
       "  3   a dump cannot be opened or is not a dump of this device family (the\n"
       "      others were added)\n"
-      "  12  the ledger cannot be opened or written (not a ledger, made by a newer\n"
-      "      version, read-only, disk full, busy for more than 10 seconds)\n"
-      "  13  conflicts were found (the rest was added)\n",
+      "  4   standard output could not be written (the dumps were added)\n"
+      "  12  the ledger cannot be opened or written (not a ledger, damaged, made by\n"
+      "      a newer version, read-only, disk full, busy for more than 10 seconds)\n"
+      "  13  a dump disagrees with the ledger and was refused (the others were\n"
+      "      added)\n",
       kUsage);
 }
 
+namespace {
+
+// "1 conflict", "2 conflicts".
+std::string Count(size_t count, const char* one, const char* many) {
+  return std::to_string(count) + " " + (count == 1 ? one : many);
+}
+
+// "2, 5, 9 and 12 more": the first numbers of a list.
+std::string FirstNumbers(const std::vector<LedgerConflict>& numbers) {
+  constexpr size_t kNamed = 10;
+  std::string text;
+  for (size_t i = 0; i < numbers.size() && i < kNamed; ++i)
+    text += (i ? ", " : "") + std::to_string(numbers[i].number);
+  if (numbers.size() > kNamed) text += " and " + std::to_string(numbers.size() - kNamed) + " more";
+  return text;
+}
+
+// A pipe, a FIFO or a device: its name says nothing of a register. (A
+// missing file or a folder fails later, as a dump that cannot be opened.)
+bool IsStream(const std::string& path) {
+  struct stat info;
+  return stat(path.c_str(), &info) == 0 && !S_ISREG(info.st_mode) && !S_ISDIR(info.st_mode);
+}
+
+}  // namespace
+
 int RunLedgerAddCommand(int argc, char** argv) {
-  LedgerArgs args("add", kUsage, false, false, true);
-  if (!args.Parse(argc, argv)) return kExitUsage;
+  LedgerArgs args("add", kUsage, PrintLedgerAddHelp, false, false, true);
+  if (!args.Parse(argc, argv)) return args.ParseExit();
   if (args.positionals().empty()) return args.Usage("no dump file given");
   if (args.selection().devices.size() > 1) return args.Usage("give --device once");
+  // A device is never named after a file descriptor or a FIFO.
+  if (args.selection().devices.empty())
+    for (const std::string& dump : args.positionals())
+      if (IsStream(dump)) return args.Usage("'" + dump + "' is no regular file: give --device");
 
   ConsoleUi ui;
   LedgerFile ledger;
   if (!args.Open(&ledger, LedgerReadWrite)) return kExitLedgerUnusable;
 
-  bool unreadable = false, conflicts = false;
+  bool unreadable = false, conflicts = false, unwritten = false;
   for (const std::string& dump : args.positionals()) {
-    const std::string device = args.selection().devices.empty() ? DeviceOfDump(dump) : args.selection().devices[0];
-    if (device.empty()) {
+    const std::string given = args.selection().devices.empty() ? DeviceOfDump(dump) : args.selection().devices[0];
+    if (given.empty()) {
       std::fprintf(stderr, "taxoscope-cli ledger: '%s' names no device: give --device\n", dump.c_str());
       unreadable = true;
       continue;
     }
+    const std::string device = LedgerDeviceId(given);
     DumpAddition added;
     std::string reason;
-    AddDumpOutcome outcome = AddDumpFile(ledger, dump, device, UtcNowText(), &added, &reason);
-    if (outcome == LedgerUnwritable) return args.LedgerError("write", reason);
+    AddDumpOutcome outcome = AddDumpFile(ledger, dump, given, UtcNowText(), &added, &reason);
+    if (outcome == LedgerUnwritable) return args.LedgerError(ledger, "write", reason);
     if (outcome == DumpUnreadable) {
       PrintDumpOpenError(dump);
       unreadable = true;
@@ -76,16 +119,28 @@ int RunLedgerAddCommand(int argc, char** argv) {
       unreadable = true;
       continue;
     }
-    for (const LedgerConflict& conflict : added.conflicts)
-      std::fprintf(stderr, "%s: conflict: report %d of %s differs from the one the ledger holds for %s; not added\n",
-                   dump.c_str(), static_cast<int>(conflict.number), conflict.recordedAt.c_str(),
-                   device.c_str());
-    conflicts = conflicts || !added.conflicts.empty();
-    std::printf("%s: device %s, %lld new, %lld already in the ledger, %zu conflicts\n", dump.c_str(),
-                device.c_str(), static_cast<long long>(added.added), static_cast<long long>(added.already),
-                added.conflicts.size());
-    std::fflush(stdout);
+    for (const LedgerConflict& copy : added.damagedCopies)
+      std::fprintf(stderr,
+                   "%s: report %d of %s is a damaged copy (CRC mismatch) of a report the ledger holds intact; "
+                   "counted as held\n",
+                   dump.c_str(), static_cast<int>(copy.number), copy.recordedAt.c_str());
+    if (outcome == DumpDisagrees) {
+      std::fprintf(stderr,
+                   "%s: refused: its reports numbered %s differ from those the ledger holds for %s (another "
+                   "register under this id, or a memory altered since); nothing of it was added\n",
+                   dump.c_str(), FirstNumbers(added.conflicts).c_str(), device.c_str());
+      conflicts = true;
+    }
+    std::string line = dump + ": device " + device + ", " + std::to_string(added.added) + " new, " +
+                       std::to_string(added.already) + " already in the ledger, " +
+                       std::to_string(added.repaired) + " repaired, " +
+                       Count(added.conflicts.size(), "conflict", "conflicts") + "\n";
+    if (!unwritten && (std::fputs(line.c_str(), stdout) < 0 || std::fflush(stdout) != 0)) {
+      std::fprintf(stderr, "taxoscope-cli: cannot write to standard output: %s\n", std::strerror(errno));
+      unwritten = true;
+    }
   }
+  if (unwritten) return kExitReportNotWritten;
   if (unreadable) return kExitDumpUnreadable;
   return conflicts ? kExitConflicts : kExitOk;
 }

@@ -6,42 +6,71 @@
 #include "cli/commands.h"
 #include "report/report_run.h"
 
-LedgerArgs::LedgerArgs(const char* name, const char* usage, bool byDate, bool byNumber, bool morePositionals)
-    : name_(name), usage_(usage), byDate_(byDate), byNumber_(byNumber), morePositionals_(morePositionals) {}
+LedgerArgs::LedgerArgs(const char* name, const char* usage, void (*help)(), bool byDate, bool byNumber,
+                       bool morePositionals)
+    : name_(name), usage_(usage), help_(help), byDate_(byDate), byNumber_(byNumber), morePositionals_(morePositionals) {}
 
 int LedgerArgs::Usage(const std::string& problem) const {
   std::fprintf(stderr, "taxoscope-cli ledger %s: %s\nusage: %s\n", name_, problem.c_str(), usage_);
   return kExitUsage;
 }
 
+int LedgerArgs::ParseExit() const { return helped_ ? kExitOk : kExitUsage; }
+
+bool LedgerArgs::TakeValue(int argc, char** argv, int* i, const char* what, std::string* value,
+                           std::string* problem) {
+  const char* option = argv[*i];
+  if (*i + 1 >= argc || !argv[*i + 1][0] || IsOption(argv[*i + 1])) {
+    *problem = std::string(option) + " needs " + what;
+    return false;
+  }
+  *value = argv[++*i];
+  return true;
+}
+
 bool LedgerArgs::Parse(int argc, char** argv, const OwnOption& own) {
+  bool options = true;
+  std::string problem;
   for (int i = 0; i < argc; ++i) {
     const char* arg = argv[i];
-    if (!std::strcmp(arg, "--device")) {
-      if (i + 1 >= argc || !argv[i + 1][0]) {
-        Usage("--device needs an id");
-        return false;
-      }
-      selection_.devices.push_back(argv[++i]);
+    if (!arg[0]) {
+      Usage("an argument is empty");
+      return false;
+    }
+    if (options && !std::strcmp(arg, "--")) {
+      options = false;
       continue;
     }
-    const bool date = !std::strcmp(arg, "--by-date"), number = !std::strcmp(arg, "--by-number");
-    if ((date && byDate_) || (number && byNumber_)) {
+    if (!options) {
+      // After "--" every argument is a file.
+    } else if (!std::strcmp(arg, "--help") || !std::strcmp(arg, "-h")) {
+      help_();
+      helped_ = true;
+      return false;
+    } else if (!std::strcmp(arg, "--device")) {
+      std::string id;
+      if (!TakeValue(argc, argv, &i, "an id", &id, &problem)) {
+        Usage(problem);
+        return false;
+      }
+      selection_.devices.push_back(id);
+      continue;
+    } else if ((!std::strcmp(arg, "--by-date") && byDate_) || (!std::strcmp(arg, "--by-number") && byNumber_)) {
       if (selection_.type != ReportAll) {
         Usage(byNumber_ ? "give at most one of --by-date and --by-number" : "give --by-date once");
         return false;
       }
-      if (i + 2 >= argc) {
-        Usage("a filter needs FROM and TO");
+      std::string from, to;
+      if (!TakeValue(argc, argv, &i, "FROM and TO", &from, &problem) ||
+          !TakeValue(argc, argv, &i, "FROM and TO", &to, &problem)) {
+        Usage(std::string(arg) + " needs FROM and TO");
         return false;
       }
-      selection_.type = date ? ReportByDate : ReportByNumber;
-      selection_.fromText = argv[++i];
-      selection_.toText = argv[++i];
+      selection_.type = !std::strcmp(arg, "--by-date") ? ReportByDate : ReportByNumber;
+      selection_.fromText = from;
+      selection_.toText = to;
       continue;
-    }
-    if (own) {
-      std::string problem;
+    } else if (own) {
       ReportOptionResult taken = own(argc, argv, &i, &problem);
       if (taken == ReportOptionError) {
         Usage(problem);
@@ -49,7 +78,7 @@ bool LedgerArgs::Parse(int argc, char** argv, const OwnOption& own) {
       }
       if (taken == ReportOptionTaken) continue;
     }
-    if (arg[0] == '-' && arg[1] != 0) {
+    if (options && arg[0] == '-' && arg[1] != 0) {
       Usage(std::string("unknown option ") + arg);
       return false;
     }
@@ -74,14 +103,31 @@ bool LedgerArgs::Parse(int argc, char** argv, const OwnOption& own) {
 }
 
 bool LedgerArgs::Open(LedgerFile* ledger, LedgerAccess access) const {
+  const std::string path = ledgerPath_;
+  ledger->SetWaitNotice(
+      [path] { std::fprintf(stderr, "waiting for %s (in use by another process)\n", path.c_str()); });
   std::string reason;
   if (ledger->Open(ledgerPath_, access, &reason)) return true;
-  std::fprintf(stderr, "taxoscope-cli ledger: cannot open '%s': %s\n", ledgerPath_.c_str(), reason.c_str());
+  LedgerError(*ledger, "open", reason);
   return false;
 }
 
-int LedgerArgs::LedgerError(const char* what, const std::string& reason) const {
-  std::fprintf(stderr, "taxoscope-cli ledger: cannot %s '%s': %s\n", what, ledgerPath_.c_str(), reason.c_str());
+bool LedgerArgs::OpenForReading(LedgerFile* ledger, LedgerReadSnapshot* snapshot) const {
+  if (!Open(ledger, LedgerReadOnly)) return false;
+  std::string reason;
+  if (snapshot->Begin(&reason)) return true;
+  LedgerError(*ledger, "read", reason);
+  return false;
+}
+
+int LedgerArgs::LedgerError(const LedgerFile& ledger, const char* what, const std::string& reason) const {
+  if (ledger.damaged())
+    std::fprintf(stderr,
+                 "taxoscope-cli ledger: cannot %s '%s': the ledger is damaged (%s); 'taxoscope-cli ledger check' "
+                 "tells where. The file is left as it was.\n",
+                 what, ledgerPath_.c_str(), reason.c_str());
+  else
+    std::fprintf(stderr, "taxoscope-cli ledger: cannot %s '%s': %s\n", what, ledgerPath_.c_str(), reason.c_str());
   return kExitLedgerUnusable;
 }
 
@@ -103,6 +149,6 @@ bool LedgerArgs::Resolve(LedgerFile& ledger, ResolvedSelection* resolved, int* s
       return false;
     case SelectionError: break;
   }
-  *status = LedgerError("read", detail);
+  *status = LedgerError(ledger, "read", detail);
   return false;
 }

@@ -22,23 +22,30 @@ void PrintLedgerCheckHelp() {
   std::printf(
       "usage: %s\n"
       "\n"
-      "Checks the daily reports of the selected devices of the ledger LEDGER as\n"
-      "'taxoscope-cli check' checks a dump's, device by device, in the order the\n"
-      "reports were added, and lists every conflict found when dumps were added:\n"
+      "Checks the file of the ledger LEDGER with SQLite's own check of every page,\n"
+      "then the daily reports of the selected devices as 'taxoscope-cli check'\n"
+      "checks a dump's, device by device, by report number, and lists the dumps\n"
+      "refused because they disagreed with the ledger:\n"
       "  SEVERITY KIND report N (DATE): device ID: detail\n"
-      "then the counts: N errors, N warnings, N notes.\n"
+      "then the counts of errors, warnings and notes.\n"
       "\n"
+      "  error    ledger-corrupt  SQLite's check found the file damaged (nothing\n"
+      "                           else is checked then)\n"
       "  warning  gap           report numbers missing between two consecutive\n"
       "                         daily reports of a device\n"
-      "  warning  number-back   the same report number again, or a lower one\n"
+      "  warning  number-back   the same report number again\n"
       "  warning  clock-back    a daily report dated earlier than the one before\n"
-      "  error    conflict      a dump held other content under the number and\n"
-      "                         date-time of a report in the ledger; not added\n"
+      "  error    crc           a report held with a failed CRC (it counts until\n"
+      "                         an intact read of it is added)\n"
+      "  error    refused-dump  a dump held other reports than the ledger under\n"
+      "                         the same numbers; nothing of it was added\n"
+      "  error    conflict      a report a ledger of version 1 did not add\n"
       "\n"
       "  --device ID       only this device; give it again for more (default:\n"
       "                    every device)\n"
       "  --format FORMAT   text (default), or json: one object with the ledger, the\n"
       "                    findings and the counts\n"
+      "  --                ends the options: what follows is the ledger file\n"
       "\n"
       "exit status:\n"
       "  0   no error and no warning\n"
@@ -47,21 +54,19 @@ void PrintLedgerCheckHelp() {
       "  1   a device is not in the ledger\n"
       "  2   usage error\n"
       "  4   standard output could not be written\n"
-      "  12  the ledger cannot be opened or read (missing, not a ledger, made by a\n"
-      "      newer version, busy for more than 10 seconds)\n",
+      "  12  the ledger cannot be opened or read (missing, not a ledger, damaged\n"
+      "      where the check cannot read it, made by a newer version, busy for\n"
+      "      more than 10 seconds)\n",
       kUsage);
 }
 
 int RunLedgerCheckCommand(int argc, char** argv) {
-  LedgerArgs args("check", kUsage, false, false, false);
+  LedgerArgs args("check", kUsage, PrintLedgerCheckHelp, false, false, false);
   bool json = false;
   auto own = [&](int count, char** items, int* i, std::string* problem) {
     if (std::strcmp(items[*i], "--format") != 0) return NotReportOption;
-    if (*i + 1 >= count) {
-      *problem = "--format needs a value";
-      return ReportOptionError;
-    }
-    std::string value = items[++*i];
+    std::string value;
+    if (!LedgerArgs::TakeValue(count, items, i, "a value", &value, problem)) return ReportOptionError;
     if (value != "text" && value != "json") {
       *problem = "unknown format " + value + " (text or json)";
       return ReportOptionError;
@@ -69,15 +74,19 @@ int RunLedgerCheckCommand(int argc, char** argv) {
     json = value == "json";
     return ReportOptionTaken;
   };
-  if (!args.Parse(argc, argv, own)) return kExitUsage;
+  if (!args.Parse(argc, argv, own)) return args.ParseExit();
   LedgerFile ledger;
-  if (!args.Open(&ledger, LedgerReadOnly)) return kExitLedgerUnusable;
-  ResolvedSelection selection;
-  int status = kExitOk;
-  if (!args.Resolve(ledger, &selection, &status)) return status;
+  LedgerReadSnapshot snapshot(ledger);
+  if (!args.OpenForReading(&ledger, &snapshot)) return kExitLedgerUnusable;
   std::vector<Finding> findings;
   std::string reason;
-  if (!CheckLedger(ledger, selection, &findings, &reason)) return args.LedgerError("read", reason);
+  if (!CheckLedgerPages(ledger, &findings, &reason)) return args.LedgerError(ledger, "read", reason);
+  if (findings.empty()) {  // a damaged file's damage is all there is to say
+    ResolvedSelection selection;
+    int status = kExitOk;
+    if (!args.Resolve(ledger, &selection, &status)) return status;
+    if (!CheckLedger(ledger, selection, &findings, &reason)) return args.LedgerError(ledger, "read", reason);
+  }
   std::string text = json ? FindingsJson(findings, "ledger", PathAsUtf8(args.ledgerPath())) : FindingsText(findings);
   if (!WriteCommandOutput("-", text)) return kExitReportNotWritten;
   return CheckExitStatus(CountFindings(findings));

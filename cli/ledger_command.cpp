@@ -21,8 +21,9 @@ const Subcommand kSubcommands[] = {
     {"devices", "list the devices with their reports and dumps", RunLedgerDevicesCommand, PrintLedgerDevicesHelp},
     {"summary", "print the monthly VAT table over the registers", RunLedgerSummaryCommand, PrintLedgerSummaryHelp},
     {"export", "export the daily reports as CSV, JSON or HTML", RunLedgerExportCommand, PrintLedgerExportHelp},
-    {"check", "check the reports of each device in sequence, list the conflicts", RunLedgerCheckCommand,
-     PrintLedgerCheckHelp},
+    {"remove", "take back the add of dumps (by file or SHA-256)", RunLedgerRemoveCommand, PrintLedgerRemoveHelp},
+    {"check", "check the ledger's file and the reports of each device, list the refused dumps",
+     RunLedgerCheckCommand, PrintLedgerCheckHelp},
 };
 
 void PrintLedgerUsage(FILE* out) {
@@ -52,16 +53,9 @@ int RunLedgerCommand(int argc, char** argv) {
     PrintLedgerHelp();
     return kExitOk;
   }
-  for (const Subcommand& sub : kSubcommands) {
-    if (std::strcmp(argv[0], sub.name) != 0) continue;
-    for (int i = 1; i < argc; ++i) {
-      if (!std::strcmp(argv[i], "--help") || !std::strcmp(argv[i], "-h")) {
-        sub.help();
-        return kExitOk;
-      }
-    }
-    return sub.run(argc - 1, argv + 1);
-  }
+  // Each subcommand takes --help where an option may stand, not as a value.
+  for (const Subcommand& sub : kSubcommands)
+    if (!std::strcmp(argv[0], sub.name)) return sub.run(argc - 1, argv + 1);
   std::fprintf(stderr, "taxoscope-cli ledger: unknown subcommand '%s'\n\n", argv[0]);
   PrintLedgerUsage(stderr);
   return kExitUsage;

@@ -9,5 +9,7 @@ int RunLedgerSummaryCommand(int argc, char** argv);
 void PrintLedgerSummaryHelp();
 int RunLedgerExportCommand(int argc, char** argv);
 void PrintLedgerExportHelp();
+int RunLedgerRemoveCommand(int argc, char** argv);
+void PrintLedgerRemoveHelp();
 int RunLedgerCheckCommand(int argc, char** argv);
 void PrintLedgerCheckHelp();

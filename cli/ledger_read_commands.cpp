@@ -15,7 +15,7 @@
 
 namespace {
 
-const char kDevicesUsage[] = "taxoscope-cli ledger devices LEDGER";
+const char kDevicesUsage[] = "taxoscope-cli ledger devices LEDGER [--dumps]";
 const char kSummaryUsage[] = "taxoscope-cli ledger summary LEDGER [--device ID]... [--by-date FROM TO]";
 const char kExportUsage[] =
     "taxoscope-cli ledger export LEDGER [--device ID]... [--by-date FROM TO | --by-number FROM TO] "
@@ -25,11 +25,12 @@ const char kFilterHelp[] =
     "  --device ID           only this device; give it again for more (default:\n"
     "                        every device)\n"
     "  --by-date FROM TO     only the daily reports recorded from FROM to TO, typed\n"
-    "                        dd/mm/yyyy (both days included)\n";
+    "                        dd/mm/yyyy (both days included)\n"
+    "  --                    ends the options: what follows is the ledger file\n";
 
 const char kLedgerExitHelp[] =
-    "  12  the ledger cannot be opened or read (missing, not a ledger, made by a\n"
-    "      newer version, busy for more than 10 seconds)\n";
+    "  12  the ledger cannot be opened or read (missing, not a ledger, damaged,\n"
+    "      made by a newer version, busy for more than 10 seconds)\n";
 
 ExportFilter FilterAsTyped(const LedgerSelection& selection) {
   ExportFilter filter;
@@ -41,9 +42,11 @@ ExportFilter FilterAsTyped(const LedgerSelection& selection) {
   return filter;
 }
 
-// Opens the ledger and resolves the selection; false with the exit status.
-bool OpenSelection(const LedgerArgs& args, LedgerFile* ledger, ResolvedSelection* selection, int* status) {
-  if (!args.Open(ledger, LedgerReadOnly)) {
+// Opens the ledger, begins the command's one read and resolves the
+// selection; false with the exit status.
+bool OpenSelection(const LedgerArgs& args, LedgerFile* ledger, LedgerReadSnapshot* snapshot,
+                   ResolvedSelection* selection, int* status) {
+  if (!args.OpenForReading(ledger, snapshot)) {
     *status = kExitLedgerUnusable;
     return false;
   }
@@ -57,8 +60,13 @@ void PrintLedgerDevicesHelp() {
       "usage: %s\n"
       "\n"
       "Lists the devices of the ledger LEDGER, one line each: the id, the daily\n"
-      "reports held, the first and last report number and date (in the order the\n"
-      "reports were added), the dumps added and when the last one was added (UTC).\n"
+      "reports held, the first and last report number and date (by number), the\n"
+      "dumps added and when the last one was added (UTC).\n"
+      "\n"
+      "  --dumps   one line per dump added instead: its device, when it was added\n"
+      "            (UTC), its daily reports, of them new and repaired, its SHA-256\n"
+      "            (what 'ledger remove' takes) and its name as given to add\n"
+      "  --        ends the options: what follows is the ledger file\n"
       "\n"
       "exit status:\n"
       "  0   the list was printed\n"
@@ -68,15 +76,39 @@ void PrintLedgerDevicesHelp() {
       kDevicesUsage, kLedgerExitHelp);
 }
 
+namespace {
+
+// ledger devices --dumps: one line per dump.
+int ListDumpLines(const LedgerArgs& args, LedgerFile& ledger) {
+  std::vector<LedgerDump> dumps;
+  std::string reason;
+  if (!ListDumps(ledger, &dumps, &reason)) return args.LedgerError(ledger, "read", reason);
+  std::vector<std::vector<std::string>> rows = {{"device", "added", "reports", "new", "repaired", "sha256", "name"}};
+  for (const LedgerDump& d : dumps)
+    rows.push_back({d.device, d.addedAt, std::to_string(d.reports), std::to_string(d.newReports),
+                    std::to_string(d.repaired), d.sha256, d.name});
+  return WriteCommandOutput("-", AlignedTable(rows)) ? kExitOk : kExitReportNotWritten;
+}
+
+}  // namespace
+
 int RunLedgerDevicesCommand(int argc, char** argv) {
-  LedgerArgs args("devices", kDevicesUsage, false, false, false);
-  if (!args.Parse(argc, argv)) return kExitUsage;
+  LedgerArgs args("devices", kDevicesUsage, PrintLedgerDevicesHelp, false, false, false);
+  bool listDumps = false;
+  auto own = [&](int, char** items, int* i, std::string*) {
+    if (std::strcmp(items[*i], "--dumps") != 0) return NotReportOption;
+    listDumps = true;
+    return ReportOptionTaken;
+  };
+  if (!args.Parse(argc, argv, own)) return args.ParseExit();
   if (!args.selection().devices.empty()) return args.Usage("unknown option --device");
   LedgerFile ledger;
-  if (!args.Open(&ledger, LedgerReadOnly)) return kExitLedgerUnusable;
+  LedgerReadSnapshot snapshot(ledger);
+  if (!args.OpenForReading(&ledger, &snapshot)) return kExitLedgerUnusable;
+  if (listDumps) return ListDumpLines(args, ledger);
   std::vector<LedgerDevice> devices;
   std::string reason;
-  if (!ListDevices(ledger, &devices, &reason)) return args.LedgerError("read", reason);
+  if (!ListDevices(ledger, &devices, &reason)) return args.LedgerError(ledger, "read", reason);
   std::vector<std::vector<std::string>> rows = {
       {"device", "reports", "first", "last", "first date", "last date", "dumps", "last added"}};
   for (const LedgerDevice& d : devices) {
@@ -109,15 +141,16 @@ void PrintLedgerSummaryHelp() {
 }
 
 int RunLedgerSummaryCommand(int argc, char** argv) {
-  LedgerArgs args("summary", kSummaryUsage, true, false, false);
-  if (!args.Parse(argc, argv)) return kExitUsage;
+  LedgerArgs args("summary", kSummaryUsage, PrintLedgerSummaryHelp, true, false, false);
+  if (!args.Parse(argc, argv)) return args.ParseExit();
   LedgerFile ledger;
+  LedgerReadSnapshot snapshot(ledger);
   ResolvedSelection selection;
   int status = kExitOk;
-  if (!OpenSelection(args, &ledger, &selection, &status)) return status;
+  if (!OpenSelection(args, &ledger, &snapshot, &selection, &status)) return status;
   LedgerSelectionSums sums;
   std::string reason;
-  if (!QuerySums(ledger, selection, &sums, &reason)) return args.LedgerError("read", reason);
+  if (!QuerySums(ledger, selection, &sums, &reason)) return args.LedgerError(ledger, "read", reason);
   ConsoleUtf8Output();
   return WriteCommandOutput("-", LedgerSummaryText(sums)) ? kExitOk : kExitReportNotWritten;
 }
@@ -155,24 +188,19 @@ void PrintLedgerExportHelp() {
 }
 
 int RunLedgerExportCommand(int argc, char** argv) {
-  LedgerArgs args("export", kExportUsage, true, true, false);
+  LedgerArgs args("export", kExportUsage, PrintLedgerExportHelp, true, true, false);
   std::string format = "csv", out;
   bool months = false, perDevice = false, excel = false;
   auto own = [&](int count, char** items, int* i, std::string* problem) {
     const char* arg = items[*i];
-    bool takesValue = !std::strcmp(arg, "--format") || !std::strcmp(arg, "--out");
-    if (takesValue && (*i + 1 >= count || !items[*i + 1][0])) {
-      *problem = std::string(arg) + " needs a value";
-      return ReportOptionError;
-    }
     if (!std::strcmp(arg, "--format")) {
-      format = items[++*i];
+      if (!LedgerArgs::TakeValue(count, items, i, "a value", &format, problem)) return ReportOptionError;
       if (format != "csv" && format != "json" && format != "html") {
         *problem = "unknown format " + format + " (csv, json or html)";
         return ReportOptionError;
       }
     } else if (!std::strcmp(arg, "--out")) {
-      out = items[++*i];
+      if (!LedgerArgs::TakeValue(count, items, i, "a file name", &out, problem)) return ReportOptionError;
     } else if (!std::strcmp(arg, "--months")) {
       months = true;
     } else if (!std::strcmp(arg, "--per-device")) {
@@ -184,14 +212,15 @@ int RunLedgerExportCommand(int argc, char** argv) {
     }
     return ReportOptionTaken;
   };
-  if (!args.Parse(argc, argv, own)) return kExitUsage;
+  if (!args.Parse(argc, argv, own)) return args.ParseExit();
   if ((months || excel) && format != "csv") return args.Usage("--months and --excel are forms of the CSV");
   if (perDevice && !months) return args.Usage("--per-device is a form of --months");
 
   LedgerFile ledger;
+  LedgerReadSnapshot snapshot(ledger);
   ResolvedSelection selection;
   int status = kExitOk;
-  if (!OpenSelection(args, &ledger, &selection, &status)) return status;
+  if (!OpenSelection(args, &ledger, &snapshot, &selection, &status)) return status;
   LedgerExportHeading heading{args.ledgerPath(), FilterAsTyped(args.selection())};
   const CsvDialect dialect = excel ? kExcelCsv : kPlainCsv;
   std::string text, reason;
@@ -213,7 +242,7 @@ int RunLedgerExportCommand(int argc, char** argv) {
                        &reason);
     text = json.Finish();
   }
-  if (!ok) return args.LedgerError("read", reason);
+  if (!ok) return args.LedgerError(ledger, "read", reason);
   if (out.empty()) out = args.ledgerPath() + "." + format;
   return WriteCommandOutput(out, text) ? kExitOk : kExitReportNotWritten;
 }

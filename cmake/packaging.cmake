@@ -21,9 +21,11 @@ string(CONCAT CPACK_PACKAGE_DESCRIPTION
   "type, for all daily reports or those of a date range or a report-number range;\n"
   "it also exports the daily reports as CSV, JSON or HTML.\n"
   "\n"
-  "This package holds the command-line tool taxoscope-cli and the device\n"
+  "This package holds the command-line tool taxoscope-cli, the device\n"
   "simulator taxoscope-sim, which writes dump images and plays the device on a\n"
-  "pseudo-terminal.")
+  "pseudo-terminal, and taxoscope-server, which takes the dumps of many shops\n"
+  "over HTTPS into one ledger and serves its monthly VAT table to programs and\n"
+  "browsers (a systemd service, off until enabled).")
 set(CPACK_STRIP_FILES ON)
 set(CPACK_THREADS 1)  # one compressor thread: the same bytes on every machine
 # Each package is one file made of components: the archives hold their files
@@ -64,7 +66,20 @@ if(WIN32)
     set(CPACK_PACKAGE_FILE_NAME ${PROJECT_NAME}-${PROJECT_VERSION}-win32)
   endif()
 else()
-  install(TARGETS taxoscope-cli taxoscope-sim RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+  install(TARGETS taxoscope-cli taxoscope-sim taxoscope-server RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+  # The server as a system service, in the Debian package only: its unit
+  # (off until enabled), its options in /etc/taxoscope and its system user.
+  install(FILES packaging/server/taxoscope-server.service DESTINATION /lib/systemd/system COMPONENT service
+          EXCLUDE_FROM_ALL)
+  install(FILES packaging/server/server.conf DESTINATION /etc/taxoscope COMPONENT service EXCLUDE_FROM_ALL)
+  install(FILES packaging/server/sysusers.conf DESTINATION /usr/lib/sysusers.d RENAME taxoscope.conf
+          COMPONENT service EXCLUDE_FROM_ALL)
+  set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA ${CMAKE_SOURCE_DIR}/packaging/debian/conffiles
+      ${CMAKE_SOURCE_DIR}/packaging/debian/postinst ${CMAKE_SOURCE_DIR}/packaging/debian/prerm
+      ${CMAKE_SOURCE_DIR}/packaging/debian/postrm)
+  set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
+  # The postinst makes the server's user with adduser where systemd-sysusers is missing.
+  set(CPACK_DEBIAN_PACKAGE_DEPENDS adduser)
   if(TAXOSCOPE_MAN_PAGES)
     include(cmake/man_pages.cmake)
     taxoscope_man_page(taxoscope-cli
@@ -75,9 +90,13 @@ else()
       "a simulated fiscal cash register for tests and demonstrations"
       "writes realistic fiscal-memory dump images and plays the fiscal device on a serial line, a new pseudo-terminal by default, so that taxoscope-cli can read it without a real register."
       taxoscope-cli)
+    taxoscope_man_page(taxoscope-server
+      "the ledger of many shops' fiscal registers behind HTTPS"
+      "takes the fiscal-memory dumps of many shops over HTTPS (from taxoscope-cli send, the Windows program or any HTTP client), keeps each one and adds it to one ledger, and serves the ledger's monthly VAT table, exports and check findings to programs (JSON, CSV) and to a browser. The systemd service taxoscope-server runs it with the state folder /var/lib/taxoscope and the options of /etc/taxoscope/server.conf. The API and the setup are described in docs/server.md."
+      taxoscope-cli)
   endif()
   install(FILES README.md DESTINATION ${CMAKE_INSTALL_DOCDIR})
-  install(FILES docs/export.md docs/check.md DESTINATION ${CMAKE_INSTALL_DOCDIR}/docs)
+  install(FILES docs/export.md docs/check.md docs/server.md DESTINATION ${CMAKE_INSTALL_DOCDIR}/docs)
   # At the archive's top; an install on this machine has it in the copyright file.
   install(FILES LICENSE DESTINATION . COMPONENT licence EXCLUDE_FROM_ALL)
 

@@ -3,8 +3,22 @@
 # SQLite for MinGW, so the Windows builds compile the amalgamation that
 # scripts/fetch-sqlite.sh leaves in TAXOSCOPE_SQLITE_AMALGAMATION (set by the
 # MinGW toolchain files) into the programs, which stay self-contained.
+#
+# The lowest SQLite the ledger supports: 3.31.0, the oldest in a supported
+# distribution (Ubuntu 20.04). The ledger uses nothing newer (WITHOUT ROWID
+# tables came with 3.8.2; the schema is read from sqlite_master, which every
+# version has, not from its newer alias sqlite_schema).
+set(TAXOSCOPE_SQLITE_MINIMUM 3.31.0)
+function(taxoscope_require_sqlite version where)
+  if(version VERSION_LESS TAXOSCOPE_SQLITE_MINIMUM)
+    message(FATAL_ERROR "SQLite ${version} (${where}) is older than ${TAXOSCOPE_SQLITE_MINIMUM}, "
+                        "the lowest the ledger supports")
+  endif()
+endfunction()
+
 if(NOT CMAKE_CROSSCOMPILING)
   find_package(SQLite3 REQUIRED)
+  taxoscope_require_sqlite("${SQLite3_VERSION}" "${SQLite3_INCLUDE_DIRS}")
   return()
 endif()
 
@@ -15,6 +29,7 @@ endif()
 # Its version, for the licence note of the Windows packages.
 file(STRINGS ${TAXOSCOPE_SQLITE_AMALGAMATION}/sqlite3.h version_line REGEX "^#define SQLITE_VERSION +\"")
 string(REGEX REPLACE "^.*\"(.*)\".*$" "\\1" TAXOSCOPE_SQLITE_VERSION "${version_line}")
+taxoscope_require_sqlite("${TAXOSCOPE_SQLITE_VERSION}" "${TAXOSCOPE_SQLITE_AMALGAMATION}")
 add_library(taxoscope_sqlite3 STATIC ${TAXOSCOPE_SQLITE_AMALGAMATION}/sqlite3.c)
 target_include_directories(taxoscope_sqlite3 SYSTEM PUBLIC ${TAXOSCOPE_SQLITE_AMALGAMATION})
 # One thread uses a connection at a time; no extension loading; double-quoted

@@ -51,6 +51,9 @@ class LedgerJson {
 // HTML: the monthly table over the devices, the monthly turnover stacked by
 // device, the totals per device and per tax group.
 std::string LedgerHtml(const LedgerExportHeading& heading, const LedgerSelectionSums& sums);
+// The page's sections below its heading (the monthly table and chart, the
+// totals), for pages that carry them under a heading of their own.
+void AppendLedgerHtmlSections(std::string* out, const LedgerSelectionSums& sums);
 
 // The monthly VAT table for a terminal, with the number of registers.
 std::string LedgerSummaryText(const LedgerSelectionSums& sums);

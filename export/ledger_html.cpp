@@ -111,14 +111,18 @@ std::string LedgerHtml(const LedgerExportHeading& heading, const LedgerSelection
   AppendHtmlFilter(&out, heading.filter);
   out += "<p class=\"meta\">Каси: " + std::to_string(sums.devices.size()) + "</p>\n";
   out += "<p class=\"meta\">Отчети: " + std::to_string(sums.reports) + "</p>\n";
-  out += "<h2>Оборот по месеци</h2>\n";
-  if (sums.months.empty()) {
-    out += "<p>Няма дневни отчети.</p>\n";
-  } else {
-    AppendMonthTable(&out, sums);
-    AppendChart(&out, sums);
-  }
-  AppendTotals(&out, sums);
+  AppendLedgerHtmlSections(&out, sums);
   out += "</body>\n</html>\n";
   return out;
+}
+
+void AppendLedgerHtmlSections(std::string* out, const LedgerSelectionSums& sums) {
+  *out += "<h2>Оборот по месеци</h2>\n";
+  if (sums.months.empty()) {
+    *out += "<p>Няма дневни отчети.</p>\n";
+  } else {
+    AppendMonthTable(out, sums);
+    AppendChart(out, sums);
+  }
+  AppendTotals(out, sums);
 }

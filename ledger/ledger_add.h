@@ -6,10 +6,15 @@
 // A report is the same report as one in the ledger when its device, number,
 // recorded date-time, every counted amount, decimal flag and CRC result are
 // equal. Within a dump every report counts as often as the dump holds it;
-// across the dumps of a device a report counts as often as the one dump that
-// holds it most often. A report with the number and date-time of one the
-// ledger holds from an earlier dump, but other content, is a conflict: it is
-// not added, and the ledger keeps a note of it.
+// across the dumps of a device a report is held as often as the one dump that
+// holds it most often. A register never reuses a report number, so the
+// intact reports of a dump and those the ledger holds are compared number by
+// number: one must hold all of the other's (an earlier image fewer, a later
+// one more). A dump where neither does disagrees with the ledger (another
+// register under the same id, or a memory altered since): it is refused
+// whole, and the ledger notes the refusal. A report whose CRC failed counts
+// only until an intact copy is held. What the ledger holds and sums is thus
+// the same whatever the order in which its dumps were added.
 #include <cstdint>
 #include <deque>
 #include <string>
@@ -40,26 +45,36 @@ struct DumpFacts {
   std::string addedAt;   // UTC, YYYY-MM-DDTHH:MM:SSZ
 };
 
+// A report of a dump, by number and recorded date-time.
 struct LedgerConflict {
   int32_t number;
   std::string recordedAt;  // YYYY-MM-DD HH:MM
 };
 
 struct DumpAddition {
-  int64_t added = 0;    // new reports
-  int64_t already = 0;  // reports the ledger held already
+  int64_t added = 0;     // new reports
+  int64_t already = 0;   // reports the ledger held already (damaged copies of held reports among them)
+  int64_t repaired = 0;  // intact reports that replaced a held copy whose CRC failed
+  // A dump that disagrees: nothing of it was added. Per disagreeing number,
+  // the dump's first report of that number, by number.
+  bool refused = false;
   std::vector<LedgerConflict> conflicts;
+  // Reports whose CRC failed, of reports the ledger holds intact.
+  std::vector<LedgerConflict> damagedCopies;
 };
 
 // Adds the reports of one dump in one transaction. False with the reason in
-// *err (the ledger is then as it was before). A dump whose bytes the ledger
-// already holds for the device, and that brings nothing new, changes nothing.
+// *err (the ledger is then as it was before). A dump that disagrees with the
+// ledger is refused (result->refused): only the note of the refusal is
+// written. A dump whose bytes the ledger already holds for the device changes
+// nothing, not a byte of the file.
 bool AddDump(LedgerFile& ledger, const DumpFacts& dump, const DumpReportList& reports,
              DumpAddition* result, std::string* err);
 
 // How adding a dump went.
 enum AddDumpOutcome {
-  DumpAdded,          // with or without conflicts
+  DumpAdded,          // *result says what was new
+  DumpDisagrees,      // refused whole: result->conflicts names the numbers
   DumpUnreadable,     // the dump could not be read; *err says why
   DumpNotOfFamily,    // no dump of this device family; *err is the reason, nothing was added
   LedgerUnwritable,   // the ledger is as it was; *err says why

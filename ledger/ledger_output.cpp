@@ -24,22 +24,32 @@ bool LedgerOutput::Write(const std::string& dumpPath) {
   const std::string ledgerPath = folder + "ledger.db";
   LedgerFile ledger;
   std::string reason;
-  if (!ledger.Open(ledgerPath, LedgerReadWrite, &reason)) return Fail("Cannot open the ledger " + ledgerPath, reason);
+  // A damaged file says so: it is neither busy nor full.
+  auto why = [&](const std::string& text) { return ledger.damaged() ? "the ledger is damaged (" + text + ")" : text; };
+  if (!ledger.Open(ledgerPath, LedgerReadWrite, &reason))
+    return Fail("Cannot open the ledger " + ledgerPath, why(reason));
   DumpAddition added;
   switch (AddDumpFile(ledger, dumpPath, DeviceOfDump(dumpPath), UtcNowText(), &added, &reason)) {
     case DumpAdded: break;
+    case DumpDisagrees:
+      return Fail("Cannot add " + dumpPath + " to the ledger " + ledgerPath,
+                  "its reports numbered from " + std::to_string(added.conflicts.front().number) +
+                      " differ from those the ledger holds for the device (another register under the same "
+                      "id?); nothing of it was added");
     case DumpUnreadable: return Fail("Cannot read " + dumpPath, reason);
     case DumpNotOfFamily:
       return Fail("Cannot add " + dumpPath + " to the ledger", "not a dump of this device family (" + reason + ")");
-    case LedgerUnwritable: return Fail("Cannot add the dump to the ledger " + ledgerPath, reason);
+    case LedgerUnwritable: return Fail("Cannot add the dump to the ledger " + ledgerPath, why(reason));
   }
 
   ResolvedSelection everything;
   LedgerSelectionSums sums;
   std::string detail;
-  if (ResolveSelection(ledger, LedgerSelection(), &everything, &detail) != SelectionOk ||
+  LedgerReadSnapshot snapshot(ledger);
+  if (!snapshot.Begin(&detail) || ResolveSelection(ledger, LedgerSelection(), &everything, &detail) != SelectionOk ||
       !QuerySums(ledger, everything, &sums, &detail))
-    return Fail("Cannot read the ledger " + ledgerPath, detail);
+    return Fail("Cannot read the ledger " + ledgerPath, why(detail));
+  snapshot.End();
   LedgerExportHeading heading{ledgerPath, ExportFilter()};
   std::string page = LedgerHtml(heading, sums);
   std::string pagePath = folder + "ledger.html";

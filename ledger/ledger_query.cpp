@@ -6,6 +6,7 @@
 #include "fm/daily_report.h"
 #include "ledger/ledger_sums.h"
 #include "export/report_fields.h"
+#include "ledger/held_reports.h"
 #include "ledger/ledger_add.h"
 #include "ledger/report_row.h"
 #include "ledger/running_sums.h"
@@ -36,7 +37,7 @@ std::string DayBound(const std::string& text, bool endOfDay, bool* ok) {
 // The rows of one device that pass the filter, in the order asked for.
 bool PrepareDeviceReports(LedgerFile& ledger, const ResolvedSelection& s, const char* order,
                           SqliteStatement* select, std::string* err) {
-  std::string sql = std::string("SELECT ") + kReportColumns + " FROM daily_report WHERE device = ?1";
+  std::string sql = std::string("SELECT ") + kReportColumns + " FROM daily_report WHERE device = ?1 AND counted";
   if (s.type == ReportByDate) sql += " AND recorded_at BETWEEN ?2 AND ?3";
   if (s.type == ReportByNumber) sql += " AND number BETWEEN ?2 AND ?3";
   sql += " ORDER BY ";
@@ -65,24 +66,30 @@ bool StoredSums(LedgerFile& ledger, const std::string& device, DeviceSums* sums,
   return true;
 }
 
-// The same sums from the reports that pass a filter, added in the order
-// they entered the ledger.
+// The same sums from the reports that pass a filter, added in the order the
+// stored sums are made (SumOrderLess).
 bool FilteredSums(LedgerFile& ledger, const ResolvedSelection& s, const std::string& device, DeviceSums* sums,
                   std::string* err) {
   SqliteStatement select;
   if (!PrepareDeviceReports(ledger, s, "id", &select, err)) return false;
   BindDevice(select, s, device);
-  std::map<std::string, MonthRow> months;
-  DailyReport report;
+  std::vector<HeldReport> rows;
   bool done = false;
   while (select.Step(&done, err)) {
-    ReadReport(select, 0, &report);
+    rows.emplace_back();
+    rows.back().own = std::make_unique<DailyReport>();
+    ReadReport(select, 0, rows.back().own.get());
+  }
+  if (!done) return false;
+  std::sort(rows.begin(), rows.end(), SumOrderLess);
+  std::map<std::string, MonthRow> months;
+  for (const HeldReport& row : rows) {
     ++sums->reports;
-    AddToTotals(report, &sums->totals);
-    months[MonthOf(report)].Add(report);
+    AddToTotals(row.report(), &sums->totals);
+    months[MonthOf(row.report())].Add(row.report());
   }
   for (const auto& month : months) sums->months.push_back(month.second);
-  return done;
+  return true;
 }
 
 }  // namespace
@@ -147,6 +154,30 @@ bool ListDevices(LedgerFile& ledger, std::vector<LedgerDevice>* devices, std::st
   return done;
 }
 
+bool ListDumps(LedgerFile& ledger, std::vector<LedgerDump>* dumps, std::string* err) {
+  dumps->clear();
+  SqliteStatement select;
+  if (!select.Prepare(ledger.db(),
+                      "SELECT device, name, size, sha256, added_at, reports, new_reports, repaired FROM dump "
+                      "ORDER BY device, id",
+                      err))
+    return false;
+  bool done = false;
+  while (select.Step(&done, err)) {
+    LedgerDump dump;
+    dump.device = select.Text(0);
+    dump.name = select.Text(1);
+    dump.size = select.Int(2);
+    dump.sha256 = select.Text(3);
+    dump.addedAt = select.Text(4);
+    dump.reports = select.Int(5);
+    dump.newReports = select.Int(6);
+    dump.repaired = select.Int(7);
+    dumps->push_back(dump);
+  }
+  return done;
+}
+
 bool QuerySums(LedgerFile& ledger, const ResolvedSelection& selection, LedgerSelectionSums* sums, std::string* err) {
   *sums = LedgerSelectionSums();
   std::map<std::pair<int, int>, MonthOverDevices> months;
@@ -180,6 +211,36 @@ bool ForEachReport(LedgerFile& ledger, const ResolvedSelection& selection, const
     while (select.Step(&done, err)) {
       ReadReport(select, 0, &report);
       visit(device, report);
+    }
+    if (!done) return false;
+    select.Reset();
+  }
+  return true;
+}
+
+bool ListRefusals(LedgerFile& ledger, const ResolvedSelection& selection, std::vector<LedgerRefusal>* refusals,
+                  std::string* err) {
+  refusals->clear();
+  SqliteStatement select;
+  if (!select.Prepare(ledger.db(),
+                      "SELECT name, sha256, refused_at, number, recorded_at, numbers FROM refused_dump "
+                      "WHERE device = ?1 ORDER BY id",
+                      err))
+    return false;
+  for (const std::string& device : selection.devices) {
+    select.BindText(1, device);
+    bool done = false;
+    while (select.Step(&done, err)) {
+      LedgerRefusal refusal;
+      refusal.device = device;
+      refusal.dump = select.Text(0);
+      refusal.sha256 = select.Text(1);
+      refusal.refusedAt = select.Text(2);
+      refusal.number = static_cast<int32_t>(select.Int(3));
+      refusal.recordedAt = select.Text(4);
+      const std::string numbers = select.Text(5);
+      refusal.numbers = numbers.empty() ? 0 : 1 + std::count(numbers.begin(), numbers.end(), ',');
+      refusals->push_back(refusal);
     }
     if (!done) return false;
     select.Reset();

@@ -1,8 +1,10 @@
 #pragma once
-// Reading a ledger back: its devices, the sums of a selection (from the
-// running sums kept as reports were added, or, under a filter, from the
-// reports themselves in the order they were added), and the daily reports
-// of a selection as the reader's values with their device.
+// Reading a ledger back: its devices and dumps, the sums of a selection
+// (those the ledger keeps per device and month, or, under a filter, made
+// from the counted reports themselves in the same order), the daily reports
+// of a selection as the reader's values with their device, and the notes of
+// refused dumps and old conflicts. Each reads what one read transaction
+// (LedgerReadSnapshot) shows when one stands.
 #include <functional>
 #include <string>
 #include <vector>
@@ -34,12 +36,24 @@ SelectionProblem ResolveSelection(LedgerFile& ledger, const LedgerSelection& sel
 struct LedgerDevice {
   std::string id;
   int64_t reports = 0;
-  int32_t firstNumber = 0, lastNumber = 0;  // in the order the reports were added
+  int32_t firstNumber = 0, lastNumber = 0;  // the first and last by number
   std::string firstAt, lastAt;
   int64_t dumps = 0;
   std::string lastAdded;
 };
 bool ListDevices(LedgerFile& ledger, std::vector<LedgerDevice>* devices, std::string* err);
+
+// A dump added to the ledger.
+struct LedgerDump {
+  std::string device;
+  std::string name;      // as it was given to add
+  int64_t size = 0;
+  std::string sha256;
+  std::string addedAt;   // UTC
+  int64_t reports = 0, newReports = 0, repaired = 0;
+};
+// Every dump, by device, then in the order added.
+bool ListDumps(LedgerFile& ledger, std::vector<LedgerDump>* dumps, std::string* err);
 
 bool QuerySums(LedgerFile& ledger, const ResolvedSelection& selection, LedgerSelectionSums* sums, std::string* err);
 
@@ -59,3 +73,17 @@ struct LedgerConflictNote {
 // The conflicts of the selected devices, by device, then in the order found.
 bool ListConflicts(LedgerFile& ledger, const ResolvedSelection& selection, std::vector<LedgerConflictNote>* notes,
                    std::string* err);
+
+// A dump refused because it disagreed with the ledger.
+struct LedgerRefusal {
+  std::string device;
+  std::string dump;        // as it was given to add
+  std::string sha256;
+  std::string refusedAt;   // UTC
+  int32_t number = 0;      // the first disagreeing number, and the dump's report of it
+  std::string recordedAt;
+  int64_t numbers = 0;     // how many numbers disagree
+};
+// The refusals of the selected devices, by device, then in the order made.
+bool ListRefusals(LedgerFile& ledger, const ResolvedSelection& selection, std::vector<LedgerRefusal>* refusals,
+                  std::string* err);

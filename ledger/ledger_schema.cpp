@@ -189,5 +189,119 @@ CREATE VIEW monthly_vat_total AS
   FROM device_month GROUP BY month ORDER BY month;
 )sql";
 
+// Version 2: every sum a user reads is decided by the program. The VAT views
+// give, as text, the cents the program rounded and stored (SQLite's own
+// round() and printf() round a sum's decimal text, not its binary value, and
+// differ from version to version): device_month gains them per device and
+// month, and month_total holds the sums over the devices. Which dumps hold
+// each report (daily_report.dump brought it, dump_report names every other
+// dump that holds it), so an add can be taken back; whether a report counts
+// (a copy whose CRC failed does not once an intact copy is held); the
+// reports a dump repaired; and the dumps refused because they disagree with
+// the ledger. The program's step after this SQL fills the new columns and
+// tables from what version 1 kept.
+const char kLedgerSchemaV2[] = R"sql(
+DROP VIEW monthly_vat;
+DROP VIEW monthly_vat_total;
+ALTER TABLE daily_report ADD COLUMN counted INTEGER NOT NULL DEFAULT 1;
+ALTER TABLE dump ADD COLUMN repaired INTEGER NOT NULL DEFAULT 0;
+CREATE TABLE dump_report (
+  dump INTEGER NOT NULL REFERENCES dump(id),
+  report INTEGER NOT NULL REFERENCES daily_report(id),
+  PRIMARY KEY (dump, report)
+) WITHOUT ROWID;
+INSERT INTO dump_report (dump, report)
+  SELECT d.id, r.id FROM dump AS d JOIN daily_report AS r ON r.device = d.device AND r.dump < d.id
+  WHERE d.reports - d.new_reports - d.conflicts =
+        (SELECT count(*) FROM daily_report AS p WHERE p.device = d.device AND p.dump < d.id);
+CREATE TABLE refused_dump (
+  id INTEGER PRIMARY KEY,
+  device TEXT NOT NULL,
+  name TEXT NOT NULL,
+  size INTEGER NOT NULL,
+  sha256 TEXT NOT NULL,
+  refused_at TEXT NOT NULL,
+  number INTEGER NOT NULL,
+  recorded_at TEXT NOT NULL,
+  numbers TEXT NOT NULL
+);
+ALTER TABLE device_month ADD COLUMN group_1_cents INTEGER NOT NULL DEFAULT 0;
+ALTER TABLE device_month ADD COLUMN group_2_cents INTEGER NOT NULL DEFAULT 0;
+ALTER TABLE device_month ADD COLUMN group_3_cents INTEGER NOT NULL DEFAULT 0;
+ALTER TABLE device_month ADD COLUMN group_4_cents INTEGER NOT NULL DEFAULT 0;
+ALTER TABLE device_month ADD COLUMN group_5_cents INTEGER NOT NULL DEFAULT 0;
+ALTER TABLE device_month ADD COLUMN group_6_cents INTEGER NOT NULL DEFAULT 0;
+ALTER TABLE device_month ADD COLUMN group_7_cents INTEGER NOT NULL DEFAULT 0;
+ALTER TABLE device_month ADD COLUMN group_8_cents INTEGER NOT NULL DEFAULT 0;
+ALTER TABLE device_month ADD COLUMN tax_1_cents INTEGER NOT NULL DEFAULT 0;
+ALTER TABLE device_month ADD COLUMN tax_2_cents INTEGER NOT NULL DEFAULT 0;
+ALTER TABLE device_month ADD COLUMN tax_3_cents INTEGER NOT NULL DEFAULT 0;
+ALTER TABLE device_month ADD COLUMN tax_4_cents INTEGER NOT NULL DEFAULT 0;
+ALTER TABLE device_month ADD COLUMN tax_5_cents INTEGER NOT NULL DEFAULT 0;
+ALTER TABLE device_month ADD COLUMN tax_6_cents INTEGER NOT NULL DEFAULT 0;
+ALTER TABLE device_month ADD COLUMN tax_7_cents INTEGER NOT NULL DEFAULT 0;
+ALTER TABLE device_month ADD COLUMN tax_8_cents INTEGER NOT NULL DEFAULT 0;
+CREATE TABLE month_total (
+  month TEXT PRIMARY KEY NOT NULL,
+  devices INTEGER NOT NULL,
+  reports INTEGER NOT NULL,
+  group_1_cents INTEGER NOT NULL DEFAULT 0,
+  group_2_cents INTEGER NOT NULL DEFAULT 0,
+  group_3_cents INTEGER NOT NULL DEFAULT 0,
+  group_4_cents INTEGER NOT NULL DEFAULT 0,
+  group_5_cents INTEGER NOT NULL DEFAULT 0,
+  group_6_cents INTEGER NOT NULL DEFAULT 0,
+  group_7_cents INTEGER NOT NULL DEFAULT 0,
+  group_8_cents INTEGER NOT NULL DEFAULT 0,
+  tax_1_cents INTEGER NOT NULL DEFAULT 0,
+  tax_2_cents INTEGER NOT NULL DEFAULT 0,
+  tax_3_cents INTEGER NOT NULL DEFAULT 0,
+  tax_4_cents INTEGER NOT NULL DEFAULT 0,
+  tax_5_cents INTEGER NOT NULL DEFAULT 0,
+  tax_6_cents INTEGER NOT NULL DEFAULT 0,
+  tax_7_cents INTEGER NOT NULL DEFAULT 0,
+  tax_8_cents INTEGER NOT NULL DEFAULT 0
+) WITHOUT ROWID;
+CREATE INDEX device_month_by_month ON device_month(month, device);
+CREATE VIEW monthly_vat AS
+  SELECT device, month, reports,
+         printf('%d.%02d', group_1_cents / 100, group_1_cents % 100) AS group_1,
+         printf('%d.%02d', group_2_cents / 100, group_2_cents % 100) AS group_2,
+         printf('%d.%02d', group_3_cents / 100, group_3_cents % 100) AS group_3,
+         printf('%d.%02d', group_4_cents / 100, group_4_cents % 100) AS group_4,
+         printf('%d.%02d', group_5_cents / 100, group_5_cents % 100) AS group_5,
+         printf('%d.%02d', group_6_cents / 100, group_6_cents % 100) AS group_6,
+         printf('%d.%02d', group_7_cents / 100, group_7_cents % 100) AS group_7,
+         printf('%d.%02d', group_8_cents / 100, group_8_cents % 100) AS group_8,
+         printf('%d.%02d', tax_1_cents / 100, tax_1_cents % 100) AS tax_1,
+         printf('%d.%02d', tax_2_cents / 100, tax_2_cents % 100) AS tax_2,
+         printf('%d.%02d', tax_3_cents / 100, tax_3_cents % 100) AS tax_3,
+         printf('%d.%02d', tax_4_cents / 100, tax_4_cents % 100) AS tax_4,
+         printf('%d.%02d', tax_5_cents / 100, tax_5_cents % 100) AS tax_5,
+         printf('%d.%02d', tax_6_cents / 100, tax_6_cents % 100) AS tax_6,
+         printf('%d.%02d', tax_7_cents / 100, tax_7_cents % 100) AS tax_7,
+         printf('%d.%02d', tax_8_cents / 100, tax_8_cents % 100) AS tax_8
+  FROM device_month ORDER BY device, month;
+CREATE VIEW monthly_vat_total AS
+  SELECT month, devices, reports,
+         printf('%d.%02d', group_1_cents / 100, group_1_cents % 100) AS group_1,
+         printf('%d.%02d', group_2_cents / 100, group_2_cents % 100) AS group_2,
+         printf('%d.%02d', group_3_cents / 100, group_3_cents % 100) AS group_3,
+         printf('%d.%02d', group_4_cents / 100, group_4_cents % 100) AS group_4,
+         printf('%d.%02d', group_5_cents / 100, group_5_cents % 100) AS group_5,
+         printf('%d.%02d', group_6_cents / 100, group_6_cents % 100) AS group_6,
+         printf('%d.%02d', group_7_cents / 100, group_7_cents % 100) AS group_7,
+         printf('%d.%02d', group_8_cents / 100, group_8_cents % 100) AS group_8,
+         printf('%d.%02d', tax_1_cents / 100, tax_1_cents % 100) AS tax_1,
+         printf('%d.%02d', tax_2_cents / 100, tax_2_cents % 100) AS tax_2,
+         printf('%d.%02d', tax_3_cents / 100, tax_3_cents % 100) AS tax_3,
+         printf('%d.%02d', tax_4_cents / 100, tax_4_cents % 100) AS tax_4,
+         printf('%d.%02d', tax_5_cents / 100, tax_5_cents % 100) AS tax_5,
+         printf('%d.%02d', tax_6_cents / 100, tax_6_cents % 100) AS tax_6,
+         printf('%d.%02d', tax_7_cents / 100, tax_7_cents % 100) AS tax_7,
+         printf('%d.%02d', tax_8_cents / 100, tax_8_cents % 100) AS tax_8
+  FROM month_total ORDER BY month;
+)sql";
+
 // Step i takes a ledger of version i to version i + 1.
-const char* const kLedgerMigrations[kLedgerSchemaVersion] = {kLedgerSchemaV1};
+const char* const kLedgerMigrations[kLedgerSchemaVersion] = {kLedgerSchemaV1, kLedgerSchemaV2};

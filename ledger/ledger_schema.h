@@ -7,9 +7,10 @@
 
 // "TXLG": the SQLite header's application id of a ledger.
 constexpr int32_t kLedgerApplicationId = 0x54584C47;
-constexpr int kLedgerSchemaVersion = 1;
+constexpr int kLedgerSchemaVersion = 2;
 
 extern const char kLedgerSchemaV1[];
+extern const char kLedgerSchemaV2[];
 // kLedgerMigrations[i] takes version i to version i + 1; version 0 is an
 // empty file.
 extern const char* const kLedgerMigrations[kLedgerSchemaVersion];

@@ -1,8 +1,9 @@
 #pragma once
 // Sums of daily reports as a dump's outputs make them: each counted amount
 // added on its own, in the order the reports come, into 8-byte doubles. A
-// ledger keeps these per device and per device and month as reports are
-// added, so its totals for a device are the report's of its latest dump.
+// ledger keeps these per device and per device and month, made from its
+// counted reports by number, so its totals for a device are the report's of
+// its latest dump.
 #include <cstdint>
 #include <string>
 

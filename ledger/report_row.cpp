@@ -93,7 +93,7 @@ void BindReport(SqliteStatement& s, int first, const DailyReport& report) {
     s.BindInt(i++, d.amount.counted ? Hundredths(d.amount, fractional) : 0);
   for (const DepartmentAmount& d : report.departments) {
     if (d.amount.counted)
-      s.BindBlob(i++, d.name, std::strlen(d.name));
+      s.BindStaticBlob(i++, d.name, std::strlen(d.name));
     else
       s.BindNull(i++);
   }

@@ -13,7 +13,8 @@
 extern const char kReportColumns[];
 constexpr int kReportColumnCount = 57;
 
-// Binds the report's columns to the parameters first .. first + kReportColumnCount - 1.
+// Binds the report's columns to the parameters first .. first + kReportColumnCount - 1;
+// the report must stay as it is until the statement has run.
 void BindReport(SqliteStatement& statement, int first, const DailyReport& report);
 // Fills *report from the columns first .. first + kReportColumnCount - 1 of the current row.
 void ReadReport(const SqliteStatement& statement, int first, DailyReport* report);

@@ -6,6 +6,10 @@
 #include <cstring>
 #include <vector>
 
+#if (defined(__x86_64__) || defined(__i386__)) && (defined(__GNUC__) || defined(__clang__))
+#include <immintrin.h>
+#endif
+
 namespace {
 
 const uint32_t kRound[64] = {
@@ -20,8 +24,94 @@ const uint32_t kRound[64] = {
 
 inline uint32_t Rotate(uint32_t x, int n) { return (x >> n) | (x << (32 - n)); }
 
+// Compresses `blocks` blocks of 64 bytes into the state.
+using CompressBlocks = void (*)(uint32_t state[8], const uint8_t* data, size_t blocks);
+
+void CompressPortable(uint32_t state[8], const uint8_t* data, size_t blocks) {
+  for (; blocks; --blocks, data += 64) {
+    uint32_t w[64];
+    for (int i = 0; i < 16; ++i)
+      w[i] = uint32_t{data[4 * i]} << 24 | uint32_t{data[4 * i + 1]} << 16 | uint32_t{data[4 * i + 2]} << 8 |
+             data[4 * i + 3];
+    for (int i = 16; i < 64; ++i) {
+      uint32_t s0 = Rotate(w[i - 15], 7) ^ Rotate(w[i - 15], 18) ^ (w[i - 15] >> 3);
+      uint32_t s1 = Rotate(w[i - 2], 17) ^ Rotate(w[i - 2], 19) ^ (w[i - 2] >> 10);
+      w[i] = w[i - 16] + s0 + w[i - 7] + s1;
+    }
+    uint32_t a = state[0], b = state[1], c = state[2], d = state[3];
+    uint32_t e = state[4], f = state[5], g = state[6], h = state[7];
+    for (int i = 0; i < 64; ++i) {
+      uint32_t t1 = h + (Rotate(e, 6) ^ Rotate(e, 11) ^ Rotate(e, 25)) + ((e & f) ^ (~e & g)) + kRound[i] + w[i];
+      uint32_t t2 = (Rotate(a, 2) ^ Rotate(a, 13) ^ Rotate(a, 22)) + ((a & b) ^ (a & c) ^ (b & c));
+      h = g;
+      g = f;
+      f = e;
+      e = d + t1;
+      d = c;
+      c = b;
+      b = a;
+      a = t1 + t2;
+    }
+    state[0] += a;
+    state[1] += b;
+    state[2] += c;
+    state[3] += d;
+    state[4] += e;
+    state[5] += f;
+    state[6] += g;
+    state[7] += h;
+  }
+}
+
+#if (defined(__x86_64__) || defined(__i386__)) && (defined(__GNUC__) || defined(__clang__))
+// The processor's SHA instructions (x86 since about 2017) hash a dump five
+// times as fast: each pair of rounds is one instruction, the message
+// schedule two more per four rounds.
+__attribute__((target("sha,sse4.1"))) void CompressShaExtensions(uint32_t state[8], const uint8_t* data,
+                                                                  size_t blocks) {
+  const __m128i byteSwap = _mm_set_epi64x(0x0c0d0e0f08090a0bULL, 0x0405060700010203ULL);
+  // The state as the instructions hold it: ABEF and CDGH.
+  __m128i cdab = _mm_shuffle_epi32(_mm_loadu_si128(reinterpret_cast<const __m128i*>(&state[0])), 0xB1);
+  __m128i efgh = _mm_shuffle_epi32(_mm_loadu_si128(reinterpret_cast<const __m128i*>(&state[4])), 0x1B);
+  __m128i abef = _mm_alignr_epi8(cdab, efgh, 8);
+  __m128i cdgh = _mm_blend_epi16(efgh, cdab, 0xF0);
+  for (; blocks; --blocks, data += 64) {
+    const __m128i abefBefore = abef, cdghBefore = cdgh;
+    __m128i w[4];  // the schedule's last 16 words, four at a time
+    for (int i = 0; i < 16; ++i) {
+      __m128i& words = w[i & 3];  // before it is replaced: the four words of 16 rounds ago
+      if (i < 4)
+        words = _mm_shuffle_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(data + 16 * i)), byteSwap);
+      else
+        words = _mm_sha256msg2_epu32(
+            _mm_add_epi32(_mm_sha256msg1_epu32(words, w[(i - 3) & 3]), _mm_alignr_epi8(w[(i - 1) & 3], w[(i - 2) & 3], 4)),
+            w[(i - 1) & 3]);
+      __m128i message = _mm_add_epi32(words, _mm_loadu_si128(reinterpret_cast<const __m128i*>(&kRound[4 * i])));
+      cdgh = _mm_sha256rnds2_epu32(cdgh, abef, message);
+      abef = _mm_sha256rnds2_epu32(abef, cdgh, _mm_shuffle_epi32(message, 0x0E));
+    }
+    abef = _mm_add_epi32(abef, abefBefore);
+    cdgh = _mm_add_epi32(cdgh, cdghBefore);
+  }
+  __m128i feba = _mm_shuffle_epi32(abef, 0x1B);
+  __m128i dchg = _mm_shuffle_epi32(cdgh, 0xB1);
+  _mm_storeu_si128(reinterpret_cast<__m128i*>(&state[0]), _mm_blend_epi16(feba, dchg, 0xF0));
+  _mm_storeu_si128(reinterpret_cast<__m128i*>(&state[4]), _mm_alignr_epi8(dchg, feba, 8));
+}
+
+CompressBlocks FastestCompress() {
+  __builtin_cpu_init();
+  return __builtin_cpu_supports("sha") && __builtin_cpu_supports("sse4.1") ? CompressShaExtensions
+                                                                            : CompressPortable;
+}
+#else
+CompressBlocks FastestCompress() { return CompressPortable; }
+#endif
+
 class Sha256 {
  public:
+  explicit Sha256(CompressBlocks compress) : compress_(compress) {}
+
   void Update(const uint8_t* data, size_t size) {
     length_ += size;
     if (used_) {
@@ -31,10 +121,12 @@ class Sha256 {
       data += take;
       size -= take;
       if (used_ < sizeof block_) return;
-      Compress(block_);
+      compress_(state_, block_, 1);
       used_ = 0;
     }
-    for (; size >= 64; data += 64, size -= 64) Compress(data);
+    compress_(state_, data, size / 64);
+    data += size / 64 * 64;
+    size %= 64;
     std::memcpy(block_, data, size);
     used_ = size;
   }
@@ -53,39 +145,7 @@ class Sha256 {
   }
 
  private:
-  void Compress(const uint8_t* p) {
-    uint32_t w[64];
-    for (int i = 0; i < 16; ++i)
-      w[i] = uint32_t{p[4 * i]} << 24 | uint32_t{p[4 * i + 1]} << 16 | uint32_t{p[4 * i + 2]} << 8 | p[4 * i + 3];
-    for (int i = 16; i < 64; ++i) {
-      uint32_t s0 = Rotate(w[i - 15], 7) ^ Rotate(w[i - 15], 18) ^ (w[i - 15] >> 3);
-      uint32_t s1 = Rotate(w[i - 2], 17) ^ Rotate(w[i - 2], 19) ^ (w[i - 2] >> 10);
-      w[i] = w[i - 16] + s0 + w[i - 7] + s1;
-    }
-    uint32_t a = state_[0], b = state_[1], c = state_[2], d = state_[3];
-    uint32_t e = state_[4], f = state_[5], g = state_[6], h = state_[7];
-    for (int i = 0; i < 64; ++i) {
-      uint32_t t1 = h + (Rotate(e, 6) ^ Rotate(e, 11) ^ Rotate(e, 25)) + ((e & f) ^ (~e & g)) + kRound[i] + w[i];
-      uint32_t t2 = (Rotate(a, 2) ^ Rotate(a, 13) ^ Rotate(a, 22)) + ((a & b) ^ (a & c) ^ (b & c));
-      h = g;
-      g = f;
-      f = e;
-      e = d + t1;
-      d = c;
-      c = b;
-      b = a;
-      a = t1 + t2;
-    }
-    state_[0] += a;
-    state_[1] += b;
-    state_[2] += c;
-    state_[3] += d;
-    state_[4] += e;
-    state_[5] += f;
-    state_[6] += g;
-    state_[7] += h;
-  }
-
+  CompressBlocks compress_;
   uint32_t state_[8] = {0x6a09e667, 0xbb67ae85, 0x3c6ef372, 0xa54ff53a,
                         0x510e527f, 0x9b05688c, 0x1f83d9ab, 0x5be0cd19};
   uint8_t block_[64] = {};
@@ -93,10 +153,21 @@ class Sha256 {
   uint64_t length_ = 0;
 };
 
+CompressBlocks Compress() {
+  static const CompressBlocks compress = FastestCompress();
+  return compress;
+}
+
 }  // namespace
 
 std::string Sha256Hex(const void* bytes, size_t size) {
-  Sha256 sha;
+  Sha256 sha(Compress());
+  sha.Update(static_cast<const uint8_t*>(bytes), size);
+  return sha.HexDigest();
+}
+
+std::string Sha256HexPortable(const void* bytes, size_t size) {
+  Sha256 sha(CompressPortable);
   sha.Update(static_cast<const uint8_t*>(bytes), size);
   return sha.HexDigest();
 }
@@ -107,7 +178,7 @@ bool FileSha256(const std::string& path, std::string* hex, int64_t* size, std::s
     *err = std::strerror(errno);
     return false;
   }
-  Sha256 sha;
+  Sha256 sha(Compress());
   std::vector<uint8_t> buffer(1 << 16);
   *size = 0;
   size_t got = 0;

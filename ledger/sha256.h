@@ -9,3 +9,6 @@ bool FileSha256(const std::string& path, std::string* hex, int64_t* size, std::s
 
 // The digest of bytes in memory, as hex.
 std::string Sha256Hex(const void* bytes, size_t size);
+// The same by the portable code alone, whatever the processor offers (the
+// processor's SHA instructions are used where it has them).
+std::string Sha256HexPortable(const void* bytes, size_t size);

@@ -8,6 +8,7 @@ SqliteDb::~SqliteDb() { Close(); }
 
 bool SqliteDb::Open(const std::string& path, int flags, std::string* err) {
   Close();
+  damaged_ = false;
   // One connection serves one thread: no locking around every call.
   int rc = sqlite3_open_v2(SqlitePath(path).c_str(), &db_, flags | SQLITE_OPEN_NOMUTEX, nullptr);
   if (rc == SQLITE_OK) {
@@ -24,9 +25,15 @@ void SqliteDb::Close() {
   db_ = nullptr;
 }
 
+void SqliteDb::Note(int resultCode) const {
+  if ((resultCode & 0xFF) == SQLITE_CORRUPT) damaged_ = true;
+}
+
 bool SqliteDb::Exec(const char* sql, std::string* err) {
   char* message = nullptr;
-  if (sqlite3_exec(db_, sql, nullptr, nullptr, &message) == SQLITE_OK) return true;
+  int rc = sqlite3_exec(db_, sql, nullptr, nullptr, &message);
+  Note(rc);
+  if (rc == SQLITE_OK) return true;
   *err = message ? message : ErrorText();
   sqlite3_free(message);
   return false;
@@ -42,9 +49,11 @@ SqliteStatement::~SqliteStatement() { sqlite3_finalize(stmt_); }
 bool SqliteStatement::Prepare(const SqliteDb& db, const char* sql, std::string* err) {
   sqlite3_finalize(stmt_);
   stmt_ = nullptr;
-  db_ = db.get();
-  if (sqlite3_prepare_v2(db_, sql, -1, &stmt_, nullptr) == SQLITE_OK) return true;
-  *err = sqlite3_errmsg(db_);
+  owner_ = &db;
+  int rc = sqlite3_prepare_v2(db.get(), sql, -1, &stmt_, nullptr);
+  db.Note(rc);
+  if (rc == SQLITE_OK) return true;
+  *err = sqlite3_errmsg(db.get());
   return false;
 }
 
@@ -56,13 +65,19 @@ void SqliteStatement::BindText(int index, const std::string& value) {
 void SqliteStatement::BindBlob(int index, const void* bytes, size_t size) {
   sqlite3_bind_blob(stmt_, index, bytes, static_cast<int>(size), SQLITE_TRANSIENT);
 }
+void SqliteStatement::BindStaticBlob(int index, const void* bytes, size_t size) {
+  sqlite3_bind_blob(stmt_, index, bytes, static_cast<int>(size), SQLITE_STATIC);
+}
 void SqliteStatement::BindNull(int index) { sqlite3_bind_null(stmt_, index); }
 
 bool SqliteStatement::Step(bool* done, std::string* err) {
   int rc = sqlite3_step(stmt_);
   if (rc == SQLITE_ROW) return true;
   *done = rc == SQLITE_DONE;
-  if (!*done) *err = sqlite3_errmsg(db_);
+  if (!*done) {
+    owner_->Note(rc);
+    *err = sqlite3_errmsg(owner_->get());
+  }
   return false;
 }
 

@@ -30,9 +30,15 @@ class SqliteDb {
   int ErrorCode() const;
   // The row id of the last INSERT on this connection.
   int64_t LastInsertId() const;
+  // Whether any call on this connection met a damaged database page
+  // (SQLITE_CORRUPT): a failure then says the file is damaged, not busy or full.
+  bool MetDamage() const { return damaged_; }
+  // Notes a result code of a call on this connection.
+  void Note(int resultCode) const;
 
  private:
   sqlite3* db_ = nullptr;
+  mutable bool damaged_ = false;
 };
 
 class SqliteStatement {
@@ -49,6 +55,8 @@ class SqliteStatement {
   void BindDouble(int index, double value);
   void BindText(int index, const std::string& value);
   void BindBlob(int index, const void* bytes, size_t size);
+  // Bytes that stay where they are until the statement has run: not copied.
+  void BindStaticBlob(int index, const void* bytes, size_t size);
   void BindNull(int index);
 
   // A row is waiting (true) or the statement ran to its end (false; *done
@@ -68,5 +76,5 @@ class SqliteStatement {
 
  private:
   sqlite3_stmt* stmt_ = nullptr;
-  sqlite3* db_ = nullptr;
+  const SqliteDb* owner_ = nullptr;
 };

@@ -83,7 +83,7 @@ bool speedNoteShown = false;
 const int kRunControls[] = {
     IDC_PORT,      IDC_SPEED,     IDC_CLOSE, IDC_BROWSE, IDC_ALL_RECORDS,
     IDC_BY_DATE,   IDC_BY_NUMBER, IDC_FROM,  IDC_TO,     IDC_SHOW_RESULT,
-    IDC_EXPORT,    IDC_LEDGER,
+    IDC_EXPORT,    IDC_LEDGER,    IDC_SEND,
 };
 const int kRunControlCount = sizeof kRunControls / sizeof kRunControls[0];
 

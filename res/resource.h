@@ -35,6 +35,11 @@
 #define IDC_SHOW_RESULT 1016
 #define IDC_EXPORT 1017
 #define IDC_LEDGER 1018
+#define IDC_SEND 1019
+/* The dialog that asks for the server and its token, once. */
+#define IDD_SEND_SERVER 111
+#define IDC_SEND_URL 1020
+#define IDC_SEND_TOKEN 1021
 
 #ifndef IDC_STATIC
 #define IDC_STATIC (-1)

@@ -3,7 +3,9 @@
 # - the .deb passes lintian without errors, unpacks (dpkg-deb -x) into a
 #   scratch root with the programs, man pages and copyright file in place,
 #   and its taxoscope-cli and taxoscope-sim print the version and make the
-#   same report as the tested native build;
+#   same report as the tested native build; its taxoscope-server comes with
+#   its systemd unit, its options as a conffile and its system user, and
+#   serves a dump sent by its taxoscope-cli on the loopback;
 # - each Windows zip lists taxoscope.exe, taxoscope-cli.exe (of its
 #   architecture, with their version information), README.txt and
 #   LICENSE.txt in CR LF;
@@ -36,11 +38,18 @@ lintian --fail-on error "$deb" 2>/dev/null || fail "lintian reports errors"
 
 root=$work/root
 dpkg-deb -x "$deb" "$root"
-for file in usr/bin/taxoscope-cli usr/bin/taxoscope-sim usr/share/man/man1/taxoscope-cli.1.gz \
-            usr/share/man/man1/taxoscope-sim.1.gz usr/share/doc/taxoscope/copyright; do
+for file in usr/bin/taxoscope-cli usr/bin/taxoscope-sim usr/bin/taxoscope-server \
+            usr/share/man/man1/taxoscope-cli.1.gz usr/share/man/man1/taxoscope-sim.1.gz \
+            usr/share/man/man1/taxoscope-server.1.gz usr/share/doc/taxoscope/copyright \
+            usr/share/doc/taxoscope/docs/server.md lib/systemd/system/taxoscope-server.service \
+            etc/taxoscope/server.conf usr/lib/sysusers.d/taxoscope.conf; do
   [ -f "$root/$file" ] || fail "the .deb lacks /$file"
 done
-for tool in taxoscope-cli taxoscope-sim; do
+dpkg-deb --ctrl-tarfile "$deb" | tar -xO ./conffiles 2>/dev/null | grep -qx /etc/taxoscope/server.conf ||
+  fail "/etc/taxoscope/server.conf is not a conffile"
+grep -q '^ExecStart=/usr/bin/taxoscope-server serve --state /var/lib/taxoscope ' \
+  "$root/lib/systemd/system/taxoscope-server.service" || fail "the unit does not run the server on its state"
+for tool in taxoscope-cli taxoscope-sim taxoscope-server; do
   got=$("$root/usr/bin/$tool" --version) || fail "$tool --version ended with status $?"
   [ "$got" = "$tool $version" ] || fail "$tool --version printed '$got', not '$tool $version'"
 done
@@ -53,6 +62,29 @@ cp "$work/packaged/shop.bin" "$work/tested/shop.bin"
 "$native/taxoscope-cli" report "$work/tested/shop.bin" 2>/dev/null
 cmp -s "$work/packaged/shop.bin.txt" "$work/tested/shop.bin.txt" ||
   fail "the packaged taxoscope-cli's report differs from the tested build's"
+# The packaged server on a port of its own choosing, fed by the packaged client.
+state=$work/server-state
+"$root/usr/bin/taxoscope-server" token add check --role admin --state "$state" >"$work/token" 2>/dev/null ||
+  fail "the packaged taxoscope-server token add ended with status $?"
+"$root/usr/bin/taxoscope-server" serve --state "$state" --listen 127.0.0.1:0 2>"$work/server.log" &
+server_pid=$!
+port=
+for _ in $(seq 100); do
+  port=$(sed -n 's|.*listening on http://127\.0\.0\.1:\([0-9]*\).*|\1|p' "$work/server.log")
+  [ -n "$port" ] && break
+  sleep 0.1
+done
+if [ -z "$port" ]; then
+  fail "the packaged taxoscope-server did not start: $(cat "$work/server.log")"
+else
+  sent=$("$root/usr/bin/taxoscope-cli" send "http://127.0.0.1:$port" "$work/packaged/shop.bin" --device SHOP \
+         --token-file "$work/token" 2>&1) || fail "the packaged taxoscope-cli send ended with status $?: $sent"
+  case $sent in *": device SHOP, "*" new, 0 already in the ledger, 0 repaired, 0 conflicts") ;;
+    *) fail "the packaged server's add said '$sent'" ;; esac
+fi
+kill "$server_pid" 2>/dev/null || true
+wait "$server_pid" || fail "the packaged taxoscope-server did not end cleanly on SIGTERM"
+
 echo "check-packages: $(basename "$deb"): $("$root/usr/bin/taxoscope-cli" --version)," \
      "$(dpkg-deb -f "$deb" Depends)"
 
@@ -86,7 +118,7 @@ done
 tgz=$dist/taxoscope-$version-linux-x86_64.tar.gz
 need_file "$tgz"
 top=taxoscope-$version-linux-x86_64
-for file in bin/taxoscope-cli bin/taxoscope-sim LICENSE share/man/man1/taxoscope-cli.1.gz; do
+for file in bin/taxoscope-cli bin/taxoscope-sim bin/taxoscope-server LICENSE share/man/man1/taxoscope-cli.1.gz; do
   tar -tzf "$tgz" "$top/$file" >/dev/null 2>&1 || fail "$(basename "$tgz") lacks $top/$file"
 done
 

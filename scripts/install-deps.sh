@@ -3,13 +3,16 @@
 #
 #   scripts/install-deps.sh native   the native build of taxoscope-cli and
 #                                    taxoscope-sim (scripts/demo.sh): g++,
-#                                    CMake, make, nlohmann-json, SQLite
+#                                    CMake, make, pkg-config, nlohmann-json,
+#                                    SQLite, cpp-httplib (with OpenSSL)
 #   scripts/install-deps.sh all      (the default) everything the tests and the
 #                                    packages need (scripts/test.sh, .ci/run):
 #                                    the above, GoogleTest, Google Benchmark,
+#                                    the sqlite3 program,
 #                                    the MinGW-w64 cross compilers, 32- and
 #                                    64-bit Wine, Xvfb, socat, ser2net, ImageMagick,
-#                                    Chromium, clang with libFuzzer, npm and the
+#                                    Chromium, OpenSSL's tool (test
+#                                    certificates), clang with libFuzzer, npm and the
 #                                    SQLite amalgamation of the Windows builds
 #                                    (scripts/fetch-sqlite.sh), dpkg-dev, file,
 #                                    help2man and lintian
@@ -35,6 +38,10 @@ command -v cmake >/dev/null || need+=(cmake)
 command -v make >/dev/null || need+=(make)
 have_header nlohmann/json.hpp || need+=(nlohmann-json3-dev)
 have_header sqlite3.h || need+=(libsqlite3-dev)
+# HTTP and TLS of taxoscope-server and taxoscope-cli send: the compiled
+# cpp-httplib, which brings OpenSSL's headers with it.
+command -v pkg-config >/dev/null || need+=(pkg-config)
+{ have_header httplib.h && have_header openssl/ssl.h; } || need+=(libcpp-httplib-dev libssl-dev)
 command -v iconv >/dev/null || need+=(libc-bin)
 
 if [ "$purpose" = all ]; then
@@ -43,6 +50,8 @@ if [ "$purpose" = all ]; then
   { have_header gtest/gtest.h && [ -d /usr/src/googletest ]; } || need+=(libgtest-dev)
   have_header benchmark/benchmark.h || need+=(libbenchmark-dev)
   command -v python3 >/dev/null || need+=(python3)
+  # The ledger's VAT views are tested as a user reads them.
+  command -v sqlite3 >/dev/null || need+=(sqlite3)
   command -v i686-w64-mingw32-g++ >/dev/null || need+=(mingw-w64)
   dpkg -s wine32:i386 >/dev/null 2>&1 || need+=(wine wine32:i386)
   # Wine's Tahoma: dialogs get the metrics they have on Windows.
@@ -56,6 +65,7 @@ if [ "$purpose" = all ]; then
   [ -x /usr/sbin/ser2net ] || need+=(ser2net)
   { command -v convert >/dev/null && convert -version 2>/dev/null | grep -q ImageMagick; } || need+=(imagemagick)
   command -v chromium >/dev/null || need+=(chromium)
+  command -v openssl >/dev/null || need+=(openssl)
   # clang with libFuzzer and the sanitizer runtimes, for scripts/fuzz.sh.
   command -v clang++ >/dev/null || need+=(clang)
   [ -f "$(clang -print-resource-dir 2>/dev/null)/lib/linux/libclang_rt.fuzzer-$(uname -m).a" ] ||

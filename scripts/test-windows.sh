@@ -13,7 +13,7 @@ native=$(realpath "${1:-build}")
 win32=$root/build-win32
 win64=$root/build-win64
 
-for tool in taxoscope-sim taxoscope-cli; do
+for tool in taxoscope-sim taxoscope-cli taxoscope-server; do
   if [ ! -x "$native/$tool" ]; then
     cmake -S . -B "$native" >/dev/null
     cmake --build "$native" -j2 --target "$tool"
@@ -21,12 +21,14 @@ for tool in taxoscope-sim taxoscope-cli; do
 done
 
 cmake -S . -B "$win32" -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-i686.cmake -DTAXOSCOPE_BENCH=OFF \
-  -DTAXOSCOPE_NATIVE_SIM="$native/taxoscope-sim" -DTAXOSCOPE_NATIVE_CLI="$native/taxoscope-cli" >/dev/null
+  -DTAXOSCOPE_NATIVE_SIM="$native/taxoscope-sim" -DTAXOSCOPE_NATIVE_CLI="$native/taxoscope-cli" \
+  -DTAXOSCOPE_NATIVE_SERVER="$native/taxoscope-server" >/dev/null
 cmake --build "$win32" -j2
 
 cmake -S . -B "$win64" -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-x86_64.cmake -DTAXOSCOPE_TESTS=ON \
   -DTAXOSCOPE_BENCH=OFF \
-  -DTAXOSCOPE_NATIVE_SIM="$native/taxoscope-sim" -DTAXOSCOPE_NATIVE_CLI="$native/taxoscope-cli" >/dev/null
+  -DTAXOSCOPE_NATIVE_SIM="$native/taxoscope-sim" -DTAXOSCOPE_NATIVE_CLI="$native/taxoscope-cli" \
+  -DTAXOSCOPE_NATIVE_SERVER="$native/taxoscope-server" >/dev/null
 cmake --build "$win64" -j2
 
 export WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="

@@ -69,6 +69,7 @@ void CIniFile::LoadSettings(DialogControls& dialog) const {
   dialog.SetChecked(IDC_SHOW_RESULT, Read(*this, "ShowFile", "")[0] == '1');
   dialog.SetChecked(IDC_EXPORT, Read(*this, "Export", "0")[0] == '1');
   dialog.SetChecked(IDC_LEDGER, Read(*this, "Ledger", "0")[0] == '1');
+  dialog.SetChecked(IDC_SEND, Read(*this, "Send", "0")[0] == '1');
 }
 
 void CIniFile::SavePortSettings(DialogControls& dialog) const {
@@ -97,4 +98,5 @@ void CIniFile::SaveSettings(DialogControls& dialog) const {
   Write(*this, "ShowFile", dialog.IsChecked(IDC_SHOW_RESULT) ? "1" : "0");
   Write(*this, "Export", dialog.IsChecked(IDC_EXPORT) ? "1" : "0");
   Write(*this, "Ledger", dialog.IsChecked(IDC_LEDGER) ? "1" : "0");
+  Write(*this, "Send", dialog.IsChecked(IDC_SEND) ? "1" : "0");
 }

@@ -19,7 +19,7 @@ class CIniFile {
   // "Port" and "BaudRate" from the dialog.
   void SavePortSettings(DialogControls& dialog) const;
   // The port settings, then the file name, the bounds, the report type,
-  // "show result", "export" and "ledger".
+  // "show result", "export", "ledger" and "send" (where it sends: send_settings.h).
   void SaveSettings(DialogControls& dialog) const;
 
   char iniPath[kIniPathSize];

@@ -66,6 +66,7 @@ TEST_F(SettingsTest, FirstStartShowsTheDefaults) {
   EXPECT_FALSE(dialog.checked[IDC_SHOW_RESULT]);
   EXPECT_FALSE(dialog.checked[IDC_EXPORT]);
   EXPECT_FALSE(dialog.checked[IDC_LEDGER]);
+  EXPECT_FALSE(dialog.checked[IDC_SEND]);
   EXPECT_FALSE(FileExists(ini.iniPath)) << "loading must not create the file";
 }
 
@@ -78,6 +79,7 @@ TEST_F(SettingsTest, StoredValuesComeBack) {
   Store("ShowFile", "1");
   Store("Export", "1");
   Store("Ledger", "1");
+  Store("Send", "1");
   FakeDialog dialog = Loaded();
   EXPECT_EQ(dialog.selected[IDC_PORT], 4);
   EXPECT_EQ(dialog.selected[IDC_SPEED], 3);
@@ -87,6 +89,7 @@ TEST_F(SettingsTest, StoredValuesComeBack) {
   EXPECT_TRUE(dialog.checked[IDC_SHOW_RESULT]);
   EXPECT_TRUE(dialog.checked[IDC_EXPORT]);
   EXPECT_TRUE(dialog.checked[IDC_LEDGER]);
+  EXPECT_TRUE(dialog.checked[IDC_SEND]);
 }
 
 TEST_F(SettingsTest, PortMatchIgnoresCaseAndFallsBackToTheFirstEntry) {
@@ -165,6 +168,7 @@ TEST_F(SettingsTest, SaveWritesEveryKeyFromTheDialog) {
   dialog.checked[IDC_SHOW_RESULT] = true;
   dialog.checked[IDC_EXPORT] = true;
   dialog.checked[IDC_LEDGER] = true;
+  dialog.checked[IDC_SEND] = true;
   ini.SaveSettings(dialog);
   EXPECT_EQ(Stored("Port"), "COM12");
   EXPECT_EQ(Stored("BaudRate"), "115200");
@@ -178,11 +182,12 @@ TEST_F(SettingsTest, SaveWritesEveryKeyFromTheDialog) {
   // One section, the keys in the order they are saved.
   EXPECT_EQ(ReadFileBytes(ini.iniPath),
             "[main]\r\nPort=COM12\r\nBaudRate=115200\r\nFileName=D:\\data\\AB1234.bin\r\n"
-            "Start=12\r\nEnd=0x1A\r\nType=2\r\nShowFile=1\r\nExport=1\r\nLedger=1\r\n");
+            "Start=12\r\nEnd=0x1A\r\nType=2\r\nShowFile=1\r\nExport=1\r\nLedger=1\r\nSend=1\r\n");
 
   dialog.checked[IDC_SHOW_RESULT] = false;
   dialog.checked[IDC_EXPORT] = false;
   dialog.checked[IDC_LEDGER] = false;
+  dialog.checked[IDC_SEND] = false;
   dialog.text[IDC_FROM] = "";
   ini.SaveSettings(dialog);
   EXPECT_EQ(Stored("ShowFile"), "0");
@@ -190,6 +195,7 @@ TEST_F(SettingsTest, SaveWritesEveryKeyFromTheDialog) {
   EXPECT_FALSE(Loaded().checked[IDC_EXPORT]);
   EXPECT_EQ(Stored("Ledger"), "0");
   EXPECT_FALSE(Loaded().checked[IDC_LEDGER]);
+  EXPECT_EQ(Stored("Send"), "0");
   EXPECT_EQ(Stored("Start"), "");
 }
 

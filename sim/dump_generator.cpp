@@ -13,16 +13,20 @@
 //              With large amounts, each group that has a rate turns over
 //              close to 0xFFFFFFFF hundredths in every report.
 //   erased up to the decimal-mode area (0x1F1000; 0x1F100 on variant 2)
-//   area       type 7 "from report 0: fractional"; when the image has a
-//              whole-number period N..M-1, also "from N: whole" and "from M:
-//              fractional" (those reports hold whole units and flag 0x55)
+//   area       type 7 "from report 0: fractional"; when the memory's
+//              whole-number period N..M-1 has begun, also "from N: whole",
+//              and once it has ended "from M: fractional" (those reports hold
+//              whole units and flag 0x55)
 //   erased up to the image size: 2,101,247 bytes (variant 3) or 131,071
 //              (0x1FFFF, a 128 KiB part, variant 2)
 //
 // The report count is clamped to what fits below the area (about 6,000 on
 // variant 3, about 1,700 on variant 2) and to 65,535 (a 16-bit number).
 // Everything comes from one splitmix64 stream, so an image is byte-identical
-// for a seed on every platform.
+// for a seed on every platform; and the stream is drawn the same way whatever
+// the number of reports, so a seed is one register's memory: fewer reports
+// give an earlier image of it (the same first reports byte for byte, erased
+// memory after them).
 #include <cstdint>
 #include <string>
 #include <utility>
@@ -219,23 +223,20 @@ std::vector<uint8_t> GenerateDump(const GenerateOptions& options, int* reportCou
   DumpBuilder image;
   image.Erased(16).ModelRecord(variant == 2 ? "ZA02" : "ZA03").ModeAndRates(kModeFractional, rates);
 
-  // Plan the rate changes and the whole-number period within the reports that
-  // surely fit, so they land on reports that exist.
-  const size_t worstStep = 40 + 68 + 25 + reportLength;
+  // The memory's life is planned whatever the number of reports asked for, so
+  // that fewer reports give an earlier image of the same memory. The rate
+  // changes and the whole-number period fall among the first 120 reports,
+  // which surely fit, so a small image shows them too.
   int requested = options.reports < 0 ? 0 : options.reports;
   if (requested > kMaxReportNumber) requested = kMaxReportNumber;
-  int planned = static_cast<int>((area - image.size()) / worstStep);
-  if (planned > requested) planned = requested;
   int rateUp = 0, rateDown = 0, wholeFrom = 0, wholeTo = 0;
-  if (planned >= 20) {
-    if (random.Percent(60)) {
-      rateUp = 2 + static_cast<int>(random.Below(static_cast<uint32_t>(planned / 2)));
-      rateDown = rateUp + 1 + static_cast<int>(random.Below(static_cast<uint32_t>(planned / 2 - 1)));
-    }
-    if (random.Percent(50)) {
-      wholeFrom = 2 + static_cast<int>(random.Below(static_cast<uint32_t>(planned - 12)));
-      wholeTo = wholeFrom + 3 + static_cast<int>(random.Below(8));
-    }
+  if (random.Percent(60)) {
+    rateUp = 2 + static_cast<int>(random.Below(58));
+    rateDown = rateUp + 1 + static_cast<int>(random.Below(40));
+  }
+  if (random.Percent(50)) {
+    wholeFrom = 2 + static_cast<int>(random.Below(98));
+    wholeTo = wholeFrom + 3 + static_cast<int>(random.Below(8));
   }
 
   int written = 0;
@@ -268,11 +269,11 @@ std::vector<uint8_t> GenerateDump(const GenerateOptions& options, int* reportCou
   }
   if (reportCount) *reportCount = written;
 
+  // The area holds the switches made so far: to whole numbers once a report
+  // was written in them, back once a report was written after the period.
   image.PadTo(area).DecimalMode(0, kModeFractional);
-  if (wholeTo > 0) {
-    image.DecimalMode(static_cast<uint16_t>(wholeFrom), kModeWhole);
-    image.DecimalMode(static_cast<uint16_t>(wholeTo), kModeFractional);
-  }
+  if (wholeTo > 0 && wholeFrom <= written) image.DecimalMode(static_cast<uint16_t>(wholeFrom), kModeWhole);
+  if (wholeTo > 0 && wholeTo <= written) image.DecimalMode(static_cast<uint16_t>(wholeTo), kModeFractional);
   image.PadTo(imageSize);
   return image.bytes();
 }

@@ -1,3 +1,4 @@
+#include <algorithm>
 #include <cstdint>
 #include <vector>
 
@@ -83,6 +84,39 @@ TEST(GenerateDump, DeterministicPerSeed) {
   EXPECT_NE(first, GenerateDump(options));
   // Guards byte-identical output across standard libraries and platforms.
   EXPECT_EQ(0x023E, DumpCrc16(first.data(), first.size()));
+}
+
+// A seed is one register's memory: fewer reports give an earlier image of
+// it, the same first reports byte for byte and erased memory after them, and
+// in the decimal-mode area the switches made so far.
+TEST(GenerateDump, FewerReportsGiveAnEarlierImageOfTheSameMemory) {
+  for (int variant : {2, 3}) {
+    for (uint32_t seed : {1u, 3u, 101u, 202u}) {
+      GenerateOptions options;
+      options.seed = seed;
+      options.variant = variant;
+      options.reports = 160;
+      const std::vector<uint8_t> later = GenerateDump(options);
+      const size_t area = DecimalModeAreaOffset(variant);
+      for (int count : {0, 1, 18, 40, 100, 159}) {
+        options.reports = count;
+        const std::vector<uint8_t> earlier = GenerateDump(options);
+        ASSERT_EQ(earlier.size(), later.size());
+        ImageFacts facts = Examine(earlier, variant);
+        ASSERT_EQ(facts.numbers.size(), static_cast<size_t>(count)) << seed << " " << count;
+        const size_t end = count ? facts.reportsEnd : 86;
+        EXPECT_TRUE(std::equal(earlier.begin(), earlier.begin() + static_cast<std::ptrdiff_t>(end), later.begin()))
+            << seed << " " << count;
+        for (size_t at = end; at < area; ++at) ASSERT_EQ(0xFF, earlier[at]) << seed << " " << count << " @" << at;
+        const size_t areaEnd = facts.area.back().offset + 11;
+        EXPECT_TRUE(std::equal(earlier.begin() + static_cast<std::ptrdiff_t>(area),
+                               earlier.begin() + static_cast<std::ptrdiff_t>(areaEnd),
+                               later.begin() + static_cast<std::ptrdiff_t>(area)))
+            << seed << " " << count;
+        for (size_t at = areaEnd; at < earlier.size(); ++at) ASSERT_EQ(0xFF, earlier[at]) << seed << " " << count;
+      }
+    }
+  }
 }
 
 TEST(GenerateDump, Variant3LayoutAndContent) {

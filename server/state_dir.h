@@ -1,0 +1,26 @@
+#pragma once
+// The server's state folder: ledger.db, dumps/, tokens. One process at a
+// time serves it or rebuilds its ledger: each holds the folder's lock file
+// (an advisory lock the system drops when the process ends, however it ends).
+#include <string>
+
+struct StatePaths {
+  std::string dir, ledger, dumps, tokens, lock;
+};
+StatePaths StatePathsOf(const std::string& dir);
+
+// Creates the folder (mode 750) when it is missing.
+bool PrepareStateDir(const std::string& dir, std::string* err);
+
+class StateLock {
+ public:
+  StateLock() = default;
+  ~StateLock();
+  StateLock(const StateLock&) = delete;
+  StateLock& operator=(const StateLock&) = delete;
+  // False, with the reason, when another process holds it.
+  bool Acquire(const std::string& path, std::string* err);
+
+ private:
+  int fd_ = -1;
+};
