@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "cli/add_line.h"
 #include "cli/commands.h"
 #include "cli/console_ui.h"
 #include "cli/ledger_args.h"
@@ -58,21 +59,6 @@ void PrintLedgerAddHelp() {
 
 namespace {
 
-// "1 conflict", "2 conflicts".
-std::string Count(size_t count, const char* one, const char* many) {
-  return std::to_string(count) + " " + (count == 1 ? one : many);
-}
-
-// "2, 5, 9 and 12 more": the first numbers of a list.
-std::string FirstNumbers(const std::vector<LedgerConflict>& numbers) {
-  constexpr size_t kNamed = 10;
-  std::string text;
-  for (size_t i = 0; i < numbers.size() && i < kNamed; ++i)
-    text += (i ? ", " : "") + std::to_string(numbers[i].number);
-  if (numbers.size() > kNamed) text += " and " + std::to_string(numbers.size() - kNamed) + " more";
-  return text;
-}
-
 // A pipe, a FIFO or a device: its name says nothing of a register. (A
 // missing file or a folder fails later, as a dump that cannot be opened.)
 bool IsStream(const std::string& path) {
@@ -119,22 +105,14 @@ int RunLedgerAddCommand(int argc, char** argv) {
       unreadable = true;
       continue;
     }
-    for (const LedgerConflict& copy : added.damagedCopies)
-      std::fprintf(stderr,
-                   "%s: report %d of %s is a damaged copy (CRC mismatch) of a report the ledger holds intact; "
-                   "counted as held\n",
-                   dump.c_str(), static_cast<int>(copy.number), copy.recordedAt.c_str());
+    for (const LedgerConflict& copy : added.damagedCopies) SayDamagedCopy(dump, copy.number, copy.recordedAt);
     if (outcome == DumpDisagrees) {
-      std::fprintf(stderr,
-                   "%s: refused: its reports numbered %s differ from those the ledger holds for %s (another "
-                   "register under this id, or a memory altered since); nothing of it was added\n",
-                   dump.c_str(), FirstNumbers(added.conflicts).c_str(), device.c_str());
+      std::vector<int32_t> numbers;
+      for (const LedgerConflict& conflict : added.conflicts) numbers.push_back(conflict.number);
+      SayRefused(dump, numbers, device);
       conflicts = true;
     }
-    std::string line = dump + ": device " + device + ", " + std::to_string(added.added) + " new, " +
-                       std::to_string(added.already) + " already in the ledger, " +
-                       std::to_string(added.repaired) + " repaired, " +
-                       Count(added.conflicts.size(), "conflict", "conflicts") + "\n";
+    std::string line = AddLine(dump, device, added.added, added.already, added.repaired, added.conflicts.size());
     if (!unwritten && (std::fputs(line.c_str(), stdout) < 0 || std::fflush(stdout) != 0)) {
       std::fprintf(stderr, "taxoscope-cli: cannot write to standard output: %s\n", std::strerror(errno));
       unwritten = true;

@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "cli/add_line.h"
 #include "cli/commands.h"
 #include "cli/ledger_args.h"
 #include "cli/report_options.h"
@@ -59,21 +60,6 @@ FileKind KindOf(const std::string& path) {
   struct stat info;
   if (::stat(path.c_str(), &info) != 0) return NoFile;
   return S_ISREG(info.st_mode) ? RegularFile : S_ISDIR(info.st_mode) ? Folder : OtherFile;
-}
-
-// "1 conflict", "2 conflicts".
-std::string Count(size_t count, const char* one, const char* many) {
-  return std::to_string(count) + " " + (count == 1 ? one : many);
-}
-
-// "2, 5, 9 and 12 more": the first numbers of a list, as ledger add names them.
-std::string FirstNumbers(const std::vector<SentConflict>& numbers) {
-  constexpr size_t kNamed = 10;
-  std::string text;
-  for (size_t i = 0; i < numbers.size() && i < kNamed; ++i)
-    text += (i ? ", " : "") + std::to_string(numbers[i].number);
-  if (numbers.size() > kNamed) text += " and " + std::to_string(numbers.size() - kNamed) + " more";
-  return text;
 }
 
 // The worst status so far wins: 20 over 21 over 22 over 3 over 13.
@@ -193,22 +179,16 @@ int RunSendCommand(int argc, char** argv) {
     const SendOutcome outcome = SendDump(target, bytes, dump, device, &result);
     switch (outcome) {
       case SendAdded:
-        for (const SentConflict& copy : result.damagedCopies)
-          std::fprintf(stderr,
-                       "%s: report %d of %s is a damaged copy (CRC mismatch) of a report the ledger holds intact; "
-                       "counted as held\n",
-                       dump.c_str(), static_cast<int>(copy.number), copy.date.c_str());
+        for (const SentConflict& copy : result.damagedCopies) SayDamagedCopy(dump, copy.number, copy.date);
         if (result.refused) {
-          std::fprintf(stderr,
-                       "%s: refused: its reports numbered %s differ from those the ledger holds for %s (another "
-                       "register under this id, or a memory altered since); nothing of it was added\n",
-                       dump.c_str(), FirstNumbers(result.conflicts).c_str(), result.device.c_str());
+          std::vector<int32_t> numbers;
+          for (const SentConflict& conflict : result.conflicts) numbers.push_back(conflict.number);
+          SayRefused(dump, numbers, result.device);
           status = Worse(status, kExitConflicts);
         }
-        std::printf("%s: device %s, %lld new, %lld already in the ledger, %lld repaired, %s\n", dump.c_str(),
-                    result.device.c_str(), static_cast<long long>(result.added), static_cast<long long>(result.already),
-                    static_cast<long long>(result.repaired),
-                    Count(result.conflicts.size(), "conflict", "conflicts").c_str());
+        std::fputs(AddLine(dump, result.device, result.added, result.already, result.repaired,
+                           result.conflicts.size()).c_str(),
+                   stdout);
         std::fflush(stdout);
         break;
       case SendNotADump:
