@@ -25,8 +25,9 @@ const char kFilterHelp[] =
     "  --device ID           only this device; give it again for more (default:\n"
     "                        every device)\n"
     "  --by-date FROM TO     only the daily reports recorded from FROM to TO, typed\n"
-    "                        dd/mm/yyyy (both days included)\n"
-    "  --                    ends the options: what follows is the ledger file\n";
+    "                        dd/mm/yyyy (both days included)\n";
+
+const char kEndOfOptionsHelp[] = "  --                    ends the options: what follows is the ledger file\n";
 
 const char kLedgerExitHelp[] =
     "  12  the ledger cannot be opened or read (missing, not a ledger, damaged,\n"
@@ -130,6 +131,7 @@ void PrintLedgerSummaryHelp() {
       "the registers, then the totals. A register's totals are its text report's.\n"
       "\n"
       "%s"
+      "%s"
       "\n"
       "exit status:\n"
       "  0   the table was printed\n"
@@ -137,7 +139,7 @@ void PrintLedgerSummaryHelp() {
       "  2   usage error\n"
       "  4   standard output could not be written\n"
       "%s",
-      kSummaryUsage, kFilterHelp, kLedgerExitHelp);
+      kSummaryUsage, kFilterHelp, kEndOfOptionsHelp, kLedgerExitHelp);
 }
 
 int RunLedgerSummaryCommand(int argc, char** argv) {
@@ -177,6 +179,7 @@ void PrintLedgerExportHelp() {
       "  --excel               CSV: the form Excel opens in a Bulgarian locale\n"
       "  --out FILE            the file to write (default LEDGER.csv, LEDGER.json or\n"
       "                        LEDGER.html); '-' writes to standard output\n"
+      "%s"
       "\n"
       "exit status:\n"
       "  0   the export was written\n"
@@ -184,7 +187,7 @@ void PrintLedgerExportHelp() {
       "  2   usage error\n"
       "  4   the export could not be written\n"
       "%s",
-      kExportUsage, kFilterHelp, kLedgerExitHelp);
+      kExportUsage, kFilterHelp, kEndOfOptionsHelp, kLedgerExitHelp);
 }
 
 int RunLedgerExportCommand(int argc, char** argv) {
