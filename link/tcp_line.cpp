@@ -14,3 +14,9 @@ int32_t TcpLine::Write(const void* bytes, int32_t count) {
 }
 
 int32_t TcpLine::InputWaiting() { return Pending(); }
+
+std::string TcpLine::ConnectFailure(bool timedOut, bool refused, const std::string& systemText) {
+  if (timedOut) return "no answer within " + std::to_string(kConnectTimeoutMs / 1000) + " seconds";
+  if (refused) return "the connection was refused (is the device server's port right?)";
+  return "cannot connect: " + systemText;
+}

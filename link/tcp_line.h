@@ -43,5 +43,8 @@ class TcpLine : public DeviceLine {
 
  private:
   explicit TcpLine(intptr_t socket) : socket_(socket) {}
+  // Why no connection came about, in the same words on every platform; the
+  // system's own text only for the other failures.
+  static std::string ConnectFailure(bool timedOut, bool refused, const std::string& systemText);
   intptr_t socket_;
 };

@@ -85,15 +85,7 @@ std::unique_ptr<TcpLine> TcpLine::Connect(const std::string& host, uint16_t port
     close(fd);
   }
   freeaddrinfo(found);
-  if (why) {
-    if (error == ETIMEDOUT) {
-      *why = "no answer within " + std::to_string(kConnectTimeoutMs / 1000) + " seconds";
-    } else if (error == ECONNREFUSED) {
-      *why = "the connection was refused (is the device server's port right?)";
-    } else {
-      *why = std::string("cannot connect: ") + std::strerror(error);
-    }
-  }
+  if (why) *why = ConnectFailure(error == ETIMEDOUT, error == ECONNREFUSED, std::strerror(error));
   return nullptr;
 }
 

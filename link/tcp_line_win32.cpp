@@ -108,15 +108,7 @@ std::unique_ptr<TcpLine> TcpLine::Connect(const std::string& host, uint16_t port
     closesocket(socket);
   }
   freeaddrinfo(found);
-  if (why) {
-    if (error == WSAETIMEDOUT) {
-      *why = "no answer within " + std::to_string(kConnectTimeoutMs / 1000) + " seconds";
-    } else if (error == WSAECONNREFUSED) {
-      *why = "the connection was refused (is the device server's port right?)";
-    } else {
-      *why = "cannot connect: " + SystemText(error);
-    }
-  }
+  if (why) *why = ConnectFailure(error == WSAETIMEDOUT, error == WSAECONNREFUSED, SystemText(error));
   return nullptr;
 }
 
