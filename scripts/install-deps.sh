@@ -93,7 +93,14 @@ if [ ${#need[@]} -gt 0 ]; then
   echo "install-deps: installing ${need[*]}" >&2
   export DEBIAN_FRONTEND=noninteractive
   [ -n "$i386" ] && dpkg --add-architecture i386
-  apt-get update -qq
+  # A mirror in the middle of a sync fails an index now and then: the update
+  # is tried again, and an index it could not renew does not stop the
+  # install, which fails by itself if a package is truly out of reach.
+  for try in 1 2 3; do
+    apt-get update -qq && break
+    echo "install-deps: apt-get update failed (try $try of 3)" >&2
+    sleep $((try * 10))
+  done
   apt-get install -y -qq --no-install-recommends "${need[@]}" >/dev/null
 fi
 
