@@ -270,8 +270,9 @@ TEST(OpenNetworkPort, AStopEndsEachWaitOfTheOpening) {
     long long ms = MillisecondsOf([&] { line = OpenComPort(address.c_str(), 9600, &why, stop); });
     EXPECT_FALSE(line) << address;
     EXPECT_EQ(address + ": stopped", why);
-    EXPECT_LT(ms, 1500) << address;
-    EXPECT_LT(longestGapMs, 250) << address;
+    // Room for a loaded machine: the waits themselves are seconds long.
+    EXPECT_LT(ms, 2500) << address;
+    EXPECT_LT(longestGapMs, 1000) << address;
     silent.Accept(0);
     silent.Close();
   }
