@@ -40,6 +40,15 @@ void Write(const std::filesystem::path& file, const Bytes& bytes) {
 
 Bytes Text(const std::string& text) { return Bytes(text.begin(), text.end()); }
 
+// A generated image of `reports` reports.
+Bytes Generated(uint32_t seed, int variant, int reports) {
+  GenerateOptions options;
+  options.seed = seed;
+  options.variant = variant;
+  options.reports = reports;
+  return GenerateDump(options);
+}
+
 // bytes[from, to) without the erased bytes at its end.
 Bytes Trimmed(const Bytes& bytes, size_t from, size_t to) {
   to = std::min(to, bytes.size());
@@ -51,7 +60,7 @@ void DumpSeeds(const std::filesystem::path& folder) {
   const uint16_t rates[8] = {2000, 900, 0, kRateUnset, kRateUnset, kRateUnset, kRateUnset, kRateUnset};
   for (int variant : {2, 3}) {
     for (uint32_t seed : {1u, 2u}) {
-      const Bytes image = GenerateDump({seed, variant, 12});
+      const Bytes image = Generated(seed, variant, 12);
       const size_t area = DecimalModeAreaOffset(variant);
       const Bytes records = Trimmed(image, 0, kRecordPartMax);
       Bytes areaPart = Trimmed(image, area, area + 64);
@@ -103,7 +112,7 @@ struct LinkSeed {
 };
 
 void LinkSeeds(const std::filesystem::path& folder) {
-  const Bytes image = GenerateDump({1, 3, 4});
+  const Bytes image = Generated(1, 3, 4);
   DeviceOptions options;
   options.image.assign(image.begin(), image.begin() + kImageExcerpt);
   for (LinkSeed seed : {LinkSeed{"normal", DeviceMode::Normal}, {"silent", DeviceMode::Silent},
@@ -186,7 +195,7 @@ Bytes ServerConversation(uint32_t baud) {
   Rfc2217Framing server(&settings, 300);
   Bytes heard, said;
   server.FromHost(client.data(), client.size(), &heard, &said);
-  const Bytes image = GenerateDump({1, 2, 4});
+  const Bytes image = Generated(1, 2, 4);
   const Bytes reply = {0x0E, '1', '2', '3', '4', '5', '6', '\r', '\n'};
   server.ToHost(reply.data(), reply.size(), &said);
   server.ToHost(image.data(), 200, &said);
