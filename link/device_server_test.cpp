@@ -20,6 +20,7 @@
 
 #include "link/acquire.h"
 #include "link/run_state.h"
+#include "link/serial_port.h"
 #include "res/resource.h"
 #include "sim/device_sim.h"
 #include "sim/dump_builder.h"
@@ -322,15 +323,12 @@ TEST_F(DeviceServerTest, APortInUseIsSaidInWords) {
     Ser2net server(program, device.path(), kind.first, dir);
     ASSERT_TRUE(server.up());
     std::string address = server.Address(kind.second);
-    int holder = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in where = {};
-    where.sin_family = AF_INET;
-    where.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    where.sin_port = htons(static_cast<uint16_t>(std::stoi(address.substr(address.rfind(':') + 1))));
-    ASSERT_EQ(0, connect(holder, reinterpret_cast<sockaddr*>(&where), sizeof where));
-    std::this_thread::sleep_for(std::chrono::milliseconds(200));  // ser2net takes it up
+    // Another program's line, open (negotiated, quiet) before the read.
+    std::string why;
+    std::unique_ptr<DeviceLine> holder = OpenComPort(address.c_str(), 115200, &why);
+    ASSERT_TRUE(holder) << why;
     Read(address, 4);
-    close(holder);
+    holder.reset();
     EXPECT_EQ(AcquirePortNotOpened, LastAcquireOutcome()) << kind.first;
     ASSERT_EQ(1u, ui.messages.size());
     EXPECT_EQ("Error opening serial port.\n" + address +
