@@ -91,13 +91,20 @@ std::unique_ptr<Rfc2217Line> Rfc2217Line::Open(std::unique_ptr<NetConnection> co
   auto ended = [&] {
     return fail(line->failure_.empty() ? ClosedByServer(line->data_) : line->failure_);
   };
+  // A send failed: the server closed the connection, perhaps after saying
+  // why ("Port already in use"), which may still wait to be read.
+  auto lost = [&] {
+    for (int i = 0; i < 4 && line->Pull(kStopSliceMs) > 0; ++i) {
+    }
+    return ended();
+  };
   const std::string seconds = std::to_string(kNegotiationTimeoutMs / 1000);
 
   line->options_.Offer(kComPort, &line->out_);
   line->options_.Offer(kBinary, &line->out_);
   line->options_.Ask(kBinary, &line->out_);
   line->options_.Ask(kSuppressGoAhead, &line->out_);
-  if (!line->Flush()) return fail("the connection failed while the line was being set");
+  if (!line->Flush()) return lost();
 
   auto deadline = Clock::now() + std::chrono::milliseconds(kNegotiationTimeoutMs);
   while (!line->Negotiated() && !line->options_.LocalRefused(kComPort)) {
@@ -138,7 +145,7 @@ std::unique_ptr<Rfc2217Line> Rfc2217Line::Open(std::unique_ptr<NetConnection> co
                      Value(kSetLineStateMask, kLineOverrun | kLineParityError | kLineFramingError, 1),
                      &out);
   TelnetSubnegotiate(kComPort, Value(kSetModemStateMask, 0, 1), &out);
-  if (!line->Flush()) return fail("the connection failed while the line was being set");
+  if (!line->Flush()) return lost();
 
   line->opened_ = true;  // from here on binary mode must stay
   deadline = Clock::now() + std::chrono::milliseconds(kNegotiationTimeoutMs);
