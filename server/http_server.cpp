@@ -325,6 +325,7 @@ class Connection : public ConnectionBase, public std::enable_shared_from_this<Co
   void ReadHeaders() {
     phase_ = Phase::Headers;
     request_ = HttpRequest();
+    logged_ = false;
     parser_.emplace();
     parser_->header_limit(kMaxHeaderBytes);
     parser_->body_limit(std::numeric_limits<std::uint64_t>::max());  // the site's limit is kept here, per piece
@@ -633,7 +634,10 @@ class Connection : public ConnectionBase, public std::enable_shared_from_this<Co
     AwaitRequest();
   }
 
+  // Once per request that was answered (or whose answer was begun).
   void Log() {
+    if (logged_) return;
+    logged_ = true;
     HttpOutcome outcome;
     outcome.status = status_;
     outcome.bytesIn = received_;
@@ -671,15 +675,15 @@ class Connection : public ConnectionBase, public std::enable_shared_from_this<Co
 
   void End() {
     if (phase_ == Phase::Closed) return;
-    const bool working = phase_ == Phase::Working;
+    if (status_ != 0) Log();  // an answer cut off (a streamed one the client left)
     phase_ = Phase::Closed;
     Disarm();
     if (pipe_) pipe_->Fail();
     error_code ignored;
     Lowest().socket().shutdown(tcp::socket::shutdown_both, ignored);
     Lowest().close();
+    // A worker still on a request logs its answer when it comes (Write).
     server_.Release(this, addressKey_, counted_);
-    (void)working;  // a worker still on the request logs its answer when it comes
   }
 
   HttpServer::Impl& server_;
@@ -702,7 +706,7 @@ class Connection : public ConnectionBase, public std::enable_shared_from_this<Co
   unsigned version_ = 11;
   bool keepAlive_ = false, head_ = false, headersIn_ = false;
   bool closeAfter_ = false, drainAfter_ = false, stopping_ = false;
-  bool chunked_ = false, pumping_ = false, keepAliveAfterStream_ = false;
+  bool chunked_ = false, pumping_ = false, keepAliveAfterStream_ = false, logged_ = false;
   int requests_ = 0;
   int status_ = 0;
   uint64_t received_ = 0, bytesOut_ = 0, drainLeft_ = 0;
