@@ -250,18 +250,20 @@ TEST_F(ServerEdges, SlowIdleAndHostileClientsStopNobody) {
   for (int i = 0; i < each; ++i) {
     open(UploadHead("", 2000000), i);                                 // unauthenticated, trickling
     open("GET /healthz HTTP/1.1\r\nHost: x\r\n\r\n", i + 1);           // kept alive, idle
-    open(UploadHead(shop, full.size()) + full.substr(0, 100), i + 2);  // authenticated, slow
+    open(UploadHead(shop, full.size()), i + 2);                       // authenticated, slow
     open("GET /api/v1/months HTTP/1.1\r\nHo", i + 3);                  // headers a byte a second
   }
+  // Uploads at 10 KB/s (the refused ones and the slow ones, which keep above
+  // the least pace), headers a byte a second.
   std::atomic<bool> trickling{true};
   std::thread trickle([&] {
-    while (trickling) {
+    const std::string kilobyte(1024, '\xff');
+    for (int tick = 0; trickling; ++tick) {
       for (size_t i = 0; i < hostile.size(); ++i) {
-        // The slow uploads keep their pace from ledger bytes, the others send junk.
-        if (i % 4 == 2) send(hostile[i], full.data() + 100, 1, MSG_NOSIGNAL | MSG_DONTWAIT);
-        else if (i % 4 != 1) send(hostile[i], "x", 1, MSG_NOSIGNAL | MSG_DONTWAIT);
+        if (i % 4 == 0 || i % 4 == 2) send(hostile[i], kilobyte.data(), kilobyte.size(), MSG_NOSIGNAL | MSG_DONTWAIT);
+        if (i % 4 == 3 && tick % 10 == 0) send(hostile[i], "x", 1, MSG_NOSIGNAL | MSG_DONTWAIT);
       }
-      std::this_thread::sleep_for(std::chrono::milliseconds(500));
+      std::this_thread::sleep_for(std::chrono::milliseconds(100));
     }
   });
   std::this_thread::sleep_for(std::chrono::seconds(1));
