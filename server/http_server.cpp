@@ -30,6 +30,7 @@
 #include <sstream>
 #include <thread>
 
+#include "server/stream_pipe.h"
 #include "server/worker_pool.h"
 
 namespace net = boost::asio;
@@ -52,83 +53,6 @@ constexpr int kSpareFiles = 64;  // descriptors kept for the ledger, the archive
 Clock::duration Seconds(double seconds) {
   return std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(seconds));
 }
-
-// The pieces of a streamed answer on their way from the worker that makes
-// them to the connection that writes them; the worker waits while they fill
-// kStreamBufferBytes, so a slow client slows the answer instead of growing it.
-class StreamPipe {
- public:
-  enum Next { Piece, Wait, End, Cut };
-
-  // The worker's side: false once the connection is gone. wakeWriter is
-  // called when the writer waits for this piece.
-  bool Push(std::string piece, const std::function<void()>& wakeWriter) {
-    std::unique_lock<std::mutex> lock(mutex_);
-    room_.wait(lock, [this] { return failed_ || bytes_ < kStreamBufferBytes; });
-    if (failed_) return false;
-    bytes_ += piece.size();
-    pieces_.push_back(std::move(piece));
-    const bool wake = writerWaiting_;
-    writerWaiting_ = false;
-    lock.unlock();
-    if (wake) wakeWriter();
-    return true;
-  }
-  void Finish(bool whole, const std::function<void()>& wakeWriter) {
-    std::unique_lock<std::mutex> lock(mutex_);
-    finished_ = true;
-    whole_ = whole;
-    const bool wake = writerWaiting_;
-    writerWaiting_ = false;
-    lock.unlock();
-    if (wake) wakeWriter();
-  }
-
-  // The connection's side. Wait: the writer is woken when there is more.
-  Next Take(std::string* piece) {
-    std::lock_guard<std::mutex> lock(mutex_);
-    if (!pieces_.empty()) {
-      *piece = std::move(pieces_.front());
-      pieces_.pop_front();
-      bytes_ -= piece->size();
-      room_.notify_one();
-      return Piece;
-    }
-    if (finished_) return whole_ ? End : Cut;
-    writerWaiting_ = true;
-    return Wait;
-  }
-  void Fail() {
-    std::lock_guard<std::mutex> lock(mutex_);
-    failed_ = true;
-    room_.notify_all();
-  }
-
- private:
-  std::mutex mutex_;
-  std::condition_variable room_;
-  std::deque<std::string> pieces_;
-  size_t bytes_ = 0;
-  bool finished_ = false, whole_ = false, failed_ = false, writerWaiting_ = false;
-};
-
-class PipeSink : public AnswerSink {
- public:
-  PipeSink(std::shared_ptr<StreamPipe> pipe, std::function<void()> wakeWriter)
-      : pipe_(std::move(pipe)), wakeWriter_(std::move(wakeWriter)) {}
-  bool Write(std::string piece) override {
-    if (gone_) return false;
-    if (piece.empty()) return true;  // an empty chunk would end the answer
-    gone_ = !pipe_->Push(std::move(piece), wakeWriter_);
-    return !gone_;
-  }
-  bool gone() const { return gone_; }
-
- private:
-  std::shared_ptr<StreamPipe> pipe_;
-  std::function<void()> wakeWriter_;
-  bool gone_ = false;
-};
 
 // Connections are counted by address; an IPv6 client by its /64, the
 // network one machine is given.
@@ -472,7 +396,7 @@ class Connection : public ConnectionBase, public std::enable_shared_from_this<Co
       });
       return;
     }
-    auto pipe = std::make_shared<StreamPipe>();
+    auto pipe = std::make_shared<StreamPipe>(kStreamBufferBytes);
     auto stream = std::move(answer.stream);
     answer.stream = nullptr;
     net::post(executor, [self = Self(), answer = std::move(answer), pipe]() mutable {
