@@ -202,6 +202,19 @@ bool QuerySums(LedgerFile& ledger, const ResolvedSelection& selection, LedgerSel
 
 bool ForEachReport(LedgerFile& ledger, const ResolvedSelection& selection, const DeviceReportVisitor& visit,
                    std::string* err) {
+  bool stopped = false;
+  return ForEachReportWhile(
+      ledger, selection,
+      [&](const std::string& device, const DailyReport& report) {
+        visit(device, report);
+        return true;
+      },
+      &stopped, err);
+}
+
+bool ForEachReportWhile(LedgerFile& ledger, const ResolvedSelection& selection, const DeviceReportWhile& visit,
+                        bool* stopped, std::string* err) {
+  *stopped = false;
   SqliteStatement select;
   if (!PrepareDeviceReports(ledger, selection, "recorded_at, number, id", &select, err)) return false;
   DailyReport report;
@@ -210,7 +223,10 @@ bool ForEachReport(LedgerFile& ledger, const ResolvedSelection& selection, const
     bool done = false;
     while (select.Step(&done, err)) {
       ReadReport(select, 0, &report);
-      visit(device, report);
+      if (!visit(device, report)) {
+        *stopped = true;
+        return true;
+      }
     }
     if (!done) return false;
     select.Reset();

@@ -61,6 +61,10 @@ bool QuerySums(LedgerFile& ledger, const ResolvedSelection& selection, LedgerSel
 using DeviceReportVisitor = std::function<void(const std::string& device, const DailyReport& report)>;
 bool ForEachReport(LedgerFile& ledger, const ResolvedSelection& selection, const DeviceReportVisitor& visit,
                    std::string* err);
+// The same while visit returns true; *stopped tells whether it said false.
+using DeviceReportWhile = std::function<bool(const std::string& device, const DailyReport& report)>;
+bool ForEachReportWhile(LedgerFile& ledger, const ResolvedSelection& selection, const DeviceReportWhile& visit,
+                        bool* stopped, std::string* err);
 
 // A conflict the ledger noted when a dump was added.
 struct LedgerConflictNote {

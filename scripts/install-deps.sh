@@ -4,7 +4,7 @@
 #   scripts/install-deps.sh native   the native build of taxoscope-cli and
 #                                    taxoscope-sim (scripts/demo.sh): g++,
 #                                    CMake, make, pkg-config, nlohmann-json,
-#                                    SQLite, cpp-httplib (with OpenSSL)
+#                                    SQLite, cpp-httplib (with OpenSSL), Boost
 #   scripts/install-deps.sh all      (the default) everything the tests and the
 #                                    packages need (scripts/test.sh, .ci/run):
 #                                    the above, GoogleTest, Google Benchmark,
@@ -42,6 +42,8 @@ have_header sqlite3.h || need+=(libsqlite3-dev)
 # cpp-httplib, which brings OpenSSL's headers with it.
 command -v pkg-config >/dev/null || need+=(pkg-config)
 { have_header httplib.h && have_header openssl/ssl.h; } || need+=(libcpp-httplib-dev libssl-dev)
+# taxoscope-server's HTTP: Boost.Beast and Asio, header-only.
+have_header boost/beast.hpp || need+=(libboost-dev)
 command -v iconv >/dev/null || need+=(libc-bin)
 
 if [ "$purpose" = all ]; then

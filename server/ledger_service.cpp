@@ -144,6 +144,10 @@ bool LedgerService::Reader(LedgerFile** ledger, std::string* err) {
   }
   auto opened = std::make_unique<LedgerFile>();
   if (!opened->Open(ledgerPath_, LedgerReadOnly, err)) return false;
+  // Each worker keeps a reader: a page cache of 4 MiB each bounds what they
+  // hold together, whatever the ledger's size.
+  std::string ignored;
+  opened->db().Exec("PRAGMA cache_size = -4096", &ignored);
   reader = std::move(opened);
   readerPath = ledgerPath_;
   *ledger = reader.get();

@@ -58,6 +58,7 @@ class ServerProcess {
   }
 
   int port() const { return port_; }
+  pid_t pid() const { return pid_; }
   std::string Log() const { return ReadFileBytes(log_); }
 
   // SIGTERM and the exit status (-1 when it did not exit by itself).
