@@ -17,6 +17,7 @@
 #include "check/finding.h"
 #include "export/utf8_text.h"
 #include "ledger/ledger_file.h"
+#include "ledger/ledger_schema.h"
 #include "ledger/sha256.h"
 #include "sim/dump_builder.h"
 #include "testsupport/temp_dir.h"
@@ -369,7 +370,7 @@ TEST_F(LedgerCommands, AForeignCutShortNewerFullOrReadOnlyLedgerIsRefusedAndLeft
     EXPECT_FALSE(FileExists(path + "-journal")) << name;
   };
   std::string newer = ledger;
-  newer[63] = 3;  // user_version in the header: a ledger of version 3
+  newer[63] = static_cast<char>(kLedgerSchemaVersion + 1);  // user_version in the header: a newer ledger
   struct Case {
     const char* name;
     std::string bytes;

@@ -3,6 +3,7 @@
 #include <map>
 
 #include "ledger/held_reports.h"
+#include "ledger/ledger_changes.h"
 #include "ledger/running_sums.h"
 
 namespace {
@@ -95,7 +96,8 @@ bool Remove(SqliteDb& db, const std::string& device, int64_t dumpId, DumpRemoval
   std::vector<HeldReport> rows;
   if (!LoadHeldReports(db, device, &rows, err)) return false;
   MarkCounted(&rows);
-  return StoreCounted(db, rows, err) && StoreDeviceSums(db, device, rows, dumps > 0, false, err);
+  return StoreCounted(db, rows, err) && StoreDeviceSums(db, device, rows, dumps > 0, false, err) &&
+         CountLedgerChange(db, device, err);
 }
 
 }  // namespace
