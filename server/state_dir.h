@@ -4,6 +4,8 @@
 // (an advisory lock the system drops when the process ends, however it ends).
 #include <string>
 
+#include "server/durable_file.h"
+
 struct StatePaths {
   std::string dir, ledger, dumps, tokens, lock;
 };
@@ -18,8 +20,9 @@ class StateLock {
   ~StateLock();
   StateLock(const StateLock&) = delete;
   StateLock& operator=(const StateLock&) = delete;
-  // False, with the reason, when another process holds it.
-  bool Acquire(const std::string& path, std::string* err);
+  // False, with the reason, when another process holds it. A lock file made
+  // here is newOwner's when given.
+  bool Acquire(const std::string& path, std::string* err, const FileOwner* newOwner = nullptr);
 
  private:
   int fd_ = -1;

@@ -13,6 +13,7 @@
 #include "ledger/ledger_add.h"
 #include "server/api_answers.h"
 #include "server/connection_watchdog.h"
+#include "server/device_id.h"
 #include "server/pages.h"
 #include "server/request_log.h"
 
@@ -158,9 +159,9 @@ bool UploadTarget(const httplib::Request& req, std::string* device, std::string*
     *error = ErrorAnswer(400, "no device: give ?device=ID, or the file name in X-Dump-Name");
     return false;
   }
-  if (id.size() > kMaxDeviceBytes || HasControlBytes(id)) {
-    *error = ErrorAnswer(400, "a device id is at most " + std::to_string(kMaxDeviceBytes) +
-                                  " bytes of text without control characters");
+  std::string why;
+  if (!CheckDeviceId(id, &why)) {
+    *error = ErrorAnswer(400, why);
     return false;
   }
   if (name->size() > kMaxDumpNameBytes || HasControlBytes(*name)) {
@@ -465,6 +466,7 @@ class WebServer::Impl {
     std::string reason;
     if (!ledger_.Reader(&ledger, &reason) || !ledger->db().Exec("SELECT count(*) FROM sqlite_master", &reason))
       return Send(res, ErrorAnswer(503, "the ledger cannot be opened: " + reason));
+    if (!tokens_.Usable(&reason)) return Send(res, ErrorAnswer(503, reason));
     Answer answer;
     answer.body = "{\"status\": \"ok\"}\n";
     Send(res, answer);
