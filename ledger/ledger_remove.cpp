@@ -122,6 +122,29 @@ RemoveDumpOutcome RemoveDump(LedgerFile& ledger, const std::string& device, cons
   return dumpId ? DumpRemoved : DumpNotInLedger;
 }
 
+bool ForgetRefusedDump(LedgerFile& ledger, const std::string& device, const std::string& sha256, bool* forgotten,
+                       std::string* err) {
+  SqliteDb& db = ledger.db();
+  *forgotten = false;
+  if (!db.Exec("BEGIN IMMEDIATE", err)) return false;
+  SqliteStatement forget;
+  bool ok = forget.Prepare(db, "DELETE FROM refused_dump WHERE device = ?1 AND sha256 = ?2", err);
+  if (ok) {
+    forget.BindText(1, device);
+    forget.BindText(2, sha256);
+    ok = forget.Run(err);
+  }
+  if (ok) *forgotten = db.Changes() > 0;
+  if (ok && *forgotten) ok = CountLedgerChange(db, std::string(), err);
+  if (ok) ok = db.Exec("COMMIT", err);
+  if (!ok) {
+    std::string ignored;
+    db.Exec("ROLLBACK", &ignored);
+    *forgotten = false;
+  }
+  return ok;
+}
+
 bool DevicesWithDump(LedgerFile& ledger, const std::string& sha256, std::vector<std::string>* devices,
                      std::string* err) {
   devices->clear();

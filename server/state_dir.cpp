@@ -13,6 +13,7 @@ StatePaths StatePathsOf(const std::string& dir) {
   paths.dir = dir;
   paths.ledger = dir + "/ledger.db";
   paths.dumps = dir + "/dumps";
+  paths.withdrawn = dir + "/withdrawn";
   paths.tokens = dir + "/tokens";
   paths.lock = dir + "/lock";
   return paths;

@@ -1,5 +1,5 @@
 #pragma once
-// The server's state folder: ledger.db, dumps/, tokens. One process at a
+// The server's state folder: ledger.db, dumps/, withdrawn/, tokens. One process at a
 // time serves it or rebuilds its ledger: each holds the folder's lock file
 // (an advisory lock the system drops when the process ends, however it ends).
 #include <string>
@@ -7,7 +7,7 @@
 #include "server/durable_file.h"
 
 struct StatePaths {
-  std::string dir, ledger, dumps, tokens, lock;
+  std::string dir, ledger, dumps, withdrawn, tokens, lock;
 };
 StatePaths StatePathsOf(const std::string& dir);
 

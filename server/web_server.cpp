@@ -21,7 +21,7 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-enum Access { AccessOpen, AccessRead, AccessUpload };
+enum Access { AccessOpen, AccessRead, AccessUpload, AccessAdmin };
 
 struct Route {
   const char* path;  // exact, or a prefix ending in '/' for /devices/ID
@@ -35,6 +35,7 @@ const Route kRoutes[] = {
     {kPageScriptPath, "GET", AccessOpen, false},
     {"/metrics", "GET", AccessRead, false},
     {"/api/v1/dumps", "POST", AccessUpload, false},
+    {"/api/v1/dumps/", "DELETE", AccessAdmin, false},
     {"/api/v1/devices", "GET", AccessRead, false},
     {"/api/v1/months", "GET", AccessRead, false},
     {"/api/v1/reports", "GET", AccessRead, false},
@@ -291,6 +292,9 @@ class WebServer::Impl {
     server.Get("/metrics", [this](const httplib::Request&, httplib::Response& res) { Metrics(res); });
     server.Post("/api/v1/dumps", [this](const httplib::Request& req, httplib::Response& res,
                                         const httplib::ContentReader& reader) { Upload(req, res, reader); });
+    server.Delete("/api/v1/dumps/(.+)", [this](const httplib::Request& req, httplib::Response& res) {
+      Send(res, WithdrawalAnswer(ledger_, req.matches[1], req.params));
+    });
     server.Get("/api/v1/devices", [this](const httplib::Request&, httplib::Response& res) {
       Read(res, [](LedgerFile& ledger) { return DevicesAnswer(ledger); });
     });
@@ -366,6 +370,8 @@ class WebServer::Impl {
       if (route->page) return Refuse(req, res, TokenPage(403, "Този ключ не дава право на четене."), route, true);
       return Refuse(req, res, ErrorAnswer(403, "the token '" + token.name + "' may not read"), route);
     }
+    if (route->access == AccessAdmin && token.role != RoleAdmin)
+      return Refuse(req, res, ErrorAnswer(403, "the token '" + token.name + "' is not an admin's"), route);
     if (route->access == AccessUpload) {
       if (!mayUpload) return Refuse(req, res, ErrorAnswer(403, "the token '" + token.name + "' may not send dumps"), route);
       return AdmitUpload(req, res, token, route);
@@ -450,6 +456,8 @@ class WebServer::Impl {
         return Send(res, ErrorAnswer(400, "not a dump of this device family (" + reason + ")", "not_a_dump"));
       case UploadUnwritable:
         return Send(res, ErrorAnswer(503, reason));
+      case UploadWithdrawn:
+        return Send(res, ErrorAnswer(409, reason, "withdrawn"));
     }
   }
 
