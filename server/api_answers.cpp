@@ -288,7 +288,11 @@ Answer CheckAnswer(LedgerFile& ledger, const QueryParams& query) {
   });
   if (!selected) return error;
   if (!read) return Unreadable(reason);
-  return JsonText(FindingsJson(findings, "ledger", kLedgerName));
+  // The counts as the upload's answer names them.
+  Json doc = Json::parse(FindingsJson(findings, "ledger", kLedgerName));
+  const FindingCounts counts = CountFindings(findings);
+  doc["counts"] = {{"errors", counts.errors}, {"warnings", counts.warnings}, {"notes", counts.notes}};
+  return JsonText(Dump(doc));
 }
 
 Answer UploadAnswer(const UploadResult& result) {
@@ -330,6 +334,8 @@ Answer WithdrawalAnswer(LedgerService& ledger, const std::string& sha256, const 
       std::fprintf(stderr, "taxoscope-server: withdrawing %s: %s\n", sha256.c_str(), reason.c_str());
       return ErrorAnswer(503, "the withdrawal cannot be made now; the server's log says why");
   }
+  std::fprintf(stderr, "taxoscope-server: withdrew %s of '%s'%s\n", sha256.c_str(), result.dump.device.c_str(),
+               result.already ? " (withdrawn before)" : "");
   Json body = {{"device", result.dump.device},
                {"sha256", result.dump.sha256},
                {"withdrawn_at", result.dump.withdrawnAt},

@@ -174,7 +174,7 @@ UploadOutcome LedgerService::Upload(const std::string& device, const std::string
   if (written && !archive_.TakeBack(stored, &takenBack))
     Log(takenBack + "; the dump is added at the next start");
   if (added == LedgerUnwritable) {
-    Log("cannot add an upload of '" + device + "' to the ledger: " + detail);
+    Log("cannot add an upload of '" + device + "' to the ledger '" + ledgerPath_ + "': " + detail);
     *err = "the ledger cannot be written (" + WithoutPath(detail) + "); nothing was kept";
     return UploadUnwritable;
   }
@@ -226,7 +226,6 @@ WithdrawOutcome LedgerService::Withdraw(const std::string& sha256, const std::st
            "); it leaves the ledger at the next start";
     return WithdrawFailed;
   }
-  Log("withdrew " + sha256 + " of '" + result->dump.device + "'" + (why.empty() ? "" : " (" + why + ")"));
   return Withdrawn;
 }
 

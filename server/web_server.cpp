@@ -42,6 +42,7 @@ const Route kRoutes[] = {
     {"/api/v1/check", "GET", AccessRead, false},
     {"/", "GET", AccessRead, true},
     {"/devices/", "GET", AccessRead, true},
+    {"/devices", "GET", AccessRead, true},
 };
 
 const Route* FindRoute(const std::string& path) {
@@ -309,6 +310,10 @@ class WebServer::Impl {
     });
     server.Get("/", [this](const httplib::Request&, httplib::Response& res) {
       Read(res, [this](LedgerFile& ledger) { return IndexPage(ledger, &sums_); }, true);
+    });
+    server.Get("/devices", [this](const httplib::Request& req, httplib::Response& res) {
+      const std::string device = req.get_param_value("device");
+      Read(res, [&](LedgerFile& ledger) { return DevicePage(ledger, ledger_.archive(), device); }, true);
     });
     server.Get("/devices/(.+)", [this](const httplib::Request& req, httplib::Response& res) {
       const std::string device = req.matches[1];
