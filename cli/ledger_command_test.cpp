@@ -290,6 +290,14 @@ TEST_F(LedgerCommands, TheWorkedExampleRunsAsTheDocumentWritesIt) {
   EXPECT_GE(commands, 12);
 }
 
+// An export that cannot be written says so as every command does.
+TEST_F(LedgerCommands, AnExportThatCannotBeWrittenNamesTheFile) {
+  ASSERT_EQ(Cli(Add(1)).status, 0);
+  CliRun run = Cli("ledger export " + Ledger() + " --out /missing/x.csv");
+  EXPECT_EQ(run.status, 4);
+  EXPECT_EQ(run.err, "taxoscope-cli: cannot write '/missing/x.csv': No such file or directory\n");
+}
+
 // The numbers docs/ledger.md gives for the file are the program's.
 TEST_F(LedgerCommands, TheDocumentedApplicationIdAndVersionAreTheFiles) {
   const std::string doc = ReadFileBytes(std::string(TAXOSCOPE_SOURCE_DIR) + "/docs/ledger.md");
