@@ -4,7 +4,8 @@
 #   scripts/install-deps.sh native   the native build of taxoscope-cli and
 #                                    taxoscope-sim (scripts/demo.sh): g++,
 #                                    CMake, make, pkg-config, nlohmann-json,
-#                                    SQLite, cpp-httplib (with OpenSSL)
+#                                    SQLite, cpp-httplib (with OpenSSL),
+#                                    libcurl (with OpenSSL)
 #   scripts/install-deps.sh all      (the default) everything the tests and the
 #                                    packages need (scripts/test.sh, .ci/run):
 #                                    the above, GoogleTest, Google Benchmark,
@@ -42,6 +43,9 @@ have_header sqlite3.h || need+=(libsqlite3-dev)
 # cpp-httplib, which brings OpenSSL's headers with it.
 command -v pkg-config >/dev/null || need+=(pkg-config)
 { have_header httplib.h && have_header openssl/ssl.h; } || need+=(libcpp-httplib-dev libssl-dev)
+# taxoscope-cli send's client: libcurl over OpenSSL (its header is in a
+# multiarch folder, so pkg-config tells).
+pkg-config --exists libcurl 2>/dev/null || need+=(libcurl4-openssl-dev)
 command -v iconv >/dev/null || need+=(libc-bin)
 
 if [ "$purpose" = all ]; then
