@@ -16,7 +16,7 @@
 #                                    certificates), clang with libFuzzer, npm and the
 #                                    SQLite amalgamation of the Windows builds
 #                                    (scripts/fetch-sqlite.sh), dpkg-dev, file,
-#                                    help2man and lintian
+#                                    help2man, lintian, sudo and curl
 #
 # Every need is checked, none assumed, so that a plain Debian 12 or Ubuntu
 # 24.04 machine will do. As root it installs what is missing; otherwise it
@@ -82,6 +82,10 @@ if [ "$purpose" = all ]; then
   command -v file >/dev/null || need+=(file)
   command -v help2man >/dev/null || need+=(help2man)
   command -v lintian >/dev/null || need+=(lintian)
+  # The package check installs the .deb with apt and runs the docs' first
+  # commands as written (sudo -u taxoscope ...), and asks the service with curl.
+  command -v sudo >/dev/null || need+=(sudo)
+  command -v curl >/dev/null || need+=(curl)
 fi
 
 if [ ${#need[@]} -gt 0 ]; then
