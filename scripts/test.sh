@@ -21,19 +21,20 @@ cmake -S . -B build-asan -DCMAKE_BUILD_TYPE=Debug -DCMAKE_CXX_FLAGS_DEBUG="-O1 -
 cmake --build build-asan -j2
 ctest --test-dir build-asan --output-on-failure -j4
 
-# The server's tests once more under ThreadSanitizer: the server's readers
-# and its one writer share the ledger's caches and the core's state. Only
-# the server's tests and what they run are built. Every process the tests
+# The server's tests once more under ThreadSanitizer, with the core's
+# tests of the state the server's threads share (the calendar's month cache):
+# the server's readers and its one writer share the ledger's caches and the
+# core's state. Only these tests and what they run are built. Every process the tests
 # start (the server, taxoscope-cli) writes its reports beside the build;
 # any report fails the run.
 tsan="-fsanitize=thread -fno-omit-frame-pointer"
 cmake -S . -B build-tsan -DCMAKE_BUILD_TYPE=Debug -DCMAKE_CXX_FLAGS_DEBUG="-O1 -g" -DTAXOSCOPE_BENCH=OFF \
   -DCMAKE_CXX_FLAGS="$tsan" -DCMAKE_EXE_LINKER_FLAGS="$tsan" >/dev/null
-cmake --build build-tsan -j2 --target server_tests
+cmake --build build-tsan -j2 --target server_tests fm_tests
 rm -rf build-tsan/tsan-reports
 mkdir build-tsan/tsan-reports
-TSAN_OPTIONS="log_path=$PWD/build-tsan/tsan-reports/report second_deadlock_stack=1" \
-  ctest --test-dir build-tsan -R '^server_tests$' --output-on-failure
+TSAN_OPTIONS="log_path=$PWD/build-tsan/tsan-reports/report second_deadlock_stack=1 suppressions=$PWD/scripts/tsan-suppressions.txt" \
+  ctest --test-dir build-tsan -R '^(fm_tests|server_tests)$' --output-on-failure
 if compgen -G "build-tsan/tsan-reports/report*" >/dev/null; then
   cat build-tsan/tsan-reports/report* >&2
   echo "test: ThreadSanitizer reported the races above" >&2

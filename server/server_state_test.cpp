@@ -9,10 +9,12 @@
 #include <sys/statvfs.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <filesystem>
 #include <map>
 #include <nlohmann/json.hpp>
 #include <set>
+#include <thread>
 
 #include "ledger/sha256.h"
 #include "server/server_test_support.h"
@@ -143,6 +145,52 @@ TEST_F(ServerState, TotalsFollowEveryChangeOfTheLedger) {
   EXPECT_EQ(before, Months());
 }
 
+// Readers read the daily reports (each report's date made into a calendar
+// time again) on several threads while uploads come in: every answer is the
+// ledger as it stood after some number of the uploads, never a mixture.
+// Under ThreadSanitizer this is the test that meets the core's shared state.
+TEST_F(ServerState, ReadersOnManyThreadsEachReadOneStateOfTheLedger) {
+  ASSERT_TRUE(server.Start(state)) << server.Log();
+  std::vector<std::string> dumps;
+  for (int i = 0; i < 6; ++i) dumps.push_back(SmallDump(20 + i, 10 + 5 * i));
+  ASSERT_EQ(200, Status(Upload(admin, "DV0", dumps[0])));
+  std::vector<std::string> answers[4];
+  std::vector<std::thread> readers;
+  std::atomic<bool> uploading{true};
+  for (std::vector<std::string>& seen : answers) {
+    readers.emplace_back([&] {
+      do {
+        httplib::Result read = Client().Get("/api/v1/reports?format=csv", Bearer(reader));
+        seen.push_back(read && read->status == 200 ? read->body : "failed");
+      } while (uploading || seen.size() < 3);
+    });
+  }
+  for (size_t i = 1; i < dumps.size(); ++i)
+    EXPECT_EQ(200, Status(Upload(admin, "DV" + std::to_string(i), dumps[i]))) << i;
+  uploading = false;
+  for (std::thread& thread : readers) thread.join();
+
+  // The states the ledger went through, as taxoscope-cli makes them.
+  std::set<std::string> states;
+  std::string last;
+  for (size_t count = 1; count <= dumps.size(); ++count) {
+    const std::string ledger = dir.File("states" + std::to_string(count) + ".db");
+    std::string line = Quote(TAXOSCOPE_CLI) + " ledger add " + Quote(ledger);
+    for (size_t i = 0; i < count; ++i) {
+      WriteFileBytes(dir.File("DV" + std::to_string(i) + ".bin"), dumps[i]);
+      line += " " + Quote(dir.File("DV" + std::to_string(i) + ".bin"));
+    }
+    int status = -1;
+    RunShell(line + " >/dev/null", &status);
+    ASSERT_EQ(0, status);
+    last = RunShell(Quote(TAXOSCOPE_CLI) + " ledger export " + Quote(ledger) + " --out -");
+    states.insert(last);
+  }
+  for (const std::vector<std::string>& seen : answers)
+    for (const std::string& answer : seen) EXPECT_EQ(1u, states.count(answer)) << answer.substr(0, 300);
+  EXPECT_EQ(last, Export());
+}
+
 // An add that fails (the disk full under the ledger's log) is answered 503
 // with a reason that names no path, and keeps nothing: dumps/ holds what was
 // acknowledged, so a start and a rebuild give what the answers said.
@@ -194,6 +242,22 @@ TEST_F(ServerState, AFailedAddKeepsNothingOfItsDump) {
   EXPECT_EQ(0, status);
   ASSERT_TRUE(server.Start(state)) << server.Log();
   EXPECT_EQ(months, Months());
+}
+
+// Killed between storing a dump and adding it, the server answered nothing;
+// its next start adds what it stored, and says so in the singular.
+TEST_F(ServerState, AnUploadKilledBeforeItsAddIsAddedAtTheNextStart) {
+  ASSERT_TRUE(server.Start(state, {}, {"env", "TAXOSCOPE_CRASH_AT=upload-stored"})) << server.Log();
+  const std::string dump = SmallDump(13, 9);
+  EXPECT_EQ(-1, Status(Upload(admin, "DV1", dump)));
+  server.Kill();
+  EXPECT_EQ((std::set<std::string>{Sha256Of(dump) + ".bin", Sha256Of(dump) + ".json"}), FilesUnder(state + "/dumps/DV1"));
+  ASSERT_TRUE(server.Start(state)) << server.Log();
+  EXPECT_NE(std::string::npos, server.Log().find("taxoscope-server: added 1 stored dump the ledger lacked\n"))
+      << server.Log();
+  httplib::Result again = Upload(admin, "DV1", dump);
+  ASSERT_EQ(200, Status(again));
+  EXPECT_EQ(9, Json::parse(again->body)["already"].get<int>());
 }
 
 // A wrong upload withdrawn by the admin call: out of dumps/ into withdrawn/
