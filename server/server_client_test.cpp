@@ -110,6 +110,24 @@ TEST_F(SendClient, TheCertificateMustNameTheHostAsRfc6125Says) {
   }
 }
 
+// A key the server's user may not read is named with the system's reason,
+// not taken for a certificate that cannot be loaded.
+TEST_F(SendClient, TheServerNamesAKeyItMayNotRead) {
+  if (geteuid() != 0) GTEST_SKIP() << "another user for the server needs root";
+  MakeCertificate("localhost", "DNS:localhost");
+  chmod(dir.path().c_str(), 0755);
+  chmod(dir.File("server.pem").c_str(), 0644);
+  chmod(dir.File("server.key").c_str(), 0600);
+  const std::string own = dir.File("own-state");
+  mkdir(own.c_str(), 0750);
+  ASSERT_EQ(0, chown(own.c_str(), 65534, 65534));
+  EXPECT_FALSE(server.Start(own, {"--cert", dir.File("server.pem"), "--key", dir.File("server.key")},
+                            {"setpriv", "--reuid=65534", "--regid=65534", "--clear-groups"}));
+  EXPECT_NE(std::string::npos,
+            server.Log().find("cannot read the key '" + dir.File("server.key") + "': Permission denied"))
+      << server.Log();
+}
+
 // A relay of CONNECT tunnels on a loopback port: what a proxy of an office
 // does, without looking inside.
 class ConnectProxy {
