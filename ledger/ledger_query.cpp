@@ -135,7 +135,7 @@ bool ListDevices(LedgerFile& ledger, std::vector<LedgerDevice>* devices, std::st
   if (!select.Prepare(ledger.db(),
                       "SELECT d.id, d.reports, d.first_report, d.last_report, d.first_recorded_at, "
                       "d.last_recorded_at, (SELECT count(*) FROM dump WHERE dump.device = d.id), "
-                      "(SELECT max(added_at) FROM dump WHERE dump.device = d.id) FROM device AS d ORDER BY d.id",
+                      "(SELECT max(added_at) FROM dump WHERE dump.device = d.id), d.changed FROM device AS d ORDER BY d.id",
                       err))
     return false;
   bool done = false;
@@ -149,6 +149,7 @@ bool ListDevices(LedgerFile& ledger, std::vector<LedgerDevice>* devices, std::st
     device.lastAt = select.Text(5);
     device.dumps = select.Int(6);
     device.lastAdded = select.Text(7);
+    device.changed = select.Int(8);
     devices->push_back(device);
   }
   return done;

@@ -40,6 +40,7 @@ struct LedgerDevice {
   std::string firstAt, lastAt;
   int64_t dumps = 0;
   std::string lastAdded;
+  int64_t changed = 0;  // the ledger's change count at the device's last change
 };
 bool ListDevices(LedgerFile& ledger, std::vector<LedgerDevice>* devices, std::string* err);
 

@@ -1,5 +1,6 @@
 #include "server/api_answers.h"
 
+#include <cstdio>
 #include <memory>
 #include <nlohmann/json.hpp>
 
@@ -316,7 +317,11 @@ Answer CheckAnswer(LedgerFile& ledger, const QueryParams& query) {
   });
   if (!selected) return error;
   if (!read) return Unreadable(reason);
-  return JsonText(FindingsJson(findings, "ledger", kLedgerName));
+  // The counts as the upload's answer names them.
+  Json doc = Json::parse(FindingsJson(findings, "ledger", kLedgerName));
+  const FindingCounts counts = CountFindings(findings);
+  doc["counts"] = {{"errors", counts.errors}, {"warnings", counts.warnings}, {"notes", counts.notes}};
+  return JsonText(Dump(doc));
 }
 
 Answer UploadAnswer(const UploadResult& result) {
@@ -335,5 +340,38 @@ Answer UploadAnswer(const UploadResult& result) {
                {"damaged_copies", reports(result.added.damagedCopies)},
                {"check",
                 {{"errors", result.check.errors}, {"warnings", result.check.warnings}, {"notes", result.check.notes}}}};
+  return JsonText(Dump(body));
+}
+
+Answer WithdrawalAnswer(LedgerService& ledger, const std::string& sha256, const QueryParams& query) {
+  Answer error;
+  std::string device, why;
+  for (const auto& entry : query) {
+    if (entry.first != "device" && entry.first != "why")
+      return ErrorAnswer(400, "unknown parameter '" + entry.first + "'");
+  }
+  if (!SingleValue(query, "device", &device, &error) || !SingleValue(query, "why", &why, &error)) return error;
+  if (!IsSha256Hex(sha256)) return ErrorAnswer(400, "a dump is named by its SHA-256: 64 lower-case hex digits");
+  if (why.size() > 1000) return ErrorAnswer(400, "'why' is at most 1000 bytes");
+  WithdrawalResult result;
+  std::string reason;
+  switch (ledger.Withdraw(sha256, device, why, &result, &reason)) {
+    case Withdrawn: break;
+    case WithdrawNotStored: return ErrorAnswer(404, reason);
+    case WithdrawAmbiguous: return ErrorAnswer(409, reason, "ambiguous");
+    case WithdrawFailed:
+      std::fprintf(stderr, "taxoscope-server: withdrawing %s: %s\n", sha256.c_str(), reason.c_str());
+      return ErrorAnswer(503, "the withdrawal cannot be made now; the server's log says why");
+  }
+  std::fprintf(stderr, "taxoscope-server: withdrew %s of '%s'%s\n", sha256.c_str(), result.dump.device.c_str(),
+               result.already ? " (withdrawn before)" : "");
+  Json body = {{"device", result.dump.device},
+               {"sha256", result.dump.sha256},
+               {"withdrawn_at", result.dump.withdrawnAt},
+               {"why", result.dump.why},
+               {"already", result.already},
+               {"removed", result.removal.removed},
+               {"kept", result.removal.kept},
+               {"refused_note", result.refusedNote}};
   return JsonText(Dump(body));
 }

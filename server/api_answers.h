@@ -64,6 +64,9 @@ Answer ReportsAnswer(LedgerFile& ledger, const QueryParams& query, SumsCache* ca
 Answer CheckAnswer(LedgerFile& ledger, const QueryParams& query);
 // What an upload gave.
 Answer UploadAnswer(const UploadResult& result);
+// DELETE /api/v1/dumps/SHA256[?device=ID][&why=TEXT]: the withdrawal of a
+// stored dump (admin), and what left the ledger with it.
+Answer WithdrawalAnswer(LedgerService& ledger, const std::string& sha256, const QueryParams& query);
 
 // The name the exports give the ledger: the file's own name, never the
 // server's folders.

@@ -169,6 +169,17 @@ int RunServeCommand(int argc, char** argv) {
 
   const StatePaths paths = StatePathsOf(options.state);
   std::string err;
+  // The TLS library says only that it cannot load them: the system says why.
+  for (const std::string* file : {&options.cert, &options.key}) {
+    if (file->empty()) continue;
+    FILE* readable = std::fopen(file->c_str(), "rb");
+    if (!readable) {
+      std::fprintf(stderr, "taxoscope-server: cannot read the %s '%s': %s\n",
+                   file == &options.cert ? "certificate" : "key", file->c_str(), std::strerror(errno));
+      return kServerExitFailed;
+    }
+    std::fclose(readable);
+  }
   StateLock lock;
   LedgerService ledger(options.state);
   int recovered = 0;
@@ -177,7 +188,8 @@ int RunServeCommand(int argc, char** argv) {
     return kServerExitFailed;
   }
   if (recovered > 0)
-    std::fprintf(stderr, "taxoscope-server: added %d stored dumps the ledger lacked\n", recovered);
+    std::fprintf(stderr, "taxoscope-server: added %d stored %s the ledger lacked\n", recovered,
+                 recovered == 1 ? "dump" : "dumps");
 
   TokenFile tokens(paths.tokens);
   ServerMetrics metrics;

@@ -12,6 +12,8 @@ int RunTokenCommand(int argc, char** argv);
 void PrintTokenHelp();
 int RunRebuildCommand(int argc, char** argv);
 void PrintRebuildHelp();
+int RunWithdrawCommand(int argc, char** argv);
+void PrintWithdrawHelp();
 
 // "taxoscope-server CMD: problem" and the usage line on stderr; the usage status.
 int ServerUsage(const char* command, const char* usage, const std::string& problem);

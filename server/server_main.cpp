@@ -22,6 +22,8 @@ const Command kCommands[] = {
     {"serve", "take dumps over HTTP(S), serve the ledger's answers and pages", RunServeCommand, PrintServeHelp},
     {"token", "add, list or remove the tokens of the shops and readers", RunTokenCommand, PrintTokenHelp, true},
     {"rebuild", "make the ledger again from the stored dumps alone", RunRebuildCommand, PrintRebuildHelp},
+    {"withdraw", "take back an upload sent by mistake, kept aside with the reason", RunWithdrawCommand,
+     PrintWithdrawHelp},
 };
 
 void PrintUsage(FILE* out) {

@@ -6,6 +6,7 @@
 #include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 
 #include <atomic>
 #include <filesystem>
@@ -456,6 +457,8 @@ TEST_F(ServerTest, SendPrintsTheAddAndExitsAsLedgerAddDoes) {
   const std::string shopToken = dir.File("shop.token"), adminToken = dir.File("admin.token");
   WriteFileBytes(shopToken, shop + "\n");
   WriteFileBytes(adminToken, admin + "\n");
+  chmod(shopToken.c_str(), 0600);  // for the owner alone, or send warns
+  chmod(adminToken.c_str(), 0600);
   const std::string one = dir.File("DV000001.bin"), two = dir.File("DV000002.bin");
   WriteFileBytes(one, SmallDump(81, 30));
   WriteFileBytes(two, SmallDump(82, 20));

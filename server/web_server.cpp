@@ -8,12 +8,13 @@
 
 #include "ledger/ledger_add.h"
 #include "server/api_answers.h"
+#include "server/device_id.h"
 #include "server/pages.h"
 #include "server/request_log.h"
 
 namespace {
 
-enum Access { AccessOpen, AccessRead, AccessUpload };
+enum Access { AccessOpen, AccessRead, AccessUpload, AccessAdmin };
 
 const char kApiPolicy[] = "default-src 'none'; frame-ancestors 'none'";
 
@@ -69,9 +70,9 @@ bool UploadTarget(const HttpRequest& req, std::string* device, std::string* name
     *error = ErrorAnswer(400, "no device: give ?device=ID, or the file name in X-Dump-Name");
     return false;
   }
-  if (id.size() > kMaxDeviceBytes || HasControlBytes(id)) {
-    *error = ErrorAnswer(400, "a device id is at most " + std::to_string(kMaxDeviceBytes) +
-                                  " bytes of text without control characters");
+  std::string why;
+  if (!CheckDeviceId(id, &why)) {
+    *error = ErrorAnswer(400, why);
     return false;
   }
   if (name->size() > kMaxDumpNameBytes || HasControlBytes(*name)) {
@@ -143,6 +144,8 @@ class WebServer::Impl : public HttpSite {
       if (route->page) return Refuse(TokenPage(403, "Този ключ не дава право на четене."), true, refusal);
       return Refuse(ErrorAnswer(403, "the token '" + token.name + "' may not read"), false, refusal);
     }
+    if (route->access == AccessAdmin && token.role != RoleAdmin)
+      return Refuse(ErrorAnswer(403, "the token '" + token.name + "' is not an admin's"), false, refusal);
     if (route->access == AccessUpload) {
       if (!mayUpload)
         return Refuse(ErrorAnswer(403, "the token '" + token.name + "' may not send dumps"), false, refusal);
@@ -226,6 +229,7 @@ class WebServer::Impl : public HttpSite {
     std::string reason;
     if (!ledger_.Reader(&ledger, &reason) || !ledger->db().Exec("SELECT count(*) FROM sqlite_master", &reason))
       return ErrorAnswer(503, "the ledger cannot be opened: " + reason);
+    if (!tokens_.Usable(&reason)) return ErrorAnswer(503, reason);
     Answer answer;
     answer.body = "{\"status\": \"ok\"}\n";
     return answer;
@@ -268,6 +272,8 @@ class WebServer::Impl : public HttpSite {
         return UploadAnswer(result);
       case UploadNotADump:
         return ErrorAnswer(400, "not a dump of this device family (" + reason + ")", "not_a_dump");
+      case UploadWithdrawn:
+        return ErrorAnswer(409, reason, "withdrawn");
       case UploadUnwritable:
         break;
     }
@@ -293,6 +299,16 @@ class WebServer::Impl : public HttpSite {
     const std::string device = req.path.substr(std::strlen("/devices/"));
     return Read([&](LedgerFile& ledger) { return DevicePage(ledger, ledger_.archive(), device); });
   }
+  // /devices?device=ID: the page of a device whose id a path cannot carry
+  // (. and .., which browsers take for steps of the path).
+  Answer DeviceByQuery(const HttpRequest& req) {
+    auto given = req.query.find("device");
+    const std::string device = given != req.query.end() ? given->second : std::string();
+    return Read([&](LedgerFile& ledger) { return DevicePage(ledger, ledger_.archive(), device); });
+  }
+  Answer Withdraw(const HttpRequest& req) {
+    return WithdrawalAnswer(ledger_, req.path.substr(std::strlen("/api/v1/dumps/")), req.query);
+  }
 
   LedgerService& ledger_;
   TokenFile& tokens_;
@@ -307,12 +323,14 @@ const WebServer::Impl::Route WebServer::Impl::kRoutes[] = {
     {kPageScriptPath, "GET", AccessOpen, false, 0, &Impl::Script},
     {"/metrics", "GET", AccessRead, false, 0, &Impl::Metrics},
     {"/api/v1/dumps", "POST", AccessUpload, false, kMaxDumpBytes, &Impl::Upload},
+    {"/api/v1/dumps/", "DELETE", AccessAdmin, false, 0, &Impl::Withdraw},
     {"/api/v1/devices", "GET", AccessRead, false, 0, &Impl::Devices},
     {"/api/v1/months", "GET", AccessRead, false, 0, &Impl::Months},
     {"/api/v1/reports", "GET", AccessRead, false, 0, &Impl::Reports},
     {"/api/v1/check", "GET", AccessRead, false, 0, &Impl::Check},
     {"/", "GET", AccessRead, true, 0, &Impl::Index},
     {"/devices/", "GET", AccessRead, true, 0, &Impl::Device},
+    {"/devices", "GET", AccessRead, true, 0, &Impl::DeviceByQuery},
 };
 
 const WebServer::Impl::Route* WebServer::Impl::FindRoute(const std::string& path) {
