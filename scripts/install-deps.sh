@@ -66,6 +66,8 @@ if [ "$purpose" = all ]; then
   { command -v convert >/dev/null && convert -version 2>/dev/null | grep -q ImageMagick; } || need+=(imagemagick)
   command -v chromium >/dev/null || need+=(chromium)
   command -v openssl >/dev/null || need+=(openssl)
+  # promtool checks and tests the alerting rules the package ships.
+  command -v promtool >/dev/null || need+=(prometheus)
   # clang with libFuzzer and the sanitizer runtimes, for scripts/fuzz.sh.
   command -v clang++ >/dev/null || need+=(clang)
   [ -f "$(clang -print-resource-dir 2>/dev/null)/lib/linux/libclang_rt.fuzzer-$(uname -m).a" ] ||
