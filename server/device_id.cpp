@@ -4,9 +4,9 @@
 
 bool NextCodePoint(const std::string& text, size_t* at, uint32_t* codePoint) {
   const size_t i = *at;
+  if (i >= text.size()) return false;
   auto byte = [&](size_t k) { return i + k < text.size() ? static_cast<uint8_t>(text[i + k]) : 0u; };
   const uint8_t lead = byte(0);
-  if (i >= text.size()) return false;
   if (lead < 0x80) {
     *codePoint = lead;
     *at = i + 1;
