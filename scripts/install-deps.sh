@@ -115,6 +115,11 @@ if [ ${#need[@]} -gt 0 ]; then
     done
     apt-get install -y -qq --no-install-recommends "${rest[@]}" >/dev/null
   fi
+  # The prometheus package starts its own server where systemd runs; only its
+  # promtool is wanted here.
+  if printf '%s\n' "${need[@]}" | grep -qx prometheus && [ -d /run/systemd/system ]; then
+    systemctl disable --now prometheus >/dev/null 2>&1 || true
+  fi
 fi
 
 if [ "$purpose" = all ]; then
