@@ -48,7 +48,8 @@ dpkg-deb -x "$deb" "$root"
 for file in usr/bin/taxoscope-cli usr/bin/taxoscope-sim usr/bin/taxoscope-server \
             usr/share/man/man1/taxoscope-cli.1.gz usr/share/man/man1/taxoscope-sim.1.gz \
             usr/share/man/man1/taxoscope-server.1.gz usr/share/doc/taxoscope/copyright \
-            usr/share/doc/taxoscope/docs/server.md lib/systemd/system/taxoscope-server.service \
+            usr/share/doc/taxoscope/docs/server.md usr/share/doc/taxoscope/taxoscope-alerts.yml \
+            lib/systemd/system/taxoscope-server.service \
             etc/taxoscope/server.conf usr/lib/sysusers.d/taxoscope.conf; do
   [ -f "$root/$file" ] || fail "the .deb lacks /$file"
 done

@@ -72,6 +72,8 @@ if [ "$purpose" = all ]; then
   { command -v convert >/dev/null && convert -version 2>/dev/null | grep -q ImageMagick; } || need+=(imagemagick)
   command -v chromium >/dev/null || need+=(chromium)
   command -v openssl >/dev/null || need+=(openssl)
+  # promtool checks and tests the alerting rules the package ships.
+  command -v promtool >/dev/null || need+=(prometheus)
   # clang with libFuzzer and the sanitizer runtimes, for scripts/fuzz.sh.
   command -v clang++ >/dev/null || need+=(clang)
   [ -f "$(clang -print-resource-dir 2>/dev/null)/lib/linux/libclang_rt.fuzzer-$(uname -m).a" ] ||
@@ -122,6 +124,11 @@ if [ ${#need[@]} -gt 0 ]; then
       [ "$package" = wine32:i386 ] || rest+=("$package")
     done
     apt-get install -y -qq --no-install-recommends "${rest[@]}" >/dev/null
+  fi
+  # The prometheus package starts its own server where systemd runs; only its
+  # promtool is wanted here.
+  if printf '%s\n' "${need[@]}" | grep -qx prometheus && [ -d /run/systemd/system ]; then
+    systemctl disable --now prometheus >/dev/null 2>&1 || true
   fi
 fi
 

@@ -1,64 +1,73 @@
 #include "server/device_id.h"
 
-#include <cstdint>
 #include <cstdio>
 
-namespace {
-
-// The next code point of valid UTF-8 at *at (the shortest form, no
-// surrogate, at most U+10FFFF), or false.
-bool NextCodePoint(const std::string& text, size_t* at, uint32_t* code) {
-  const auto byte = [&](size_t i) { return static_cast<unsigned char>(text[i]); };
-  const unsigned char lead = byte(*at);
-  int length = lead < 0x80 ? 1 : (lead >> 5) == 6 ? 2 : (lead >> 4) == 14 ? 3 : (lead >> 3) == 30 ? 4 : 0;
-  if (!length || *at + length > text.size()) return false;
-  uint32_t value = length == 1 ? lead : lead & (0x7F >> length);
-  for (int i = 1; i < length; ++i) {
-    if ((byte(*at + i) & 0xC0) != 0x80) return false;
-    value = value << 6 | (byte(*at + i) & 0x3F);
+bool NextCodePoint(const std::string& text, size_t* at, uint32_t* codePoint) {
+  const size_t i = *at;
+  if (i >= text.size()) return false;
+  auto byte = [&](size_t k) { return i + k < text.size() ? static_cast<uint8_t>(text[i + k]) : 0u; };
+  const uint8_t lead = byte(0);
+  if (lead < 0x80) {
+    *codePoint = lead;
+    *at = i + 1;
+    return true;
   }
-  static const uint32_t kLeast[5] = {0, 0, 0x80, 0x800, 0x10000};
-  if (value < kLeast[length] || value > 0x10FFFF || (value >= 0xD800 && value <= 0xDFFF)) return false;
-  *at += static_cast<size_t>(length);
-  *code = value;
+  size_t length = 0;
+  uint32_t value = 0;
+  if (lead >= 0xC2 && lead <= 0xDF) {
+    length = 2;
+    value = lead & 0x1Fu;
+  } else if (lead >= 0xE0 && lead <= 0xEF) {
+    length = 3;
+    value = lead & 0x0Fu;
+  } else if (lead >= 0xF0 && lead <= 0xF4) {
+    length = 4;
+    value = lead & 0x07u;
+  } else {
+    return false;
+  }
+  for (size_t k = 1; k < length; ++k) {
+    if ((byte(k) & 0xC0) != 0x80) return false;
+    value = (value << 6) | (byte(k) & 0x3Fu);
+  }
+  // The shortest form only; no surrogates; nothing past U+10FFFF.
+  const uint32_t least = length == 2 ? 0x80 : length == 3 ? 0x800 : 0x10000;
+  if (value < least || (value >= 0xD800 && value <= 0xDFFF) || value > 0x10FFFF) return false;
+  *codePoint = value;
+  *at = i + length;
   return true;
 }
 
-bool IsControl(uint32_t code) { return code < 0x20 || (code >= 0x7F && code <= 0x9F); }
+bool IsControlCharacter(uint32_t c) { return c < 0x20 || (c >= 0x7F && c <= 0x9F); }
 
-// Characters that are not seen, or that change the order in which the text
-// around them is shown: one id could pose as another with them.
-bool IsHidden(uint32_t code) {
-  return code == 0x00AD || code == 0x061C || code == 0x180E || (code >= 0x200B && code <= 0x200F) ||
-         (code >= 0x2028 && code <= 0x202E) || (code >= 0x2060 && code <= 0x2064) ||
-         (code >= 0x2066 && code <= 0x206F) || code == 0xFEFF || (code >= 0xFFF9 && code <= 0xFFFB);
+bool IsInvisibleFormatCharacter(uint32_t c) {
+  return (c >= 0x200B && c <= 0x200F) || (c >= 0x202A && c <= 0x202E) || (c >= 0x2060 && c <= 0x2064) ||
+         (c >= 0x2066 && c <= 0x2069) || c == 0xFEFF;
 }
 
-}  // namespace
-
-bool CheckDeviceId(const std::string& id, std::string* why) {
+bool CheckDeviceId(const std::string& id, std::string* problem) {
   if (id.empty()) {
-    *why = "a device id is never empty";
+    *problem = "a device id is not empty";
     return false;
   }
-  if (id.size() > kDeviceIdMaxBytes) {
-    *why = "a device id is at most " + std::to_string(kDeviceIdMaxBytes) + " bytes";
+  if (id.size() > kMaxDeviceIdBytes) {
+    *problem = "a device id is at most " + std::to_string(kMaxDeviceIdBytes) + " bytes";
     return false;
   }
   for (size_t at = 0; at < id.size();) {
-    uint32_t code = 0;
-    if (!NextCodePoint(id, &at, &code)) {
-      *why = "a device id is UTF-8 text; this one holds bytes that are no UTF-8";
+    uint32_t c = 0;
+    if (!NextCodePoint(id, &at, &c)) {
+      *problem = "a device id is UTF-8 text (byte " + std::to_string(at + 1) + " is not)";
       return false;
     }
-    char hex[16];
-    std::snprintf(hex, sizeof hex, "U+%04X", static_cast<unsigned>(code));
-    if (IsControl(code)) {
-      *why = std::string("a device id holds no control characters (") + hex + ")";
+    char code[16];
+    std::snprintf(code, sizeof code, "U+%04X", static_cast<unsigned>(c));
+    if (IsControlCharacter(c)) {
+      *problem = std::string("a device id has no control characters (") + code + ")";
       return false;
     }
-    if (IsHidden(code)) {
-      *why = std::string("a device id holds no invisible or bidirectional characters (") + hex + ")";
+    if (IsInvisibleFormatCharacter(c)) {
+      *problem = std::string("a device id has no invisible or direction-changing characters (") + code + ")";
       return false;
     }
   }

@@ -10,6 +10,8 @@ int RunServeCommand(int argc, char** argv);
 void PrintServeHelp();
 int RunTokenCommand(int argc, char** argv);
 void PrintTokenHelp();
+int RunRegisterCommand(int argc, char** argv);
+void PrintRegisterHelp();
 int RunRebuildCommand(int argc, char** argv);
 void PrintRebuildHelp();
 int RunWithdrawCommand(int argc, char** argv);

@@ -421,7 +421,7 @@ TEST_F(ServerState, IdsThatPoseAsOthersAreRefusedAndDotsAreReachable) {
   int status = -1;
   std::string out = Server("token add tab --role upload --device \"$(printf 'DV\\t1')\" --state " + Quote(state), &status);
   EXPECT_EQ(2, status) << out;
-  EXPECT_NE(std::string::npos, out.find("--device: a device id holds no control characters")) << out;
+  EXPECT_NE(std::string::npos, out.find("--device: a device id has no control characters")) << out;
   out = RunShell(Quote(TAXOSCOPE_SERVER) + " token list --state " + Quote(state));
   EXPECT_EQ(std::string::npos, out.find("tab")) << "no useless token: " << out;
 
