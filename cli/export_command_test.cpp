@@ -78,9 +78,37 @@ TEST_F(ExportCommands, InfoTellsWhatTheDumpHolds) {
                          "\nsize: " + std::to_string(dump.size()) +
                          "\nmodel variant: 3\ndaily reports: 7\nreport numbers: 1-7\n"
                          "dates: 2012-05-11 20:00 - 2013-01-01 00:00\ncrc failures: 1\nunknown records: 1\n"
-                         "decimal-mode changes: 1\ntax-rate records: 2\nfindings: 1 error, 1 warning, 0 notes\n");
+                         "decimal-mode changes: 1\ntax-rate records: 2\n"
+                         "record area: at least 0.1% written (the image ends at 2482, before the decimal-mode "
+                         "area at 2035712)\nfindings: 1 error, 1 warning, 0 notes\n");
   Write(DumpBuilder().Erased(40).ModelRecord());
   EXPECT_NE(Cli("info " + Dump()).out.find("report numbers: none\ndates: none\n"), std::string::npos);
+}
+
+// The record area of whole images: variant 2's ends at 127232, variant 3's at
+// 2035712; the decimal-mode records past it are not counted.
+TEST_F(ExportCommands, InfoTellsHowMuchOfTheRecordAreaIsWritten) {
+  DumpBuilder small;
+  small.Erased(16).ModelRecord("ZA02");
+  ReportData report;
+  report.dateTime = PackDateTime(12, 5, 1, 20, 0);
+  for (report.number = 1; report.number <= 1000; ++report.number) small.Report(report, 2);
+  small.PadTo(0x1F100).DecimalMode(0, kModeFractional).PadTo(0x1FFFF);
+  Write(small);
+  // The records end at 16 + 32 + 1000 * 69 = 69048: 54.27% of 127232.
+  EXPECT_NE(Cli("info " + Dump()).out.find("\nrecord area: 54.2% written\nfindings: "), std::string::npos);
+
+  DumpBuilder large;
+  large.Erased(16).ModelRecord("ZA03");
+  for (report.number = 1; report.number <= 6000; ++report.number) large.Report(report, 3);
+  large.PadTo(0x1F1000).DecimalMode(0, kModeFractional).PadTo(2101247);
+  Write(large);
+  // 16 + 32 + 6000 * 334 = 2004048: 98.44% of 2035712.
+  EXPECT_NE(Cli("info " + Dump()).out.find("\nrecord area: 98.4% written\nfindings: "), std::string::npos);
+
+  // Erased memory before the area: nothing written.
+  Write(DumpBuilder().Erased(0x1F1000).DecimalMode(0, kModeFractional).PadTo(2101247));
+  EXPECT_NE(Cli("info " + Dump()).out.find("\nrecord area: 0.0% written\n"), std::string::npos);
 }
 
 TEST_F(ExportCommands, ExitStatuses) {

@@ -17,6 +17,7 @@
 #include "check/finding.h"
 #include "export/utf8_text.h"
 #include "ledger/ledger_file.h"
+#include "ledger/ledger_schema.h"
 #include "ledger/sha256.h"
 #include "sim/dump_builder.h"
 #include "testsupport/temp_dir.h"
@@ -289,6 +290,14 @@ TEST_F(LedgerCommands, TheWorkedExampleRunsAsTheDocumentWritesIt) {
   EXPECT_GE(commands, 12);
 }
 
+// An export that cannot be written says so as every command does.
+TEST_F(LedgerCommands, AnExportThatCannotBeWrittenNamesTheFile) {
+  ASSERT_EQ(Cli(Add(1)).status, 0);
+  CliRun run = Cli("ledger export " + Ledger() + " --out /missing/x.csv");
+  EXPECT_EQ(run.status, 4);
+  EXPECT_EQ(run.err, "taxoscope-cli: cannot write '/missing/x.csv': No such file or directory\n");
+}
+
 // The numbers docs/ledger.md gives for the file are the program's.
 TEST_F(LedgerCommands, TheDocumentedApplicationIdAndVersionAreTheFiles) {
   const std::string doc = ReadFileBytes(std::string(TAXOSCOPE_SOURCE_DIR) + "/docs/ledger.md");
@@ -369,7 +378,7 @@ TEST_F(LedgerCommands, AForeignCutShortNewerFullOrReadOnlyLedgerIsRefusedAndLeft
     EXPECT_FALSE(FileExists(path + "-journal")) << name;
   };
   std::string newer = ledger;
-  newer[63] = 3;  // user_version in the header: a ledger of version 3
+  newer[63] = static_cast<char>(kLedgerSchemaVersion + 1);  // user_version in the header: a newer ledger
   struct Case {
     const char* name;
     std::string bytes;

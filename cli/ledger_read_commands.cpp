@@ -247,5 +247,6 @@ int RunLedgerExportCommand(int argc, char** argv) {
   }
   if (!ok) return args.LedgerError(ledger, "read", reason);
   if (out.empty()) out = args.ledgerPath() + "." + format;
+  ConsoleUi ui;  // a file that cannot be written is named, as by every other command
   return WriteCommandOutput(out, text) ? kExitOk : kExitReportNotWritten;
 }

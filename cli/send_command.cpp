@@ -148,9 +148,20 @@ int RunSendCommand(int argc, char** argv) {
   target.caFile = caFile;
   std::string err;
   if (!ParseServerUrl(url, &target.url, &err)) return Usage(err);
-  if (!tokenFile.empty() && !ReadTokenFile(tokenFile, &target.token, &err)) {
+  std::string warning;
+  if (!tokenFile.empty() && !ReadTokenFile(tokenFile, &target.token, &err, &warning)) {
     std::fprintf(stderr, "taxoscope-cli send: %s\n", err.c_str());
     return kExitUsage;
+  }
+  if (!warning.empty()) std::fprintf(stderr, "taxoscope-cli send: warning: %s\n", warning.c_str());
+  // The authority file is the command line's: a missing one is a usage error.
+  if (!caFile.empty()) {
+    std::ifstream ca(caFile, std::ios::binary);
+    const FileKind kind = KindOf(caFile);
+    if (!ca || kind == Folder) {
+      const std::string why = kind == Folder ? "it is a folder" : std::strerror(errno);
+      return Usage("--ca: cannot read the certificate authority '" + caFile + "': " + why);
+    }
   }
 
   int status = kExitOk;

@@ -96,7 +96,11 @@ else()
       taxoscope-cli)
   endif()
   install(FILES README.md DESTINATION ${CMAKE_INSTALL_DOCDIR})
-  install(FILES docs/export.md docs/check.md docs/server.md DESTINATION ${CMAKE_INSTALL_DOCDIR}/docs)
+  # Every page the README, the man pages and the other pages point to.
+  install(FILES docs/export.md docs/check.md docs/server.md docs/ledger.md docs/network.md docs/reliability.md
+          DESTINATION ${CMAKE_INSTALL_DOCDIR}/docs)
+  # Prometheus alerting rules over the server's /metrics.
+  install(FILES packaging/server/taxoscope-alerts.yml DESTINATION ${CMAKE_INSTALL_DOCDIR})
   # At the archive's top; an install on this machine has it in the copyright file.
   install(FILES LICENSE DESTINATION . COMPONENT licence EXCLUDE_FROM_ALL)
 

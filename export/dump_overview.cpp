@@ -23,7 +23,10 @@ void DumpOverview::OnFrame(const RecordFrame& frame) {
   decimalModeRecords_ += type == 7;
   taxRateRecords_ += type == 1 || type == 6;
   unknownRecords_ += type == 11 || type >= 14;
+  area_.OnFrame(frame);
 }
+
+void DumpOverview::OnCutShort(const RecordFrame& frame, int64_t present) { area_.OnCutShort(frame, present); }
 
 void DumpOverview::OnDailyReport(const DailyReport& report) {
   if (!haveReport_) {
@@ -35,7 +38,10 @@ void DumpOverview::OnDailyReport(const DailyReport& report) {
   lastDate_ = DateTimeText(report);
 }
 
-void DumpOverview::OnTotals(const ReportTotals& totals) { modelVariant_ = totals.modelVariant; }
+void DumpOverview::OnTotals(const ReportTotals& totals) {
+  modelVariant_ = totals.modelVariant;
+  area_.OnTotals(totals);
+}
 
 std::string DumpOverview::Text() const {
   std::string text;
@@ -51,9 +57,16 @@ std::string DumpOverview::Text() const {
   line("unknown records", std::to_string(unknownRecords_));
   line("decimal-mode changes", std::to_string(decimalModeRecords_));
   line("tax-rate records", std::to_string(taxRateRecords_));
+  line("record area", RecordAreaText(area_.Use(static_cast<int64_t>(size_))));
   return text;
 }
 
 std::string DumpOverview::NotADumpText(const std::string& reason) const {
   return "file: " + path_ + "\nsize: " + SizeText(size_) + "\n" + ::NotADumpText(reason) + "\n";
+}
+
+std::string RecordAreaText(const RecordAreaUse& use) {
+  if (!use.ShortImage()) return ShareText(use) + " written";
+  return "at least " + ShareText(use) + " written (the image ends at " + std::to_string(use.imageSize) +
+         ", before the decimal-mode area at " + std::to_string(use.areaStart) + ")";
 }

@@ -119,12 +119,15 @@ def csv_check(cli, sim, work):
     info = run(cli, "info", dump).decode("utf-8").splitlines()
     keys = [line.split(": ", 1)[0] for line in info]
     check(keys == ["file", "size", "model variant", "daily reports", "report numbers", "dates", "crc failures",
-                   "unknown records", "decimal-mode changes", "tax-rate records", "findings"], f"info keys {keys}")
+                   "unknown records", "decimal-mode changes", "tax-rate records", "record area", "findings"],
+          f"info keys {keys}")
     values = dict(line.split(": ", 1) for line in info)
     check(values["size"] == str(len(image)) and values["daily reports"] == str(len(rows)), "info size, reports")
     check(values["report numbers"] == f"{rows[0]['report']}-{rows[-1]['report']}", "info report numbers")
     check(values["dates"] == f"{rows[0]['date']} - {rows[-1]['date']}", "info dates")
     check(values["crc failures"] == str(warnings), "info crc failures: the report's warnings")
+    check(re.fullmatch(r"(100|[1-9]?[0-9])\.[0-9]% written", values["record area"]) is not None,
+          f"info record area of a whole image: {values['record area']}")
     # findings: the counts of taxoscope-cli check over the same walk, whose
     # crc findings are the report's warnings.
     checked = subprocess.run([cli, "check", dump, "--format", "json"], capture_output=True)

@@ -21,6 +21,13 @@ class LedgerReportsCsv {
   explicit LedgerReportsCsv(CsvDialect dialect);
   void Add(const std::string& device, const DailyReport& report);
   const std::string& Text() const { return text_; }
+  // The text added since the last take, for writing it out piece by piece.
+  std::string TakeText() {
+    std::string taken;
+    taken.swap(text_);
+    return taken;
+  }
+  size_t PendingBytes() const { return text_.size(); }
 
  private:
   CsvDialect dialect_;
@@ -37,8 +44,16 @@ class LedgerJson {
  public:
   LedgerJson(const LedgerExportHeading& heading, const LedgerSelectionSums& sums);
   void Add(const std::string& device, const DailyReport& report);
-  // The whole text, once every report is added.
+  // The whole text, once every report is added (what is left of it after
+  // the pieces taken).
   std::string Finish();
+  // The text made since the last take, for writing it out piece by piece.
+  std::string TakeText() {
+    std::string taken;
+    taken.swap(text_);
+    return taken;
+  }
+  size_t PendingBytes() const { return text_.size(); }
 
  private:
   const LedgerSelectionSums& sums_;

@@ -2,7 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <ctime>
+#include <thread>
+#include <vector>
 
 namespace {
 
@@ -33,6 +36,35 @@ TEST(Calendar, CachedConversionAgreesWithThePlatform) {
       }
     }
   }
+}
+
+// The server's readers convert the dates of reports on many threads at once,
+// each walking its own months: every thread gets the platform's answer.
+TEST(Calendar, ThreadsConvertAtOnceEachInItsOwnMonths) {
+  std::vector<std::tm> times;
+  std::vector<int64_t> expected;
+  for (int year = 2010; year <= 2013; ++year)
+    for (int month = 1; month <= 12; ++month)
+      for (int day : {1, 14, 28}) {
+        times.push_back(Fields(year, month, day, 21, 45, 7));
+        std::tm platform = times.back();
+        expected.push_back(PlatformLocalStandardTime(&platform));
+      }
+  std::atomic<int> wrong{0};
+  std::vector<std::thread> threads;
+  for (size_t t = 0; t < 4; ++t) {
+    threads.emplace_back([&, t] {
+      for (int round = 0; round < 50; ++round)
+        for (size_t i = 0; i < times.size(); ++i) {
+          // Each thread starts elsewhere, so the threads are in other months.
+          const size_t k = (i * (2 * t + 1) + t * 17) % times.size();
+          std::tm parts = times[k];
+          if (LocalStandardTimeToCalendar(&parts) != expected[k]) ++wrong;
+        }
+    });
+  }
+  for (std::thread& thread : threads) thread.join();
+  EXPECT_EQ(0, wrong.load());
 }
 
 TEST(Calendar, StandardTimeAllYearRound) {

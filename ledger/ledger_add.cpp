@@ -9,6 +9,7 @@
 #include "export/report_fields.h"
 #include "fm/dump_family.h"
 #include "ledger/held_reports.h"
+#include "ledger/ledger_changes.h"
 #include "ledger/report_row.h"
 #include "ledger/running_sums.h"
 #include "ledger/sha256.h"
@@ -180,7 +181,9 @@ bool NoteRefusal(SqliteDb& db, const DumpFacts& dump, const std::vector<LedgerCo
   note.BindInt(6, numbers.front().number);
   note.BindText(7, numbers.front().recordedAt);
   note.BindText(8, list);
-  return note.Run(err);
+  // Noted once: the same bytes refused again change nothing.
+  if (!note.Run(err)) return false;
+  return db.Changes() == 0 || CountLedgerChange(db, std::string(), err);
 }
 
 bool Write(SqliteDb& db, const DumpFacts& dump, const DumpReportList& reports, std::vector<HeldReport>& rows,
@@ -218,7 +221,9 @@ bool Write(SqliteDb& db, const DumpFacts& dump, const DumpReportList& reports, s
     link.BindInt(2, row);
     if (!link.Run(err)) return false;
   }
-  if (!StoreCounted(db, rows, err) || !StoreDeviceSums(db, dump.device, rows, true, false, err)) return false;
+  if (!StoreCounted(db, rows, err) || !StoreDeviceSums(db, dump.device, rows, true, false, err) ||
+      !CountLedgerChange(db, dump.device, err))
+    return false;
 
   SqliteStatement counts;
   if (!counts.Prepare(db, "UPDATE dump SET new_reports = ?1, repaired = ?2 WHERE id = ?3", err)) return false;

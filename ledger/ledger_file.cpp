@@ -171,7 +171,7 @@ bool FillVersion2(SqliteDb& db, std::string* err) {
 }
 
 // What the program does after each step's SQL, if anything.
-bool (*const kMigrationFills[kLedgerSchemaVersion])(SqliteDb&, std::string*) = {nullptr, FillVersion2};
+bool (*const kMigrationFills[kLedgerSchemaVersion])(SqliteDb&, std::string*) = {nullptr, FillVersion2, nullptr};
 
 }  // namespace
 

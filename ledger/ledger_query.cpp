@@ -135,7 +135,7 @@ bool ListDevices(LedgerFile& ledger, std::vector<LedgerDevice>* devices, std::st
   if (!select.Prepare(ledger.db(),
                       "SELECT d.id, d.reports, d.first_report, d.last_report, d.first_recorded_at, "
                       "d.last_recorded_at, (SELECT count(*) FROM dump WHERE dump.device = d.id), "
-                      "(SELECT max(added_at) FROM dump WHERE dump.device = d.id) FROM device AS d ORDER BY d.id",
+                      "(SELECT max(added_at) FROM dump WHERE dump.device = d.id), d.changed FROM device AS d ORDER BY d.id",
                       err))
     return false;
   bool done = false;
@@ -149,6 +149,7 @@ bool ListDevices(LedgerFile& ledger, std::vector<LedgerDevice>* devices, std::st
     device.lastAt = select.Text(5);
     device.dumps = select.Int(6);
     device.lastAdded = select.Text(7);
+    device.changed = select.Int(8);
     devices->push_back(device);
   }
   return done;
@@ -202,6 +203,19 @@ bool QuerySums(LedgerFile& ledger, const ResolvedSelection& selection, LedgerSel
 
 bool ForEachReport(LedgerFile& ledger, const ResolvedSelection& selection, const DeviceReportVisitor& visit,
                    std::string* err) {
+  bool stopped = false;
+  return ForEachReportWhile(
+      ledger, selection,
+      [&](const std::string& device, const DailyReport& report) {
+        visit(device, report);
+        return true;
+      },
+      &stopped, err);
+}
+
+bool ForEachReportWhile(LedgerFile& ledger, const ResolvedSelection& selection, const DeviceReportWhile& visit,
+                        bool* stopped, std::string* err) {
+  *stopped = false;
   SqliteStatement select;
   if (!PrepareDeviceReports(ledger, selection, "recorded_at, number, id", &select, err)) return false;
   DailyReport report;
@@ -210,7 +224,10 @@ bool ForEachReport(LedgerFile& ledger, const ResolvedSelection& selection, const
     bool done = false;
     while (select.Step(&done, err)) {
       ReadReport(select, 0, &report);
-      visit(device, report);
+      if (!visit(device, report)) {
+        *stopped = true;
+        return true;
+      }
     }
     if (!done) return false;
     select.Reset();

@@ -40,6 +40,7 @@ struct LedgerDevice {
   std::string firstAt, lastAt;
   int64_t dumps = 0;
   std::string lastAdded;
+  int64_t changed = 0;  // the ledger's change count at the device's last change
 };
 bool ListDevices(LedgerFile& ledger, std::vector<LedgerDevice>* devices, std::string* err);
 
@@ -61,6 +62,10 @@ bool QuerySums(LedgerFile& ledger, const ResolvedSelection& selection, LedgerSel
 using DeviceReportVisitor = std::function<void(const std::string& device, const DailyReport& report)>;
 bool ForEachReport(LedgerFile& ledger, const ResolvedSelection& selection, const DeviceReportVisitor& visit,
                    std::string* err);
+// The same while visit returns true; *stopped tells whether it said false.
+using DeviceReportWhile = std::function<bool(const std::string& device, const DailyReport& report)>;
+bool ForEachReportWhile(LedgerFile& ledger, const ResolvedSelection& selection, const DeviceReportWhile& visit,
+                        bool* stopped, std::string* err);
 
 // A conflict the ledger noted when a dump was added.
 struct LedgerConflictNote {

@@ -3,6 +3,7 @@
 #include <map>
 
 #include "ledger/held_reports.h"
+#include "ledger/ledger_changes.h"
 #include "ledger/running_sums.h"
 
 namespace {
@@ -95,7 +96,8 @@ bool Remove(SqliteDb& db, const std::string& device, int64_t dumpId, DumpRemoval
   std::vector<HeldReport> rows;
   if (!LoadHeldReports(db, device, &rows, err)) return false;
   MarkCounted(&rows);
-  return StoreCounted(db, rows, err) && StoreDeviceSums(db, device, rows, dumps > 0, false, err);
+  return StoreCounted(db, rows, err) && StoreDeviceSums(db, device, rows, dumps > 0, false, err) &&
+         CountLedgerChange(db, device, err);
 }
 
 }  // namespace
@@ -118,6 +120,29 @@ RemoveDumpOutcome RemoveDump(LedgerFile& ledger, const std::string& device, cons
     return RemoveFailed;
   }
   return dumpId ? DumpRemoved : DumpNotInLedger;
+}
+
+bool ForgetRefusedDump(LedgerFile& ledger, const std::string& device, const std::string& sha256, bool* forgotten,
+                       std::string* err) {
+  SqliteDb& db = ledger.db();
+  *forgotten = false;
+  if (!db.Exec("BEGIN IMMEDIATE", err)) return false;
+  SqliteStatement forget;
+  bool ok = forget.Prepare(db, "DELETE FROM refused_dump WHERE device = ?1 AND sha256 = ?2", err);
+  if (ok) {
+    forget.BindText(1, device);
+    forget.BindText(2, sha256);
+    ok = forget.Run(err);
+  }
+  if (ok) *forgotten = db.Changes() > 0;
+  if (ok && *forgotten) ok = CountLedgerChange(db, std::string(), err);
+  if (ok) ok = db.Exec("COMMIT", err);
+  if (!ok) {
+    std::string ignored;
+    db.Exec("ROLLBACK", &ignored);
+    *forgotten = false;
+  }
+  return ok;
 }
 
 bool DevicesWithDump(LedgerFile& ledger, const std::string& sha256, std::vector<std::string>* devices,

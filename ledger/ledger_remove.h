@@ -26,6 +26,12 @@ enum RemoveDumpOutcome {
 RemoveDumpOutcome RemoveDump(LedgerFile& ledger, const std::string& device, const std::string& sha256,
                              DumpRemoval* result, std::string* err);
 
+// Forgets the note of a refused dump with these bytes of the device (it was
+// withdrawn: `check` lists it no more), in one transaction. *forgotten says
+// whether there was one.
+bool ForgetRefusedDump(LedgerFile& ledger, const std::string& device, const std::string& sha256, bool* forgotten,
+                       std::string* err);
+
 // The devices for which the ledger holds a dump with these bytes, by id.
 bool DevicesWithDump(LedgerFile& ledger, const std::string& sha256, std::vector<std::string>* devices,
                      std::string* err);

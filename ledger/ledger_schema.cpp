@@ -303,5 +303,21 @@ CREATE VIEW monthly_vat_total AS
   FROM month_total ORDER BY month;
 )sql";
 
+// Version 3: the ledger counts its changes. Every transaction that changes
+// what it holds (an add, a repair, a remove, the note of a refusal) adds one
+// to ledger_state.changes, and a device whose reports or sums it changed
+// takes the new count as its `changed`. A reader that keeps sums (the server)
+// knows from these numbers alone what changed since it read them, whoever
+// wrote: counts and times may stay the same when one dump replaces another
+// within a second, the counter never does.
+const char kLedgerSchemaV3[] = R"sql(
+CREATE TABLE ledger_state (
+  id INTEGER PRIMARY KEY CHECK (id = 1),
+  changes INTEGER NOT NULL
+);
+INSERT INTO ledger_state (id, changes) VALUES (1, 0);
+ALTER TABLE device ADD COLUMN changed INTEGER NOT NULL DEFAULT 0;
+)sql";
+
 // Step i takes a ledger of version i to version i + 1.
-const char* const kLedgerMigrations[kLedgerSchemaVersion] = {kLedgerSchemaV1, kLedgerSchemaV2};
+const char* const kLedgerMigrations[kLedgerSchemaVersion] = {kLedgerSchemaV1, kLedgerSchemaV2, kLedgerSchemaV3};

@@ -333,13 +333,59 @@ TEST_F(LedgerAdd, RemovingADumpLeavesWhatTheOthersAloneMake) {
   EXPECT_EQ(devices[0].id, "DV1");
 }
 
+// Every transaction that changes what the ledger holds counts once, in the
+// ledger itself, and stamps the device it changed; adding the same bytes
+// again changes not even the count. A dump taken back and another added in
+// its place with the same counts, numbers and dates moves the stamp too.
+TEST_F(LedgerAdd, EveryChangeIsCountedAndStampsItsDevice) {
+  auto changes = [&] {
+    SqliteStatement select;
+    std::string err;
+    bool done = false;
+    EXPECT_TRUE(select.Prepare(ledger.db(), "SELECT changes FROM ledger_state", &err)) << err;
+    EXPECT_TRUE(select.Step(&done, &err)) << err;
+    return select.Int(0);
+  };
+  auto stamps = [&] {
+    std::vector<LedgerDevice> devices;
+    std::string err, out;
+    EXPECT_TRUE(ListDevices(ledger, &devices, &err)) << err;
+    for (const LedgerDevice& device : devices) out += device.id + "=" + std::to_string(device.changed) + " ";
+    return out;
+  };
+  EXPECT_EQ(changes(), 0);
+  Add(Memory(40), "DV1");
+  Add(Memory(12), "OTHER");
+  EXPECT_EQ(changes(), 2);
+  EXPECT_EQ(stamps(), "DV1=1 OTHER=2 ");
+  Add(Memory(40), "DV1");
+  EXPECT_EQ(changes(), 2) << "the same bytes again";
+  EXPECT_TRUE(Add(Memory(40, 2), "DV1").refused);
+  EXPECT_EQ(changes(), 3) << "the refusal is noted";
+  Add(Memory(40, 2), "DV1");
+  EXPECT_EQ(changes(), 3) << "and noted once";
+  EXPECT_EQ(stamps(), "DV1=1 OTHER=2 ");
+  EXPECT_EQ(Add(Memory(40, 0, 0, {3}), "DV2").added, 40);
+  EXPECT_EQ(Add(Memory(40), "DV2").repaired, 1);
+  EXPECT_EQ(stamps(), "DV1=1 DV2=5 OTHER=2 ");
+
+  const std::vector<uint8_t> first = Memory(12), replacement = Memory(12, 5);
+  DumpRemoval removal;
+  std::string err;
+  ASSERT_EQ(RemoveDump(ledger, "OTHER", Sha256Hex(first.data(), first.size()), &removal, &err), DumpRemoved) << err;
+  EXPECT_EQ(changes(), 6);
+  EXPECT_EQ(stamps(), "DV1=1 DV2=5 ");
+  Add(replacement, "OTHER");
+  EXPECT_EQ(stamps(), "DV1=1 DV2=5 OTHER=7 ");
+}
+
 // A ledger as version 1 of the program left it: the same tables without
 // what version 2 added, the views summing with SQL.
 void MakeVersion1(LedgerFile& ledger) {
   std::string sql =
       "DROP VIEW monthly_vat; DROP VIEW monthly_vat_total; DROP TABLE dump_report; DROP TABLE refused_dump; "
       "DROP TABLE month_total; DROP INDEX device_month_by_month; ALTER TABLE daily_report DROP COLUMN counted; "
-      "ALTER TABLE dump DROP COLUMN repaired;";
+      "ALTER TABLE dump DROP COLUMN repaired; DROP TABLE ledger_state; ALTER TABLE device DROP COLUMN changed;";
   for (const char* table : {"group", "tax"})
     for (int g = 1; g <= 8; ++g)
       sql += std::string(" ALTER TABLE device_month DROP COLUMN ") + table + "_" + std::to_string(g) + "_cents;";

@@ -44,6 +44,8 @@ int SqliteDb::ErrorCode() const { return db_ ? (sqlite3_extended_errcode(db_) & 
 
 int64_t SqliteDb::LastInsertId() const { return sqlite3_last_insert_rowid(db_); }
 
+int64_t SqliteDb::Changes() const { return sqlite3_changes(db_); }
+
 SqliteStatement::~SqliteStatement() { sqlite3_finalize(stmt_); }
 
 bool SqliteStatement::Prepare(const SqliteDb& db, const char* sql, std::string* err) {

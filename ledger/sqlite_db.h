@@ -30,6 +30,8 @@ class SqliteDb {
   int ErrorCode() const;
   // The row id of the last INSERT on this connection.
   int64_t LastInsertId() const;
+  // The rows the last INSERT, UPDATE or DELETE on this connection changed.
+  int64_t Changes() const;
   // Whether any call on this connection met a damaged database page
   // (SQLITE_CORRUPT): a failure then says the file is damaged, not busy or full.
   bool MetDamage() const { return damaged_; }

@@ -6,6 +6,12 @@
 #   same report as the tested native build; its taxoscope-server comes with
 #   its systemd unit, its options as a conffile and its system user, and
 #   serves a dump sent by its taxoscope-cli on the loopback;
+# - as root, the .deb is installed with apt as an office installs it, and
+#   the first commands of docs/server.md's "Install" run as written: the
+#   state folder is the server's, the token is made, the service enabled
+#   and serving on the shipped options; an upgrade restarts the running
+#   server, a purge takes its `enable` link away and keeps the records (the
+#   machine is left as it was found);
 # - each Windows zip lists taxoscope.exe, taxoscope-cli.exe (of its
 #   architecture, with their version information), README.txt and
 #   LICENSE.txt in CR LF;
@@ -27,7 +33,8 @@ need_file() {
 }
 
 work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
+service_pid=
+trap '[ -n "$service_pid" ] && kill "$service_pid" 2>/dev/null; rm -rf "$work"' EXIT
 
 # --- The Debian package ---
 deb=$dist/taxoscope_${version}_amd64.deb
@@ -41,7 +48,8 @@ dpkg-deb -x "$deb" "$root"
 for file in usr/bin/taxoscope-cli usr/bin/taxoscope-sim usr/bin/taxoscope-server \
             usr/share/man/man1/taxoscope-cli.1.gz usr/share/man/man1/taxoscope-sim.1.gz \
             usr/share/man/man1/taxoscope-server.1.gz usr/share/doc/taxoscope/copyright \
-            usr/share/doc/taxoscope/docs/server.md lib/systemd/system/taxoscope-server.service \
+            usr/share/doc/taxoscope/docs/server.md usr/share/doc/taxoscope/taxoscope-alerts.yml \
+            lib/systemd/system/taxoscope-server.service \
             etc/taxoscope/server.conf usr/lib/sysusers.d/taxoscope.conf; do
   [ -f "$root/$file" ] || fail "the .deb lacks /$file"
 done
@@ -84,6 +92,111 @@ else
 fi
 kill "$server_pid" 2>/dev/null || true
 wait "$server_pid" || fail "the packaged taxoscope-server did not end cleanly on SIGTERM"
+
+# --- The .deb installed as an office installs it ---
+# The Install section's commands, as docs/server.md writes them, run in dist/
+# (where ./taxoscope_VERSION_amd64.deb is); apt's questions are answered yes.
+# Where systemd does not run (a container), the service is started as its
+# unit starts it, and the upgrade's restart is seen where a container's
+# service actions go: a policy-rc.d (put back as it was afterwards).
+install_check() {
+  if dpkg -s taxoscope >/dev/null 2>&1; then
+    fail "taxoscope is installed on this machine already; the install check needs one without it"
+    return
+  fi
+  local section apt_line token_line enable_line
+  section=$(sed -n '/^## Install$/,/^## TLS$/p' docs/server.md)
+  apt_line=$(sed -n 's/^    \(sudo apt install .*\)$/\1/p' <<<"$section")
+  token_line=$(sed -n 's/^    \(sudo -u taxoscope taxoscope-server token add .*\)$/\1/p' <<<"$section")
+  enable_line=$(sed -n 's/^    \(sudo systemctl enable --now taxoscope-server\)$/\1/p' <<<"$section")
+  [ "$apt_line" = "sudo apt install ./$(basename "$deb")" ] ||
+    { fail "docs/server.md installs with '$apt_line', not ./$(basename "$deb")"; return; }
+  [ -n "$token_line" ] && [ -n "$enable_line" ] || { fail "docs/server.md's Install section lost its commands"; return; }
+  local systemd=
+  [ -d /run/systemd/system ] && systemd=yes
+
+  echo "check-packages: $apt_line"
+  (cd "$dist" && { yes || true; } | eval "$apt_line") >"$work/apt.log" 2>&1 || fail "'$apt_line' failed: $(tail -3 "$work/apt.log")"
+  [ "$(stat -c '%U:%G %a' /var/lib/taxoscope 2>/dev/null)" = "taxoscope:taxoscope 750" ] ||
+    fail "/var/lib/taxoscope is '$(stat -c '%U:%G %a' /var/lib/taxoscope 2>&1)', not taxoscope:taxoscope 750"
+  for page in server ledger network export check reliability; do
+    [ -f /usr/share/doc/taxoscope/docs/$page.md ] || fail "the installed package lacks docs/$page.md"
+  done
+
+  echo "check-packages: $token_line"
+  (cd /tmp && eval "$token_line") >"$work/office.token" 2>"$work/token.log" ||
+    fail "'$token_line' failed: $(cat "$work/token.log")"
+  chmod 600 "$work/office.token"
+  [ "$(stat -c %U /var/lib/taxoscope/tokens 2>/dev/null)" = taxoscope ] || fail "the tokens file is not the server's"
+
+  local log=$work/service.log
+  if [ -n "$systemd" ]; then
+    echo "check-packages: $enable_line"
+    eval "$enable_line" || fail "'$enable_line' failed"
+  else
+    echo "check-packages: ${enable_line% --now*} (no systemd here: started as its unit starts it)"
+    eval "${enable_line/ --now/}" >/dev/null 2>&1 || fail "'${enable_line/ --now/}' failed"
+    # shellcheck disable=SC1091
+    (. /etc/taxoscope/server.conf && umask 027 &&
+     exec runuser -u taxoscope -- /usr/bin/taxoscope-server serve --state /var/lib/taxoscope $TAXOSCOPE_SERVER_OPTIONS) \
+      2>"$log" &
+    service_pid=$!
+  fi
+  [ -L /etc/systemd/system/multi-user.target.wants/taxoscope-server.service ] || fail "enable made no link"
+  local served=
+  for _ in $(seq 100); do
+    curl -fsS http://127.0.0.1:8640/healthz >/dev/null 2>&1 && { served=yes; break; }
+    sleep 0.1
+  done
+  [ -n "$served" ] || fail "the service does not answer on 127.0.0.1:8640: $(cat "$log" 2>/dev/null)"
+  sent=$(/usr/bin/taxoscope-cli send http://127.0.0.1:8640 "$work/packaged/shop.bin" --device SHOP \
+         --token-file "$work/office.token" 2>&1) || fail "a send to the installed service ended with status $?: $sent"
+
+  # An upgrade (the same package again) restarts the running server.
+  local before=
+  [ -n "$systemd" ] && before=$(systemctl show -p MainPID --value taxoscope-server)
+  local policy=/usr/sbin/policy-rc.d
+  if [ -z "$systemd" ]; then
+    [ -e $policy ] && cp -p $policy "$work/policy-rc.d"
+    printf '#!/bin/sh\necho "$*" >>%s\nexit 101\n' "$work/invoked" >$policy
+    chmod 755 $policy
+  fi
+  (cd "$dist" && DEBIAN_FRONTEND=noninteractive apt-get install -y --reinstall "./$(basename "$deb")") \
+    >>"$work/apt.log" 2>&1 || fail "the upgrade failed: $(tail -3 "$work/apt.log")"
+  if [ -n "$systemd" ]; then
+    [ "$(systemctl show -p MainPID --value taxoscope-server)" != "$before" ] || fail "the upgrade did not restart the server"
+  else
+    if [ -e "$work/policy-rc.d" ]; then mv "$work/policy-rc.d" $policy; else rm -f $policy; fi
+    grep -qx 'taxoscope-server.service try-restart' "$work/invoked" 2>/dev/null ||
+      fail "the upgrade does not restart a running server (asked: '$(cat "$work/invoked" 2>/dev/null)')"
+  fi
+
+  # A purge takes the enable link away and keeps the office's records.
+  if [ -n "$service_pid" ]; then
+    kill "$service_pid"
+    wait "$service_pid" || true
+    service_pid=
+  fi
+  ({ yes || true; } | sudo apt purge taxoscope) >>"$work/apt.log" 2>&1 ||
+    fail "the purge failed: $(tail -3 "$work/apt.log")"
+  [ ! -e /etc/systemd/system/multi-user.target.wants/taxoscope-server.service ] || fail "the purge left the enable link"
+  [ -f /var/lib/taxoscope/ledger.db ] || fail "the purge took the ledger"
+}
+if [ "$(id -u)" -eq 0 ]; then
+  had_user=
+  had_state=
+  getent passwd taxoscope >/dev/null && had_user=yes
+  [ -e /var/lib/taxoscope ] && had_state=yes
+  # Called in a list, the check runs every step whatever one of them gives;
+  # the machine is then left as it was found.
+  install_check || true
+  if [ -n "$service_pid" ]; then kill "$service_pid" 2>/dev/null || true; wait "$service_pid" || true; service_pid=; fi
+  if dpkg -s taxoscope >/dev/null 2>&1; then DEBIAN_FRONTEND=noninteractive apt-get purge -y -qq taxoscope >/dev/null 2>&1 || true; fi
+  [ -z "$had_state" ] && rm -rf /var/lib/taxoscope
+  [ -z "$had_user" ] && { userdel taxoscope 2>/dev/null || true; groupdel taxoscope 2>/dev/null || true; }
+else
+  echo "check-packages: not root: the install with apt is not checked" >&2
+fi
 
 echo "check-packages: $(basename "$deb"): $("$root/usr/bin/taxoscope-cli" --version)," \
      "$(dpkg-deb -f "$deb" Depends)"

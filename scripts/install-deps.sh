@@ -4,7 +4,8 @@
 #   scripts/install-deps.sh native   the native build of taxoscope-cli and
 #                                    taxoscope-sim (scripts/demo.sh): g++,
 #                                    CMake, make, pkg-config, nlohmann-json,
-#                                    SQLite, cpp-httplib (with OpenSSL)
+#                                    SQLite, cpp-httplib (with OpenSSL), Boost,
+#                                    libcurl (with OpenSSL)
 #   scripts/install-deps.sh all      (the default) everything the tests and the
 #                                    packages need (scripts/test.sh, .ci/run):
 #                                    the above, GoogleTest, Google Benchmark,
@@ -15,7 +16,7 @@
 #                                    certificates), clang with libFuzzer, npm and the
 #                                    SQLite amalgamation of the Windows builds
 #                                    (scripts/fetch-sqlite.sh), dpkg-dev, file,
-#                                    help2man and lintian
+#                                    help2man, lintian, sudo and curl
 #
 # Every need is checked, none assumed, so that a plain Debian 12 or Ubuntu
 # 24.04 machine will do. As root it installs what is missing; otherwise it
@@ -42,6 +43,11 @@ have_header sqlite3.h || need+=(libsqlite3-dev)
 # cpp-httplib, which brings OpenSSL's headers with it.
 command -v pkg-config >/dev/null || need+=(pkg-config)
 { have_header httplib.h && have_header openssl/ssl.h; } || need+=(libcpp-httplib-dev libssl-dev)
+# taxoscope-server's HTTP: Boost.Beast and Asio, header-only.
+have_header boost/beast.hpp || need+=(libboost-dev)
+# taxoscope-cli send's client: libcurl over OpenSSL (its header is in a
+# multiarch folder, so pkg-config tells).
+pkg-config --exists libcurl 2>/dev/null || need+=(libcurl4-openssl-dev)
 command -v iconv >/dev/null || need+=(libc-bin)
 
 if [ "$purpose" = all ]; then
@@ -66,6 +72,8 @@ if [ "$purpose" = all ]; then
   { command -v convert >/dev/null && convert -version 2>/dev/null | grep -q ImageMagick; } || need+=(imagemagick)
   command -v chromium >/dev/null || need+=(chromium)
   command -v openssl >/dev/null || need+=(openssl)
+  # promtool checks and tests the alerting rules the package ships.
+  command -v promtool >/dev/null || need+=(prometheus)
   # clang with libFuzzer and the sanitizer runtimes, for scripts/fuzz.sh and
   # the sanitizer build of scripts/test.sh.
   command -v clang++ >/dev/null || need+=(clang)
@@ -79,6 +87,10 @@ if [ "$purpose" = all ]; then
   command -v file >/dev/null || need+=(file)
   command -v help2man >/dev/null || need+=(help2man)
   command -v lintian >/dev/null || need+=(lintian)
+  # The package check installs the .deb with apt and runs the docs' first
+  # commands as written (sudo -u taxoscope ...), and asks the service with curl.
+  command -v sudo >/dev/null || need+=(sudo)
+  command -v curl >/dev/null || need+=(curl)
 fi
 
 if [ ${#need[@]} -gt 0 ]; then
@@ -113,6 +125,11 @@ if [ ${#need[@]} -gt 0 ]; then
       [ "$package" = wine32:i386 ] || rest+=("$package")
     done
     apt-get install -y -qq --no-install-recommends "${rest[@]}" >/dev/null
+  fi
+  # The prometheus package starts its own server where systemd runs; only its
+  # promtool is wanted here.
+  if printf '%s\n' "${need[@]}" | grep -qx prometheus && [ -d /run/systemd/system ]; then
+    systemctl disable --now prometheus >/dev/null 2>&1 || true
   fi
 fi
 

@@ -1,11 +1,16 @@
 #include "send/dump_sender.h"
 
+#include <sys/stat.h>
+
 #include <cctype>
+#include <cerrno>
+#include <cstring>
 #include <fstream>
 #include <nlohmann/json.hpp>
 #include <sstream>
 
 #include "export/path_utf8.h"
+#include "send/file_privacy.h"
 #include "send/http_client.h"
 
 namespace {
@@ -77,14 +82,23 @@ std::string PercentEncode(const std::string& text, bool queryValue) {
   return out;
 }
 
-bool ReadTokenFile(const std::string& path, std::string* token, std::string* err) {
+bool ReadTokenFile(const std::string& path, std::string* token, std::string* err, std::string* warning) {
+  struct stat info;
+  if (::stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode)) {
+    *err = "the token file '" + path + "' is a folder, not a file";
+    return false;
+  }
   std::ifstream in(path, std::ios::binary);
   if (!in) {
-    *err = "cannot read the token file '" + path + "'";
+    *err = "cannot read the token file '" + path + "': " + std::strerror(errno);
     return false;
   }
   std::string line;
   std::getline(in, line);
+  if (line.compare(0, 3, "\xEF\xBB\xBF") == 0) {
+    *err = "the token file '" + path + "' begins with a byte-order mark (U+FEFF): save it as plain text without one";
+    return false;
+  }
   const size_t first = line.find_first_not_of(" \t\r\n");
   const size_t last = line.find_last_not_of(" \t\r\n");
   *token = first == std::string::npos ? std::string() : line.substr(first, last - first + 1);
@@ -92,6 +106,15 @@ bool ReadTokenFile(const std::string& path, std::string* token, std::string* err
     *err = "the token file '" + path + "' holds no token";
     return false;
   }
+  // A token is printable ASCII; anything else never matches one the server made.
+  for (char c : *token) {
+    if (static_cast<unsigned char>(c) <= 0x20 || static_cast<unsigned char>(c) >= 0x7F) {
+      *err = "the token file '" + path + "' holds no token on its first line (a token is one word of plain ASCII)";
+      return false;
+    }
+  }
+  if (warning && OthersMayRead(path))
+    *warning = "the token file '" + path + "' may be read by others than its owner (chmod 600 it)";
   return true;
 }
 

@@ -50,7 +50,11 @@ SendOutcome SendDump(const SendTarget& target, const std::string& bytes, const s
                      const std::string& device, SendResult* result);
 
 // The token of a token file: its first line without surrounding blanks.
-bool ReadTokenFile(const std::string& path, std::string* token, std::string* err);
+// False with the reason for a file that cannot be read, a folder, a file
+// without a token or one whose token is no token (a byte-order mark before
+// it, as some editors write); *warning (when given) says so when others than
+// its owner may read it.
+bool ReadTokenFile(const std::string& path, std::string* token, std::string* err, std::string* warning = nullptr);
 
 // Bytes other than printable ASCII, and '%', as %XX.
 std::string PercentEncode(const std::string& text, bool queryValue);

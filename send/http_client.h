@@ -1,10 +1,11 @@
 #pragma once
 // One HTTP POST to a taxoscope-server: the thin seam over the platform's
-// client (http_client_posix.cpp: cpp-httplib with OpenSSL;
+// client (http_client_posix.cpp: libcurl with OpenSSL;
 // http_client_win32.cpp: WinHTTP, part of Windows). HTTPS certificates are
 // verified against the system's authorities, or on POSIX against caFile
 // alone when it is given (an office's own authority); the host name must
-// match the certificate.
+// match the certificate. Both take the system's proxy for HTTPS.
+#include <cstddef>
 #include <string>
 #include <utility>
 #include <vector>
@@ -28,6 +29,8 @@ struct HttpAnswer {
 // Seconds the client waits: to connect, and for each read and write.
 constexpr int kHttpConnectSeconds = 10;
 constexpr int kHttpReadWriteSeconds = 120;
+// The most of an answer's body that is read.
+constexpr size_t kHttpMaxAnswerBytes = 16 * 1024 * 1024;
 
 // False when no answer came (no connection, a refused certificate, a
 // time-out), with the reason in *err.

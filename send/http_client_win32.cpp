@@ -53,9 +53,6 @@ std::string FailureText(DWORD error, const HttpPost& post) {
          (length ? std::string(text, length) : "error " + std::to_string(error)) + ")";
 }
 
-// The most of an answer's body that is read.
-constexpr size_t kMaxAnswerBytes = 16 * 1024 * 1024;
-
 }  // namespace
 
 bool HttpClientTakesCaFile() { return false; }
@@ -111,8 +108,8 @@ bool SendHttpPost(const HttpPost& post, HttpAnswer* answer, std::string* err) {
     }
     if (available == 0) break;
     const size_t at = answer->body.size();
-    if (at + available > kMaxAnswerBytes) {
-      *err = UrlOrigin(post.url) + " answered more than " + std::to_string(kMaxAnswerBytes) + " bytes";
+    if (at + available > kHttpMaxAnswerBytes) {
+      *err = UrlOrigin(post.url) + " answered more than " + std::to_string(kHttpMaxAnswerBytes) + " bytes";
       return false;
     }
     answer->body.resize(at + available);

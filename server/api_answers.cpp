@@ -1,5 +1,7 @@
 #include "server/api_answers.h"
 
+#include <cstdio>
+#include <memory>
 #include <nlohmann/json.hpp>
 
 #include "check/finding.h"
@@ -241,37 +243,65 @@ Answer MonthsAnswer(LedgerFile& ledger, const QueryParams& query, SumsCache* cac
   return Csv(LedgerMonthsCsv(sums, perDevice, format == "excel" ? kExcelCsv : kPlainCsv));
 }
 
+namespace {
+
+// The size of the pieces a streamed answer is written in.
+constexpr size_t kAnswerPiece = 64 * 1024;
+
+// Every selected report through a writer (the CSV or the JSON of the
+// export), its text handed to the sink a piece at a time, so that what is
+// held at once stays the same whatever the ledger's size.
+template <typename Writer>
+bool StreamReports(LedgerFile& ledger, const ResolvedSelection& selection, Writer& writer, AnswerSink& sink,
+                   std::string* err) {
+  bool gone = false, stopped = false;
+  if (!ForEachReportWhile(
+          ledger, selection,
+          [&](const std::string& device, const DailyReport& report) {
+            writer.Add(device, report);
+            if (writer.PendingBytes() >= kAnswerPiece) gone = !sink.Write(writer.TakeText());
+            return !gone;
+          },
+          &stopped, err))
+    return false;
+  if (gone) {
+    *err = "the client is gone";
+    return false;
+  }
+  return true;
+}
+
+}  // namespace
+
 Answer ReportsAnswer(LedgerFile& ledger, const QueryParams& query, SumsCache* cache) {
   Answer error;
   std::string format;
   if (!Format(query, {"json", "csv", "excel"}, &format, &error)) return error;
-  LedgerSelection selection;
-  ResolvedSelection resolved;
-  std::string reason, text;
-  bool selected = false;
-  bool read = InSnapshot(ledger, &reason, [&] {
-    selected = SelectionOfQuery(ledger, query, {"format"}, &selection, &resolved, &error);
-    if (!selected) return false;
-    if (format != "json") {
-      LedgerReportsCsv csv(format == "excel" ? kExcelCsv : kPlainCsv);
-      if (!ForEachReport(ledger, resolved, [&](const std::string& d, const DailyReport& r) { csv.Add(d, r); },
-                         &reason))
-        return false;
-      text = csv.Text();
-      return true;
-    }
-    LedgerSelectionSums sums;
-    if (!CachedSums(ledger, resolved, cache, false, &sums, &reason)) return false;
-    LedgerJson json(LedgerExportHeading{kLedgerName, FilterOf(selection)}, sums);
-    if (!ForEachReport(ledger, resolved, [&](const std::string& d, const DailyReport& r) { json.Add(d, r); },
-                       &reason))
-      return false;
-    text = json.Finish();
-    return true;
-  });
-  if (!selected) return error;
-  if (!read) return Unreadable(reason);
-  return format == "json" ? JsonText(std::move(text)) : Csv(std::move(text));
+  // The snapshot stands from the selection's check to the last report
+  // written: the answer is the ledger as it stood at one moment.
+  auto snapshot = std::make_shared<LedgerReadSnapshot>(ledger);
+  auto selection = std::make_shared<LedgerSelection>();
+  auto resolved = std::make_shared<ResolvedSelection>();
+  std::string reason;
+  if (!snapshot->Begin(&reason)) return Unreadable(reason);
+  if (!SelectionOfQuery(ledger, query, {"format"}, selection.get(), resolved.get(), &error)) return error;
+  if (format != "json") {
+    Answer answer = Csv(std::string());
+    const CsvDialect dialect = format == "excel" ? kExcelCsv : kPlainCsv;
+    answer.stream = [snapshot, resolved, dialect, &ledger](AnswerSink& sink, std::string* err) {
+      LedgerReportsCsv csv(dialect);
+      return StreamReports(ledger, *resolved, csv, sink, err) && sink.Write(csv.TakeText());
+    };
+    return answer;
+  }
+  auto sums = std::make_shared<LedgerSelectionSums>();
+  if (!CachedSums(ledger, *resolved, cache, false, sums.get(), &reason)) return Unreadable(reason);
+  Answer answer = JsonText(std::string());
+  answer.stream = [snapshot, selection, resolved, sums, &ledger](AnswerSink& sink, std::string* err) {
+    LedgerJson json(LedgerExportHeading{kLedgerName, FilterOf(*selection)}, *sums);
+    return StreamReports(ledger, *resolved, json, sink, err) && sink.Write(json.Finish());
+  };
+  return answer;
 }
 
 Answer CheckAnswer(LedgerFile& ledger, const QueryParams& query) {
@@ -287,7 +317,11 @@ Answer CheckAnswer(LedgerFile& ledger, const QueryParams& query) {
   });
   if (!selected) return error;
   if (!read) return Unreadable(reason);
-  return JsonText(FindingsJson(findings, "ledger", kLedgerName));
+  // The counts as the upload's answer names them.
+  Json doc = Json::parse(FindingsJson(findings, "ledger", kLedgerName));
+  const FindingCounts counts = CountFindings(findings);
+  doc["counts"] = {{"errors", counts.errors}, {"warnings", counts.warnings}, {"notes", counts.notes}};
+  return JsonText(Dump(doc));
 }
 
 Answer UploadAnswer(const UploadResult& result) {
@@ -306,5 +340,38 @@ Answer UploadAnswer(const UploadResult& result) {
                {"damaged_copies", reports(result.added.damagedCopies)},
                {"check",
                 {{"errors", result.check.errors}, {"warnings", result.check.warnings}, {"notes", result.check.notes}}}};
+  return JsonText(Dump(body));
+}
+
+Answer WithdrawalAnswer(LedgerService& ledger, const std::string& sha256, const QueryParams& query) {
+  Answer error;
+  std::string device, why;
+  for (const auto& entry : query) {
+    if (entry.first != "device" && entry.first != "why")
+      return ErrorAnswer(400, "unknown parameter '" + entry.first + "'");
+  }
+  if (!SingleValue(query, "device", &device, &error) || !SingleValue(query, "why", &why, &error)) return error;
+  if (!IsSha256Hex(sha256)) return ErrorAnswer(400, "a dump is named by its SHA-256: 64 lower-case hex digits");
+  if (why.size() > 1000) return ErrorAnswer(400, "'why' is at most 1000 bytes");
+  WithdrawalResult result;
+  std::string reason;
+  switch (ledger.Withdraw(sha256, device, why, &result, &reason)) {
+    case Withdrawn: break;
+    case WithdrawNotStored: return ErrorAnswer(404, reason);
+    case WithdrawAmbiguous: return ErrorAnswer(409, reason, "ambiguous");
+    case WithdrawFailed:
+      std::fprintf(stderr, "taxoscope-server: withdrawing %s: %s\n", sha256.c_str(), reason.c_str());
+      return ErrorAnswer(503, "the withdrawal cannot be made now; the server's log says why");
+  }
+  std::fprintf(stderr, "taxoscope-server: withdrew %s of '%s'%s\n", sha256.c_str(), result.dump.device.c_str(),
+               result.already ? " (withdrawn before)" : "");
+  Json body = {{"device", result.dump.device},
+               {"sha256", result.dump.sha256},
+               {"withdrawn_at", result.dump.withdrawnAt},
+               {"why", result.dump.why},
+               {"already", result.already},
+               {"removed", result.removal.removed},
+               {"kept", result.removal.kept},
+               {"refused_note", result.refusedNote}};
   return JsonText(Dump(body));
 }

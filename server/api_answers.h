@@ -4,18 +4,38 @@
 // check), and the errors, each a JSON object {"error": ..., "detail": ...}
 // with the status that fits. No HTTP library here: a handler turns a
 // request's query into one of these and sends what it gives.
+#include <functional>
 #include <map>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "ledger/ledger_file.h"
 #include "ledger/ledger_query.h"
 #include "server/ledger_service.h"
 #include "server/sums_cache.h"
 
+// Where a streamed answer's body goes, piece by piece, as the client takes
+// it: Write waits while the pieces not yet sent fill their bound, and is
+// false once the client is gone (the answer is then given up).
+class AnswerSink {
+ public:
+  virtual ~AnswerSink() = default;
+  virtual bool Write(std::string piece) = 0;
+};
+
 struct Answer {
   int status = 200;
   std::string contentType = "application/json";
   std::string body;
+  // Headers of this answer beyond the server's own (Allow, WWW-Authenticate,
+  // the pages' Content-Security-Policy).
+  std::vector<std::pair<std::string, std::string>> headers;
+  // An answer too large to hold whole: the body is written by this, on the
+  // thread that made the answer, after the status and headers are out. False
+  // (*err why) when it could not be finished: the client then sees the
+  // answer cut off, never a shorter one that looks whole.
+  std::function<bool(AnswerSink& sink, std::string* err)> stream;
 };
 
 // A request's query, each key as often as it was given.
@@ -44,6 +64,9 @@ Answer ReportsAnswer(LedgerFile& ledger, const QueryParams& query, SumsCache* ca
 Answer CheckAnswer(LedgerFile& ledger, const QueryParams& query);
 // What an upload gave.
 Answer UploadAnswer(const UploadResult& result);
+// DELETE /api/v1/dumps/SHA256[?device=ID][&why=TEXT]: the withdrawal of a
+// stored dump (admin), and what left the ledger with it.
+Answer WithdrawalAnswer(LedgerService& ledger, const std::string& sha256, const QueryParams& query);
 
 // The name the exports give the ledger: the file's own name, never the
 // server's folders.

@@ -26,27 +26,9 @@ int HexValue(char c) {
   return -1;
 }
 
-bool IsSha256Hex(const std::string& text) {
-  return text.size() == 64 && text.find_first_not_of("0123456789abcdef") == std::string::npos;
-}
-
-// Puts a folder's entries (a new file, a renamed one) on the disk.
-void SyncFolder(const std::string& folder) {
-  int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (fd < 0) return;
-  ::fsync(fd);
-  ::close(fd);
-}
-
-bool MakeFolder(const std::string& folder, std::string* err) {
-  if (::mkdir(folder.c_str(), 0750) == 0) {
-    size_t slash = folder.rfind('/');
-    SyncFolder(slash == std::string::npos ? "." : folder.substr(0, slash));
-    return true;
-  }
-  if (errno == EEXIST) return true;
-  *err = "cannot make the folder '" + folder + "': " + std::strerror(errno);
-  return false;
+std::string ParentOf(const std::string& path) {
+  const size_t slash = path.rfind('/');
+  return slash == std::string::npos ? "." : path.substr(0, slash);
 }
 
 bool Exists(const std::string& path) {
@@ -55,6 +37,17 @@ bool Exists(const std::string& path) {
 }
 
 }  // namespace
+
+bool IsSha256Hex(const std::string& text) {
+  return text.size() == 64 && text.find_first_not_of("0123456789abcdef") == std::string::npos;
+}
+
+bool MakeFolder(const std::string& folder, std::string* err) {
+  if (::mkdir(folder.c_str(), 0750) == 0) return SyncFolder(ParentOf(folder), err);
+  if (errno == EEXIST) return true;
+  *err = "cannot make the folder '" + folder + "': " + std::strerror(errno);
+  return false;
+}
 
 std::string DeviceFolderName(const std::string& device) {
   static const char kHex[] = "0123456789ABCDEF";
@@ -96,8 +89,9 @@ bool DumpArchive::Prepare(std::string* err) { return MakeFolder(root_, err); }
 
 bool DumpArchive::Store(const std::string& device, const std::string& sha256, const std::vector<uint8_t>& bytes,
                         const std::string& name, const std::string& addedAt, StoredDump* stored,
-                        std::string* err) {
-  const std::string folder = root_ + "/" + DeviceFolderName(device);
+                        std::string* err, bool* written) {
+  if (written) *written = false;
+  const std::string folder = FolderOf(device);
   stored->device = device;
   stored->sha256 = sha256;
   stored->path = folder + "/" + sha256 + ".bin";
@@ -117,9 +111,40 @@ bool DumpArchive::Store(const std::string& device, const std::string& sha256, co
                                   .dump(-1, ' ', false, nlohmann::json::error_handler_t::replace) +
                               "\n";
   // The description first: a .bin is only ever there with its .json.
-  return MakeFolder(folder, err) &&
-         WriteDurably(folder + "/" + sha256 + ".json", sidecar.data(), sidecar.size(), 0666, err) &&
-         WriteDurably(stored->path, reinterpret_cast<const char*>(bytes.data()), bytes.size(), 0666, err);
+  if (!MakeFolder(folder, err) ||
+      !WriteDurably(folder + "/" + sha256 + ".json", sidecar.data(), sidecar.size(), 0666, err))
+    return false;
+  if (!WriteDurably(stored->path, reinterpret_cast<const char*>(bytes.data()), bytes.size(), 0666, err)) {
+    ::unlink((folder + "/" + sha256 + ".json").c_str());
+    return false;
+  }
+  if (written) *written = true;
+  return true;
+}
+
+bool DumpArchive::TakeBack(const StoredDump& stored, std::string* err) {
+  const std::string folder = FolderOf(stored.device);
+  // The dump first: a note without its dump is no stored dump.
+  for (const std::string& file : {stored.path, folder + "/" + stored.sha256 + ".json"}) {
+    if (::unlink(file.c_str()) != 0 && errno != ENOENT) {
+      *err = "cannot remove '" + file + "': " + std::strerror(errno);
+      return false;
+    }
+  }
+  if (!SyncFolder(folder, err)) return false;
+  // The device's folder goes with its last dump (one with others stays).
+  if (::rmdir(folder.c_str()) == 0) return SyncFolder(root_, err);
+  return true;
+}
+
+bool DumpArchive::Find(const std::string& sha256, std::vector<StoredDump>* found, std::string* err) const {
+  found->clear();
+  std::vector<StoredDump> all;
+  std::vector<std::string> skipped;
+  if (!List(&all, &skipped, err)) return false;
+  for (const StoredDump& dump : all)
+    if (dump.sha256 == sha256) found->push_back(dump);
+  return true;
 }
 
 bool DumpArchive::ReadSidecar(const std::string& path, StoredDump* dump) const {
@@ -153,44 +178,43 @@ bool DumpArchive::List(std::vector<StoredDump>* dumps, std::vector<std::string>*
   std::sort(folders.begin(), folders.end());
   for (const std::string& folder : folders) {
     std::string device, path = root_ + "/" + folder;
-    if (!DeviceFromFolderName(folder, &device)) {
-      skipped->push_back(path);
-      continue;
-    }
-    DIR* inner = ::opendir(path.c_str());
-    if (!inner) {
-      skipped->push_back(path);
-      continue;
-    }
-    std::vector<std::string> files;
-    while (dirent* entry = ::readdir(inner)) files.push_back(entry->d_name);
-    ::closedir(inner);
-    std::sort(files.begin(), files.end());
-    for (const std::string& file : files) {
-      if (file == "." || file == "..") continue;
-      const bool bin = file.size() == 68 && file.compare(64, 4, ".bin") == 0 && IsSha256Hex(file.substr(0, 64));
-      const bool json = file.size() == 69 && file.compare(64, 5, ".json") == 0 && IsSha256Hex(file.substr(0, 64));
-      if (json) continue;
-      if (!bin) {
-        // Temporaries of a write that was cut off are no dump; anything else is named.
-        if (file.compare(0, 4, ".txs") != 0) skipped->push_back(path + "/" + file);
-        continue;
-      }
-      StoredDump dump;
-      dump.device = device;
-      dump.sha256 = file.substr(0, 64);
-      dump.path = path + "/" + file;
-      dump.name = device + ".bin";
-      if (!ReadSidecar(path + "/" + dump.sha256 + ".json", &dump)) {
-        struct stat info;
-        if (::stat(dump.path.c_str(), &info) == 0)
-          dump.receivedNs = static_cast<int64_t>(info.st_mtim.tv_sec) * 1000000000 + info.st_mtim.tv_nsec;
-      }
-      dumps->push_back(dump);
-    }
+    if (!DeviceFromFolderName(folder, &device) || !ListFolder(path, device, dumps, skipped)) skipped->push_back(path);
   }
   std::stable_sort(dumps->begin(), dumps->end(),
                    [](const StoredDump& a, const StoredDump& b) { return a.receivedNs < b.receivedNs; });
+  return true;
+}
+
+bool DumpArchive::ListFolder(const std::string& path, const std::string& device, std::vector<StoredDump>* dumps,
+                             std::vector<std::string>* skipped) const {
+  DIR* inner = ::opendir(path.c_str());
+  if (!inner) return false;
+  std::vector<std::string> files;
+  while (dirent* entry = ::readdir(inner)) files.push_back(entry->d_name);
+  ::closedir(inner);
+  std::sort(files.begin(), files.end());
+  for (const std::string& file : files) {
+    if (file == "." || file == "..") continue;
+    const bool bin = file.size() == 68 && file.compare(64, 4, ".bin") == 0 && IsSha256Hex(file.substr(0, 64));
+    const bool json = file.size() == 69 && file.compare(64, 5, ".json") == 0 && IsSha256Hex(file.substr(0, 64));
+    if (json) continue;
+    if (!bin) {
+      // Temporaries of a write that was cut off are no dump; anything else is named.
+      if (file.compare(0, 4, ".txs") != 0) skipped->push_back(path + "/" + file);
+      continue;
+    }
+    StoredDump dump;
+    dump.device = device;
+    dump.sha256 = file.substr(0, 64);
+    dump.path = path + "/" + file;
+    dump.name = device + ".bin";
+    if (!ReadSidecar(path + "/" + dump.sha256 + ".json", &dump)) {
+      struct stat info;
+      if (::stat(dump.path.c_str(), &info) == 0)
+        dump.receivedNs = static_cast<int64_t>(info.st_mtim.tv_sec) * 1000000000 + info.st_mtim.tv_nsec;
+    }
+    dumps->push_back(dump);
+  }
   return true;
 }
 

@@ -15,6 +15,11 @@
 std::string DeviceFolderName(const std::string& device);
 bool DeviceFromFolderName(const std::string& folder, std::string* device);
 
+// Makes a folder (mode 750) and puts its entry on the disk; one there is fine.
+bool MakeFolder(const std::string& folder, std::string* err);
+// Whether the text is a SHA-256 as the archive names files: 64 lower-case hex digits.
+bool IsSha256Hex(const std::string& text);
+
 struct StoredDump {
   std::string device;
   std::string sha256;
@@ -34,8 +39,17 @@ class DumpArchive {
   // Puts the bytes on the disk under the device and their SHA-256 unless
   // they are there already (then *stored describes the first copy): each
   // file written to a temporary name, synced, renamed, the folder synced.
+  // *written (when given) says whether the files were written now.
   bool Store(const std::string& device, const std::string& sha256, const std::vector<uint8_t>& bytes,
-             const std::string& name, const std::string& addedAt, StoredDump* stored, std::string* err);
+             const std::string& name, const std::string& addedAt, StoredDump* stored, std::string* err,
+             bool* written = nullptr);
+  // Takes back what Store wrote now (the add that should follow failed): the
+  // dump and its note leave the disk, and the device's folder when empty.
+  bool TakeBack(const StoredDump& stored, std::string* err);
+  // The stored dumps with these bytes, of any device.
+  bool Find(const std::string& sha256, std::vector<StoredDump>* found, std::string* err) const;
+  // The folder of a device's dumps.
+  std::string FolderOf(const std::string& device) const { return root_ + "/" + DeviceFolderName(device); }
   // Every stored dump in the order of receipt; files that are no stored
   // dump are named in *skipped.
   bool List(std::vector<StoredDump>* dumps, std::vector<std::string>* skipped, std::string* err) const;
@@ -44,6 +58,8 @@ class DumpArchive {
 
  private:
   bool ReadSidecar(const std::string& path, StoredDump* dump) const;
+  bool ListFolder(const std::string& folder, const std::string& device, std::vector<StoredDump>* dumps,
+                  std::vector<std::string>* skipped) const;
 
   std::string root_;
 };

@@ -10,6 +10,7 @@
 #include "ledger/ledger_query.h"
 #include "ledger/sha256.h"
 #include "report/report_run.h"
+#include "server/crash_point.h"
 
 bool OpenLedgerForServer(const std::string& path, LedgerFile* ledger, std::string* err) {
   // WAL is kept in the file; synchronous is per connection.
@@ -63,18 +64,44 @@ bool KnownDumps(LedgerFile& ledger, std::set<std::pair<std::string, std::string>
   return true;
 }
 
+// The reason of a detail such as "cannot write 'PATH': REASON" without the
+// path, for a client: the server's folders are none of its business.
+std::string WithoutPath(const std::string& detail) {
+  const size_t quoted = detail.rfind("': ");
+  return quoted == std::string::npos ? detail : detail.substr(quoted + 3);
+}
+
+void Log(const std::string& line) { std::fprintf(stderr, "taxoscope-server: %s\n", line.c_str()); }
+
 }  // namespace
 
 LedgerService::LedgerService(const std::string& stateDir)
-    : stateDir_(stateDir), ledgerPath_(stateDir + "/ledger.db"), archive_(stateDir + "/dumps") {}
+    : stateDir_(stateDir),
+      ledgerPath_(stateDir + "/ledger.db"),
+      archive_(stateDir + "/dumps"),
+      withdrawn_(stateDir + "/withdrawn") {}
 
 bool LedgerService::Start(int* recovered, std::string* err) {
   std::lock_guard<std::mutex> lock(writing_);
-  if (!archive_.Prepare(err)) return false;
+  int moved = 0;
+  if (!archive_.Prepare(err) || !withdrawn_.FinishMoves(archive_, &moved, err)) return false;
   std::string reason;
   if (!OpenLedgerForServer(ledgerPath_, &writer_, &reason)) {
     *err = "cannot open the ledger '" + ledgerPath_ + "': " + reason;
     return false;
+  }
+  // A withdrawal cut off by a kill is finished before anything is added:
+  // its dump is out of dumps/ now, and leaves the ledger here.
+  std::vector<WithdrawnDump> withdrawn;
+  if (!withdrawn_.List(&withdrawn, err)) return false;
+  for (const WithdrawnDump& dump : withdrawn) {
+    WithdrawalResult result;
+    if (!TakeOutOfLedger(writer_, dump, &result, &reason)) {
+      *err = "cannot take the withdrawn dump " + dump.sha256 + " out of the ledger: " + reason;
+      return false;
+    }
+    if (result.removal.removed || result.removal.kept || result.refusedNote)
+      Log("finished the withdrawal of " + dump.sha256 + " of '" + dump.device + "'");
   }
   return Recover(recovered, err);
 }
@@ -123,16 +150,92 @@ UploadOutcome LedgerService::Upload(const std::string& device, const std::string
   }
   result->check = CountFindings(check.Findings());
   result->sha256 = Sha256Hex(bytes.data(), bytes.size());  // never of no bytes: those are no dump
-  StoredDump stored;
-  if (!archive_.Store(device, result->sha256, bytes, name, UtcNowText(), &stored, err)) return UploadUnwritable;
-  switch (AddDumpImage(writer_, bytes, stored.name, device, stored.addedAt, &result->added, err)) {
-    case DumpAdded:
-    case DumpDisagrees: return UploadAdded;  // result->added.refused says which
-    case DumpUnreadable:
-    case DumpNotOfFamily: return UploadNotADump;
-    case LedgerUnwritable: break;
+  WithdrawnDump withdrawn;
+  if (withdrawn_.Find(device, result->sha256, &withdrawn)) {
+    *err = "these bytes of '" + device + "' were withdrawn by the office" +
+           (withdrawn.withdrawnAt.empty() ? "" : " on " + withdrawn.withdrawnAt) +
+           (withdrawn.why.empty() ? "" : " (" + withdrawn.why + ")") + "; they are not taken again";
+    return UploadWithdrawn;
   }
-  return UploadUnwritable;
+  StoredDump stored;
+  bool written = false;
+  std::string detail;
+  if (!archive_.Store(device, result->sha256, bytes, name, UtcNowText(), &stored, &detail, &written)) {
+    Log("cannot store an upload of '" + device + "': " + detail);
+    *err = "the dump cannot be stored (" + WithoutPath(detail) + "); nothing was kept";
+    return UploadUnwritable;
+  }
+  CrashPoint("upload-stored");
+  const AddDumpOutcome added = AddDumpImage(writer_, bytes, stored.name, device, stored.addedAt, &result->added, &detail);
+  if (added == DumpAdded || added == DumpDisagrees) return UploadAdded;  // result->added.refused says which
+  // Not added: what was stored for it goes too, so that dumps/ holds only
+  // what the server acknowledged (a start would add it, a rebuild too).
+  std::string takenBack;
+  if (written && !archive_.TakeBack(stored, &takenBack))
+    Log(takenBack + "; the dump is added at the next start");
+  if (added == LedgerUnwritable) {
+    Log("cannot add an upload of '" + device + "' to the ledger '" + ledgerPath_ + "': " + detail);
+    *err = "the ledger cannot be written (" + WithoutPath(detail) + "); nothing was kept";
+    return UploadUnwritable;
+  }
+  *err = detail;
+  return UploadNotADump;
+}
+
+WithdrawOutcome LedgerService::Withdraw(const std::string& sha256, const std::string& device, const std::string& why,
+                                        WithdrawalResult* result, std::string* err) {
+  std::lock_guard<std::mutex> lock(writing_);
+  *result = WithdrawalResult();
+  std::vector<StoredDump> stored, matching;
+  if (!archive_.Find(sha256, &stored, err)) return WithdrawFailed;
+  for (const StoredDump& dump : stored)
+    if (device.empty() || dump.device == device) matching.push_back(dump);
+  // Withdrawn before (perhaps by a command killed half-way): the ledger's
+  // part is made sure of.
+  std::vector<WithdrawnDump> before;
+  if (matching.empty()) {
+    std::vector<WithdrawnDump> all;
+    if (!withdrawn_.List(&all, err)) return WithdrawFailed;
+    for (const WithdrawnDump& dump : all)
+      if (dump.sha256 == sha256 && (device.empty() || dump.device == device)) before.push_back(dump);
+  }
+  if (matching.size() + before.size() > 1) {
+    *err = "the dump " + sha256 + " was sent for several devices:";
+    for (const StoredDump& dump : matching) *err += " '" + dump.device + "'";
+    for (const WithdrawnDump& dump : before) *err += " '" + dump.device + "'";
+    *err += "; give the device";
+    return WithdrawAmbiguous;
+  }
+  if (matching.empty() && before.empty()) {
+    *err = "no stored dump " + sha256 + (device.empty() ? "" : " of '" + device + "'");
+    return WithdrawNotStored;
+  }
+  if (!before.empty()) {
+    result->already = true;
+    result->dump = before.front();
+  } else {
+    result->dump.device = matching.front().device;
+    result->dump.sha256 = sha256;
+    result->dump.why = why;
+    result->dump.withdrawnAt = UtcNowText();
+    if (!withdrawn_.Withdraw(archive_, matching.front(), why, result->dump.withdrawnAt, err)) return WithdrawFailed;
+  }
+  std::string reason;
+  if (!TakeOutOfLedger(writer_, result->dump, result, &reason)) {
+    *err = "the dump is out of dumps/, but the ledger cannot be written (" + reason +
+           "); it leaves the ledger at the next start";
+    return WithdrawFailed;
+  }
+  return Withdrawn;
+}
+
+bool TakeOutOfLedger(LedgerFile& ledger, const WithdrawnDump& dump, WithdrawalResult* result, std::string* err) {
+  switch (RemoveDump(ledger, dump.device, dump.sha256, &result->removal, err)) {
+    case DumpRemoved:
+    case DumpNotInLedger: break;
+    case RemoveFailed: return false;
+  }
+  return ForgetRefusedDump(ledger, dump.device, dump.sha256, &result->refusedNote, err);
 }
 
 bool LedgerService::Reader(LedgerFile** ledger, std::string* err) {
@@ -144,6 +247,10 @@ bool LedgerService::Reader(LedgerFile** ledger, std::string* err) {
   }
   auto opened = std::make_unique<LedgerFile>();
   if (!opened->Open(ledgerPath_, LedgerReadOnly, err)) return false;
+  // Each worker keeps a reader: a page cache of 4 MiB each bounds what they
+  // hold together, whatever the ledger's size.
+  std::string ignored;
+  opened->db().Exec("PRAGMA cache_size = -4096", &ignored);
   reader = std::move(opened);
   readerPath = ledgerPath_;
   *ledger = reader.get();

@@ -49,3 +49,12 @@ std::string ServerMetrics::Text(int64_t reportsHeld) const {
   text += "taxoscope_upload_duration_seconds_count " + std::to_string(uploads_) + "\n";
   return text;
 }
+
+std::string ServerMetrics::ConnectionsText(int open, uint64_t refused) {
+  return "# HELP taxoscope_connections_open Client connections open.\n"
+         "# TYPE taxoscope_connections_open gauge\n"
+         "taxoscope_connections_open " + std::to_string(open) + "\n"
+         "# HELP taxoscope_connections_refused_total Connections closed at once: too many from their address.\n"
+         "# TYPE taxoscope_connections_refused_total counter\n"
+         "taxoscope_connections_refused_total " + std::to_string(refused) + "\n";
+}

@@ -161,7 +161,10 @@ const std::string& PageContentSecurityPolicy() {
 
 std::string DevicePageLink(const std::string& device) {
   static const char kHex[] = "0123456789ABCDEF";
-  std::string link = "/devices/";
+  // A path segment "." or ".." is taken away by every browser, spelled
+  // "%2E%2E" too: those two ids go in the query instead.
+  const bool dots = device == "." || device == "..";
+  std::string link = dots ? "/devices?device=" : "/devices/";
   for (char c : device) {
     unsigned char byte = static_cast<unsigned char>(c);
     if (std::isalnum(byte) || byte == '-' || byte == '_' || byte == '.' || byte == '~') {

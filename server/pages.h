@@ -25,6 +25,7 @@ constexpr char kPageScriptPath[] = "/static/taxoscope.js";
 // The pages' policy: nothing from elsewhere, the one style sheet by its hash,
 // scripts only from this server.
 const std::string& PageContentSecurityPolicy();
-// The link to a register's page: its id with every byte other than an
-// unreserved one as %XX.
+// The link to a register's page: /devices/ID, its id with every byte other
+// than an unreserved one as %XX; for the ids "." and "..", which a browser
+// would take for a path's own steps, /devices?device=ID.
 std::string DevicePageLink(const std::string& device);

@@ -21,7 +21,8 @@ namespace {
 
 const char kUsage[] =
     "taxoscope-server serve --state DIR [--listen ADDR:PORT] [--cert FILE --key FILE] [--insecure-http]\n"
-    "       [--read-timeout SECONDS] [--write-timeout SECONDS] [--keep-alive SECONDS] [--threads N]";
+    "       [--read-timeout SECONDS] [--write-timeout SECONDS] [--keep-alive SECONDS] [--threads N]\n"
+    "       [--connections N] [--connections-per-address N]";
 
 struct ServeOptions {
   std::string state, cert, key;
@@ -59,7 +60,9 @@ bool ParseServe(int argc, char** argv, ServeOptions* options, int* status) {
     } limits[] = {{"--read-timeout", &options->limits.readTimeoutSeconds, 3600},
                   {"--write-timeout", &options->limits.writeTimeoutSeconds, 3600},
                   {"--keep-alive", &options->limits.keepAliveSeconds, 3600},
-                  {"--threads", &options->limits.threads, 256}};
+                  {"--threads", &options->limits.threads, 256},
+                  {"--connections", &options->limits.connections, 100000},
+                  {"--connections-per-address", &options->limits.connectionsPerAddress, 100000}};
     bool taken = true;
     if (arg == "--state") options->state = value;
     else if (arg == "--listen") listen = value;
@@ -69,6 +72,8 @@ bool ParseServe(int argc, char** argv, ServeOptions* options, int* status) {
     for (const Limit& limit : limits) {
       if (arg != limit.name) continue;
       taken = true;
+      // Given, the limit holds for loopback clients too.
+      if (limit.field == &options->limits.connectionsPerAddress) options->limits.perAddressOnLoopback = true;
       if (!ParseCount(value, 1, limit.high, limit.field)) {
         *status = ServerUsage("serve", kUsage, arg + " takes a whole number from 1 to " + std::to_string(limit.high));
         return false;
@@ -114,8 +119,8 @@ void PrintServeHelp() {
       "the pages / and /devices/ID to tokens of the read role. Tokens are made\n"
       "with 'taxoscope-server token add'; /healthz needs none. One line per\n"
       "request goes to standard error. SIGTERM or SIGINT ends it once the running\n"
-      "requests are answered. The API and the setup are described in\n"
-      "docs/server.md.\n"
+      "requests are answered (those not done in 10 seconds are cut off). The\n"
+      "API and the setup are described in docs/server.md.\n"
       "\n"
       "  --state DIR              the state folder: ledger.db, dumps/, tokens\n"
       "  --listen ADDR:PORT       where to listen (default %s; [::1]:PORT for\n"
@@ -129,7 +134,15 @@ void PrintServeHelp() {
       "                           (default 10)\n"
       "  --write-timeout SECONDS  the longest wait to send an answer (default 10)\n"
       "  --keep-alive SECONDS     how long an idle connection stays open (default 5)\n"
-      "  --threads N              connections served at once (default 16)\n"
+      "  --threads N              requests worked on at once (default 16); a\n"
+      "                           connection waiting for its client holds none\n"
+      "  --connections N          connections open at once (default 1000); more\n"
+      "                           wait their turn\n"
+      "  --connections-per-address N\n"
+      "                           connections at once from one address (an IPv6\n"
+      "                           client by its /64); more are closed at once\n"
+      "                           (default 32, loopback clients, as a reverse\n"
+      "                           proxy here, not counted unless N is given)\n"
       "\n"
       "exit status:\n"
       "  0   ended by SIGTERM or SIGINT\n"
@@ -156,6 +169,17 @@ int RunServeCommand(int argc, char** argv) {
 
   const StatePaths paths = StatePathsOf(options.state);
   std::string err;
+  // The TLS library says only that it cannot load them: the system says why.
+  for (const std::string* file : {&options.cert, &options.key}) {
+    if (file->empty()) continue;
+    FILE* readable = std::fopen(file->c_str(), "rb");
+    if (!readable) {
+      std::fprintf(stderr, "taxoscope-server: cannot read the %s '%s': %s\n",
+                   file == &options.cert ? "certificate" : "key", file->c_str(), std::strerror(errno));
+      return kServerExitFailed;
+    }
+    std::fclose(readable);
+  }
   StateLock lock;
   LedgerService ledger(options.state);
   int recovered = 0;
@@ -164,7 +188,8 @@ int RunServeCommand(int argc, char** argv) {
     return kServerExitFailed;
   }
   if (recovered > 0)
-    std::fprintf(stderr, "taxoscope-server: added %d stored dumps the ledger lacked\n", recovered);
+    std::fprintf(stderr, "taxoscope-server: added %d stored %s the ledger lacked\n", recovered,
+                 recovered == 1 ? "dump" : "dumps");
 
   TokenFile tokens(paths.tokens);
   ServerMetrics metrics;
@@ -187,9 +212,9 @@ int RunServeCommand(int argc, char** argv) {
     std::fprintf(stderr, "taxoscope-server: %s: finishing the running requests\n", strsignal(signal));
     server.Stop();
   });
-  const bool served = server.Run();
+  const bool served = server.Run(&err);
   if (!served) {
-    std::fprintf(stderr, "taxoscope-server: the listening socket failed: %s\n", std::strerror(errno));
+    std::fprintf(stderr, "taxoscope-server: %s\n", err.c_str());
     pthread_kill(stopper.native_handle(), SIGTERM);
   }
   stopper.join();

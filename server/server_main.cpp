@@ -21,7 +21,11 @@ struct Command {
 const Command kCommands[] = {
     {"serve", "take dumps over HTTP(S), serve the ledger's answers and pages", RunServeCommand, PrintServeHelp},
     {"token", "add, list or remove the tokens of the shops and readers", RunTokenCommand, PrintTokenHelp, true},
+    {"register", "add, list or remove the registers the office knows and reads", RunRegisterCommand,
+     PrintRegisterHelp, true},
     {"rebuild", "make the ledger again from the stored dumps alone", RunRebuildCommand, PrintRebuildHelp},
+    {"withdraw", "take back an upload sent by mistake, kept aside with the reason", RunWithdrawCommand,
+     PrintWithdrawHelp},
 };
 
 void PrintUsage(FILE* out) {

@@ -9,6 +9,8 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <gtest/gtest.h>
+
 #include <chrono>
 #include <cstdlib>
 #include <string>
@@ -23,11 +25,16 @@ class ServerProcess {
  public:
   ~ServerProcess() { Kill(); }
 
-  // Starts `taxoscope-server serve --state DIR --listen 127.0.0.1:0 extra...`;
-  // false when it did not say where it listens within ten seconds.
-  bool Start(const std::string& state, const std::vector<std::string>& extra = {}) {
+  // Starts `taxoscope-server serve --state DIR --listen 127.0.0.1:0 extra...`,
+  // behind `prefix` when given (a program that runs it as another user or
+  // in another environment: setpriv, env); false when it did not say where
+  // it listens within ten seconds.
+  bool Start(const std::string& state, const std::vector<std::string>& extra = {},
+             const std::vector<std::string>& prefix = {}) {
     log_ = state + ".log";
-    std::vector<std::string> args = {TAXOSCOPE_SERVER, "serve", "--state", state, "--listen", "127.0.0.1:0"};
+    std::vector<std::string> args = prefix;
+    for (const char* arg : {TAXOSCOPE_SERVER, "serve", "--state"}) args.push_back(arg);
+    for (const std::string& arg : {state, std::string("--listen"), std::string("127.0.0.1:0")}) args.push_back(arg);
     args.insert(args.end(), extra.begin(), extra.end());
     std::vector<char*> argv;
     for (std::string& arg : args) argv.push_back(&arg[0]);
@@ -35,7 +42,7 @@ class ServerProcess {
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_addopen(&actions, 2, log_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    const int spawned = posix_spawn(&pid_, argv[0], &actions, nullptr, argv.data(), environ);
+    const int spawned = posix_spawnp(&pid_, argv[0], &actions, nullptr, argv.data(), environ);
     posix_spawn_file_actions_destroy(&actions);
     if (spawned != 0) {
       pid_ = -1;
@@ -58,6 +65,7 @@ class ServerProcess {
   }
 
   int port() const { return port_; }
+  pid_t pid() const { return pid_; }
   std::string Log() const { return ReadFileBytes(log_); }
 
   // SIGTERM and the exit status (-1 when it did not exit by itself).
@@ -70,6 +78,12 @@ class ServerProcess {
     kill(pid_, signal);
     waitpid(pid_, &status_, 0);
     pid_ = -1;
+    // A sanitizer's report in the server's log is a failure of the test that ran it.
+    const std::string log = Log();
+    for (const char* report : {"ERROR: AddressSanitizer", "ERROR: LeakSanitizer", "WARNING: ThreadSanitizer",
+                               "runtime error: "}) {
+      if (log.find(report) != std::string::npos) ADD_FAILURE() << "the server's log holds a sanitizer's report:\n" << log;
+    }
     return WIFEXITED(status_) ? WEXITSTATUS(status_) : -1;
   }
 

@@ -13,6 +13,7 @@ StatePaths StatePathsOf(const std::string& dir) {
   paths.dir = dir;
   paths.ledger = dir + "/ledger.db";
   paths.dumps = dir + "/dumps";
+  paths.withdrawn = dir + "/withdrawn";
   paths.tokens = dir + "/tokens";
   paths.lock = dir + "/lock";
   return paths;
@@ -34,8 +35,10 @@ StateLock::~StateLock() {
   if (fd_ >= 0) ::close(fd_);
 }
 
-bool StateLock::Acquire(const std::string& path, std::string* err) {
-  fd_ = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0640);
+bool StateLock::Acquire(const std::string& path, std::string* err, const FileOwner* newOwner) {
+  fd_ = ::open(path.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0640);
+  if (fd_ >= 0 && newOwner) (void)::fchown(fd_, newOwner->uid, newOwner->gid);
+  if (fd_ < 0 && errno == EEXIST) fd_ = ::open(path.c_str(), O_RDWR | O_CLOEXEC);
   if (fd_ < 0) {
     *err = "cannot open '" + path + "': " + std::strerror(errno);
     return false;

@@ -3,27 +3,18 @@
 #include "ledger/ledger_sums.h"
 #include "report/report_run.h"
 
-namespace {
-
-std::string MarkOf(const LedgerDevice& device) {
-  return std::to_string(device.reports) + "/" + std::to_string(device.dumps) + "/" + device.lastAdded + "/" +
-         std::to_string(device.lastNumber) + "/" + device.lastAt;
-}
-
-}  // namespace
-
 bool SumsCache::Sums(LedgerFile& ledger, const ResolvedSelection& selection, const std::vector<LedgerDevice>& devices,
                      bool deviceMonths, LedgerSelectionSums* sums, std::string* err) {
   if (selection.type != ReportAll) return QuerySums(ledger, selection, sums, err);
-  std::map<std::string, std::string> marks;
-  for (const LedgerDevice& device : devices) marks[device.id] = MarkOf(device);
+  std::map<std::string, int64_t> stamps;
+  for (const LedgerDevice& device : devices) stamps[device.id] = device.changed;
 
   *sums = LedgerSelectionSums();
   std::map<std::pair<int, int>, MonthOverDevices> months;
   std::lock_guard<std::mutex> lock(mutex_);
   for (const std::string& id : selection.devices) {
     Entry& entry = entries_[id];
-    if (entry.mark.empty() || entry.mark != marks[id]) {
+    if (entry.changed < 0 || entry.changed != stamps[id]) {
       ResolvedSelection one;
       one.devices = {id};
       LedgerSelectionSums fresh;
@@ -32,7 +23,7 @@ bool SumsCache::Sums(LedgerFile& ledger, const ResolvedSelection& selection, con
         return false;
       }
       entry.sums = std::move(fresh.devices[0]);
-      entry.mark = marks[id];
+      entry.changed = stamps[id];
     }
     // As QuerySums adds the devices of a selection.
     const DeviceSums& device = entry.sums;
@@ -54,6 +45,6 @@ bool SumsCache::Sums(LedgerFile& ledger, const ResolvedSelection& selection, con
   }
   for (const auto& month : months) sums->months.push_back(month.second);
   // Registers gone from the ledger (a rebuild, a removal) are forgotten.
-  for (auto it = entries_.begin(); it != entries_.end();) it = marks.count(it->first) ? std::next(it) : entries_.erase(it);
+  for (auto it = entries_.begin(); it != entries_.end();) it = stamps.count(it->first) ? std::next(it) : entries_.erase(it);
   return true;
 }

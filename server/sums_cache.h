@@ -2,9 +2,10 @@
 // The monthly sums of a ledger of hundreds of registers take the ledger a
 // tenth of a second to read (every register's every month), while an upload
 // changes one register. The server keeps each register's sums as the ledger
-// gave them, with the register's reports, dumps and last add as the mark of
-// its state, and reads again only the registers whose mark moved (also when
-// another program added to the ledger). The sums over the registers are then
+// gave them, with the register's stamp of its last change (the ledger's own
+// change counter, which every add, repair and remove moves in its
+// transaction, whichever program writes), and reads again only the registers
+// whose stamp moved. The sums over the registers are then
 // added as the ledger adds them (registers in the order of their ids, months
 // in order), so an answer is the ledger's own to the last bit.
 #include <map>
@@ -26,7 +27,7 @@ class SumsCache {
 
  private:
   struct Entry {
-    std::string mark;
+    int64_t changed = -1;
     DeviceSums sums;
   };
   std::mutex mutex_;

@@ -5,12 +5,15 @@
 #include <string>
 #include <vector>
 
+#include <pwd.h>
+#include <unistd.h>
+
 #include "export/utf8_text.h"
-#include "ledger/ledger_add.h"
+#include "server/device_id.h"
+#include "server/durable_file.h"
 #include "server/server_commands.h"
 #include "server/state_dir.h"
 #include "server/token_store.h"
-#include "server/web_server.h"
 
 namespace {
 
@@ -36,7 +39,7 @@ bool ParseTokenArgs(const char* command, const char* usage, bool takesName, bool
       const std::string value = argv[++i];
       if (arg == "--state") args->state = value;
       if (arg == "--role") args->role = value;
-      if (arg == "--device") args->devices.push_back(LedgerDeviceId(value));
+      if (arg == "--device") args->devices.push_back(value);
     } else if (arg.size() > 1 && arg[0] == '-') {
       *status = ServerUsage(command, usage, "unknown option " + arg);
       return false;
@@ -65,11 +68,37 @@ int Fail(const std::string& err) {
   return kServerExitFailed;
 }
 
+std::string UserName(uid_t uid) {
+  const passwd* user = ::getpwuid(uid);
+  return user ? user->pw_name : "#" + std::to_string(uid);
+}
+
+// The tokens file is the server's: a command run as another user would
+// leave it unreadable to the server (then every token is refused). Root may
+// run them (the file keeps its owner and mode); another user may not.
+bool MayChangeTokens(const StatePaths& paths, std::string* err) {
+  FileOwner owner;
+  const uid_t self = ::geteuid();
+  if (self == 0) return true;
+  for (const std::string& path : {paths.tokens, paths.tokens + ".lock", paths.dir}) {
+    if (!OwnerOf(path, &owner)) continue;  // the first of them there tells
+    if (owner.uid == self) return true;
+    *err = "'" + path + "' belongs to the user " + UserName(owner.uid) +
+           ": run the token commands as that user (sudo -u " + UserName(owner.uid) + " taxoscope-server token ...)";
+    return false;
+  }
+  return true;
+}
+
 // The list of the state folder under its lock file for tokens, so that two
-// commands at once never lose each other's change.
+// commands at once never lose each other's change. Made by root, the lock
+// file is the state folder's owner's, as the tokens file is.
 bool LoadLocked(const std::string& state, StateLock* lock, TokenList* list, std::string* err) {
   const StatePaths paths = StatePathsOf(state);
-  return PrepareStateDir(state, err) && lock->Acquire(paths.tokens + ".lock", err) && list->Load(paths.tokens, err);
+  if (!PrepareStateDir(state, err) || !MayChangeTokens(paths, err)) return false;
+  FileOwner owner;
+  const bool root = ::geteuid() == 0 && OwnerOf(paths.dir, &owner);
+  return lock->Acquire(paths.tokens + ".lock", err, root ? &owner : nullptr) && list->Load(paths.tokens, err);
 }
 
 int Add(int argc, char** argv) {
@@ -82,8 +111,11 @@ int Add(int argc, char** argv) {
     return ServerUsage("token add", kAddUsage, args.role.empty() ? "give --role" : "unknown role '" + args.role + "'");
   if (!args.devices.empty() && entry.role != RoleUpload)
     return ServerUsage("token add", kAddUsage, "--device is for tokens of the upload role");
-  for (const std::string& device : args.devices)
-    if (device.size() > kMaxDeviceBytes) return ServerUsage("token add", kAddUsage, "a device id is at most 64 bytes");
+  // The server's own rules: a token for an id it would refuse is of no use.
+  for (const std::string& device : args.devices) {
+    std::string why;
+    if (!CheckDeviceId(device, &why)) return ServerUsage("token add", kAddUsage, "--device: " + why);
+  }
   entry.devices = args.devices;
 
   StateLock lock;

@@ -2,6 +2,7 @@
 
 #include <sys/random.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <cctype>
 #include <cerrno>
@@ -12,6 +13,7 @@
 #include <sstream>
 
 #include "ledger/sha256.h"
+#include "server/device_id.h"
 #include "server/durable_file.h"
 
 const char* RoleName(TokenRole role) {
@@ -77,42 +79,96 @@ bool ConstantTimeEqual(const std::string& a, const std::string& b) {
   return difference == 0;
 }
 
-bool TokenList::Load(const std::string& path, std::string* err) {
+namespace {
+
+bool IsSha256Hex(const std::string& text) {
+  return text.size() == 64 && text.find_first_not_of("0123456789abcdef") == std::string::npos;
+}
+
+// One entry of the list, every field as the format gives it: a field that is
+// missing, of another type or unknown (a hand edit's "device" for
+// "devices" would make a device-limited token unlimited) refuses the file.
+bool ParseEntry(const nlohmann::json& item, TokenEntry* entry, std::string* why) {
+  if (!item.is_object()) {
+    *why = "an entry is not an object";
+    return false;
+  }
+  const nlohmann::json* name = item.contains("name") ? &item["name"] : nullptr;
+  if (!name || !name->is_string() || !IsValidTokenName(name->get<std::string>())) {
+    *why = "an entry has no valid \"name\"";
+    return false;
+  }
+  entry->name = name->get<std::string>();
+  const std::string which = "token '" + entry->name + "': ";
+  for (const auto& field : item.items()) {
+    if (field.key() != "name" && field.key() != "role" && field.key() != "devices" && field.key() != "sha256") {
+      *why = which + "unknown field \"" + field.key() + "\"";
+      return false;
+    }
+  }
+  if (!item.contains("role") || !item["role"].is_string() || !ParseRole(item["role"].get<std::string>(), &entry->role)) {
+    *why = which + "\"role\" is not upload, read or admin";
+    return false;
+  }
+  if (!item.contains("sha256") || !item["sha256"].is_string() || !IsSha256Hex(item["sha256"].get<std::string>())) {
+    *why = which + "\"sha256\" is not 64 lower-case hex digits";
+    return false;
+  }
+  entry->sha256 = item["sha256"].get<std::string>();
+  entry->devices.clear();
+  if (item.contains("devices")) {
+    const nlohmann::json& devices = item["devices"];
+    if (!devices.is_array()) {
+      *why = which + "\"devices\" is not a list of device ids";
+      return false;
+    }
+    for (const nlohmann::json& device : devices) {
+      std::string problem;
+      if (!device.is_string() || !CheckDeviceId(device.get<std::string>(), &problem)) {
+        *why = which + "\"devices\" holds " + (device.is_string() ? problem : "a value that is no text");
+        return false;
+      }
+      entry->devices.push_back(device.get<std::string>());
+    }
+    if (!entry->devices.empty() && entry->role != RoleUpload) {
+      *why = which + "only a token of the upload role has devices";
+      return false;
+    }
+  }
+  return true;
+}
+
+}  // namespace
+
+bool TokenList::Load(const std::string& path, std::string* err, std::string* brief) {
   entries_.clear();
+  std::string why;
+  auto fail = [&](const std::string& reason) {
+    if (brief) *brief = reason;
+    *err = "'" + path + "': " + reason;
+    return false;
+  };
   std::ifstream in(path, std::ios::binary);
   if (!in) {
     if (errno == ENOENT) return true;
-    *err = "cannot read '" + path + "': " + std::strerror(errno);
-    return false;
+    return fail(std::string("cannot be read: ") + std::strerror(errno));
   }
   std::stringstream text;
   text << in.rdbuf();
+  if (in.bad()) return fail(std::string("cannot be read: ") + std::strerror(errno));
   nlohmann::json doc = nlohmann::json::parse(text.str(), nullptr, false);
-  if (doc.is_discarded() || !doc.is_object() || !doc.contains("tokens") || !doc["tokens"].is_array()) {
-    *err = "'" + path + "' is not a token list";
-    return false;
-  }
+  if (doc.is_discarded()) return fail("is not a token list (not JSON)");
+  if (!doc.is_object() || !doc.contains("tokens") || !doc["tokens"].is_array() || doc.size() != 1)
+    return fail("is not a token list (an object with \"tokens\" alone)");
+  std::vector<TokenEntry> entries;
   for (const nlohmann::json& item : doc["tokens"]) {
     TokenEntry entry;
-    if (!item.is_object() || !item.value("name", nlohmann::json()).is_string() ||
-        !item.value("sha256", nlohmann::json()).is_string() || !item.value("role", nlohmann::json()).is_string() ||
-        !ParseRole(item["role"].get<std::string>(), &entry.role)) {
-      *err = "'" + path + "' holds an entry that is no token";
-      return false;
-    }
-    entry.name = item["name"].get<std::string>();
-    entry.sha256 = item["sha256"].get<std::string>();
-    if (item.contains("devices")) {
-      for (const nlohmann::json& device : item["devices"]) {
-        if (!device.is_string()) {
-          *err = "'" + path + "': the devices of '" + entry.name + "' are not texts";
-          return false;
-        }
-        entry.devices.push_back(device.get<std::string>());
-      }
-    }
-    entries_.push_back(entry);
+    if (!ParseEntry(item, &entry, &why)) return fail("is not a token list (" + why + ")");
+    for (const TokenEntry& other : entries)
+      if (other.name == entry.name) return fail("is not a token list (token '" + entry.name + "' twice)");
+    entries.push_back(entry);
   }
+  entries_ = std::move(entries);
   return true;
 }
 
@@ -123,8 +179,13 @@ bool TokenList::Save(const std::string& path, std::string* err) const {
                     {"sha256", entry.sha256}});
   const std::string text = nlohmann::json{{"tokens", list}}.dump(2) + "\n";
 
-  // Only the server's user may read even the tokens' hashes.
-  return WriteDurably(path, text.data(), text.size(), 0600, err);
+  // Only the server's user may read even the tokens' hashes. A file that is
+  // there keeps its owner and mode; a new one made by root is the state
+  // folder's owner's, so that the server reads it.
+  FileOwner owner;
+  const size_t slash = path.rfind('/');
+  const bool newOwner = ::geteuid() == 0 && OwnerOf(slash == std::string::npos ? "." : path.substr(0, slash), &owner);
+  return WriteDurably(path, text.data(), text.size(), 0600, err, newOwner ? &owner : nullptr);
 }
 
 const TokenEntry* TokenList::Find(const std::string& name) const {
@@ -151,25 +212,50 @@ const TokenEntry* TokenList::Match(const std::string& presented) const {
   return found;
 }
 
-bool TokenFile::Match(const std::string& presented, TokenEntry* entry) {
-  std::lock_guard<std::mutex> lock(mutex_);
+void TokenFile::Refresh() {
   struct stat info;
   const bool exists = ::stat(path_.c_str(), &info) == 0;
-  const bool changed = !loaded_ || !exists || info.st_ino != inode_ || info.st_size != size_ ||
-                       info.st_mtim.tv_sec != modified_.tv_sec || info.st_mtim.tv_nsec != modified_.tv_nsec;
-  if (changed) {
-    TokenList fresh;
-    std::string err;
-    if (fresh.Load(path_, &err))
-      list_ = fresh;
-    else  // once per change of the file
-      std::fprintf(stderr, "taxoscope-server: %s; the tokens read before stay in force\n", err.c_str());
-    loaded_ = true;
-    inode_ = exists ? info.st_ino : 0;
-    size_ = exists ? info.st_size : -1;
-    modified_ = exists ? info.st_mtim : timespec{};
+  // The change time moves with a chown or chmod too, which may make an
+  // unreadable file readable.
+  const bool changed = !loaded_ || exists != exists_ ||
+                       (exists && (info.st_ino != inode_ || info.st_size != size_ ||
+                                   info.st_mtim.tv_sec != modified_.tv_sec || info.st_mtim.tv_nsec != modified_.tv_nsec ||
+                                   info.st_ctim.tv_sec != statusChanged_.tv_sec ||
+                                   info.st_ctim.tv_nsec != statusChanged_.tv_nsec));
+  if (!changed) return;
+  loaded_ = true;
+  exists_ = exists;
+  inode_ = exists ? info.st_ino : 0;
+  size_ = exists ? info.st_size : -1;
+  modified_ = exists ? info.st_mtim : timespec{};
+  statusChanged_ = exists ? info.st_ctim : timespec{};
+  TokenList fresh;
+  std::string err, brief;
+  if (fresh.Load(path_, &err, &brief)) {
+    if (!problem_.empty()) std::fprintf(stderr, "taxoscope-server: '%s' read again; its tokens are in force\n", path_.c_str());
+    list_ = fresh;
+    problem_.clear();
+    return;
   }
+  // Fail closed: a list that cannot be read is no list, and no token passes.
+  list_ = TokenList();
+  problem_ = brief;
+  std::fprintf(stderr, "taxoscope-server: %s; every token is refused until it can be read\n", err.c_str());
+}
+
+bool TokenFile::Match(const std::string& presented, TokenEntry* entry) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  Refresh();
+  // The hash is made and compared for every request, usable list or not.
   const TokenEntry* found = list_.Match(presented);
   if (found) *entry = *found;
   return found != nullptr;
+}
+
+bool TokenFile::Usable(std::string* reason) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  Refresh();
+  if (problem_.empty()) return true;
+  *reason = "the tokens file " + problem_ + ": every token is refused";
+  return false;
 }

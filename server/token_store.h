@@ -42,9 +42,12 @@ std::string TokenHash(const std::string& token);
 class TokenList {
  public:
   // A missing file is an empty list. False with the reason for a file that
-  // cannot be read or is no token list.
-  bool Load(const std::string& path, std::string* err);
-  // Replaces the file whole (mode 600), on the disk before it returns.
+  // cannot be read or is no token list in every field (then the list is
+  // empty): *err names the file, *brief (when given) does not.
+  bool Load(const std::string& path, std::string* err, std::string* brief = nullptr);
+  // Replaces the file whole, on the disk before it returns. A file that is
+  // there keeps its owner and mode; a new one has mode 600 (made by root:
+  // the owner of its folder).
   bool Save(const std::string& path, std::string* err) const;
 
   const std::vector<TokenEntry>& entries() const { return entries_; }
@@ -65,20 +68,27 @@ class TokenList {
 bool ConstantTimeEqual(const std::string& a, const std::string& b);
 
 // The tokens file as a running server sees it: read again whenever it
-// changes on the disk, so `token add` and `token remove` take effect at once.
-// A file that cannot be read keeps the list last read.
+// changes on the disk (its bytes, its owner or its mode), so `token add` and
+// `token remove` take effect at once. A file that cannot be read or is no
+// token list refuses every token until a change makes it one again: a
+// removal that the server could not read is never a token kept.
 class TokenFile {
  public:
   explicit TokenFile(std::string path) : path_(std::move(path)) {}
   // The entry of the presented token (copied), or false.
   bool Match(const std::string& presented, TokenEntry* entry);
+  // False, with a reason that names no path, while every token is refused.
+  bool Usable(std::string* reason);
 
  private:
+  void Refresh();
+
   std::string path_;
   std::mutex mutex_;
   TokenList list_;
-  bool loaded_ = false;
-  struct timespec modified_ = {};
+  std::string problem_;  // why the file cannot be used; empty when it can
+  bool loaded_ = false, exists_ = false;
+  struct timespec modified_ = {}, statusChanged_ = {};
   off_t size_ = -1;
   ino_t inode_ = 0;
 };

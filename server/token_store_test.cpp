@@ -2,6 +2,7 @@
 // written, and a match that finds the one entry whose hash it is.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <set>
 
@@ -62,6 +63,88 @@ TEST(TokenStore, ForeignFilesAreRefusedNotTakenForEmpty) {
                                                                "\"sha256\": \"00\"}]}"}) {
     WriteFileBytes(dir.File("tokens"), text);
     EXPECT_FALSE(list.Load(dir.File("tokens"), &err)) << text;
+  }
+}
+
+// A hand edit that does not keep to the format in every field refuses the
+// whole file: a token limited to its devices never becomes unlimited.
+TEST(TokenStore, EveryFieldMustParseAsTheFormatSays) {
+  TempDir dir;
+  const std::string hash = TokenHash("t");
+  const std::string good = "{\"name\": \"shop\", \"role\": \"upload\", \"sha256\": \"" + hash + "\"";
+  TokenList list;
+  std::string err, brief;
+  WriteFileBytes(dir.File("tokens"), "{\"tokens\": [" + good + ", \"devices\": [\"DV1\"]}]}");
+  ASSERT_TRUE(list.Load(dir.File("tokens"), &err)) << err;
+  ASSERT_EQ(1u, list.entries().size());
+  for (const std::string& tail :
+       {std::string(", \"devices\": null}"), std::string(", \"devices\": \"DV1\"}"), std::string(", \"devices\": [1]}"),
+        std::string(", \"device\": [\"DV1\"]}"), std::string(", \"devices\": [\"DV\\t1\"]}"),
+        std::string(", \"devices\": [\"\\u202eDV1\"]}"), std::string(", \"devices\": [\"\"]}")}) {
+    WriteFileBytes(dir.File("tokens"), "{\"tokens\": [" + good + tail + "]}");
+    EXPECT_FALSE(list.Load(dir.File("tokens"), &err, &brief)) << tail;
+    EXPECT_TRUE(list.entries().empty()) << tail;
+    EXPECT_NE(std::string::npos, err.find(dir.File("tokens"))) << err;
+    EXPECT_EQ(std::string::npos, brief.find(dir.path())) << brief;
+  }
+  const std::string sha = "\"sha256\": \"" + hash + "\"";
+  for (const std::string& text :
+       {std::string("{\"tokens\": [{\"name\": \"a\", \"role\": \"read\", \"sha256\": \"00\"}]}"),
+        "{\"tokens\": [{\"name\": \"a\", \"role\": \"read\", \"sha256\": \"" + std::string(64, 'A') + "\"}]}",
+        "{\"tokens\": [{\"name\": \"a b\", \"role\": \"read\", " + sha + "}]}",
+        "{\"tokens\": [{\"role\": \"read\", " + sha + "}]}",
+        "{\"tokens\": [{\"name\": \"a\", \"role\": \"read\", " + sha + ", \"devices\": [\"DV1\"]}]}",
+        "{\"tokens\": [{\"name\": \"a\", \"role\": \"read\", " + sha + "}, {\"name\": \"a\", \"role\": \"admin\", " +
+            sha + "}]}",
+        std::string("{\"tokens\": [], \"version\": 2}"), "{\"tokens\": [{\"name\": \"a\", \"role\": \"read\", " + sha + ",}]}"}) {
+    WriteFileBytes(dir.File("tokens"), text);
+    EXPECT_FALSE(list.Load(dir.File("tokens"), &err)) << text;
+  }
+}
+
+// Unreadable or unparsable, the file refuses every token until it changes
+// into a token list again; the reason is there to be shown.
+TEST(TokenStore, AFileThatCannotBeUsedRefusesEveryTokenUntilItChanges) {
+  TempDir dir;
+  const std::string path = dir.File("tokens");
+  TokenList list;
+  std::string err, reason;
+  list.Add({"one", RoleAdmin, {}, TokenHash("t1")});
+  ASSERT_TRUE(list.Save(path, &err)) << err;
+  TokenFile file(path);
+  TokenEntry entry;
+  ASSERT_TRUE(file.Match("t1", &entry));
+  EXPECT_TRUE(file.Usable(&reason));
+  const std::string saved = ReadFileBytes(path);
+  WriteFileBytes(path, saved.substr(0, saved.size() / 2));  // a hand edit cut short
+  EXPECT_FALSE(file.Match("t1", &entry));
+  ASSERT_FALSE(file.Usable(&reason));
+  EXPECT_NE(std::string::npos, reason.find("not a token list")) << reason;
+  EXPECT_EQ(std::string::npos, reason.find(dir.path())) << reason;
+  ASSERT_TRUE(list.Save(path, &err)) << err;
+  EXPECT_TRUE(file.Match("t1", &entry));
+  EXPECT_TRUE(file.Usable(&reason));
+}
+
+// A replaced file keeps the owner and mode it had.
+TEST(TokenStore, ASavedFileKeepsItsOwnerAndMode) {
+  TempDir dir;
+  const std::string path = dir.File("tokens");
+  TokenList list;
+  std::string err;
+  ASSERT_TRUE(list.Save(path, &err)) << err;
+  ASSERT_EQ(0, chmod(path.c_str(), 0640));
+  const bool root = geteuid() == 0;
+  if (root) {
+    ASSERT_EQ(0, chown(path.c_str(), 65534, 65534));
+  }
+  list.Add({"one", RoleRead, {}, TokenHash("t1")});
+  ASSERT_TRUE(list.Save(path, &err)) << err;
+  struct stat info;
+  ASSERT_EQ(0, stat(path.c_str(), &info));
+  EXPECT_EQ(0640u, info.st_mode & 0777);
+  if (root) {
+    EXPECT_EQ(65534u, info.st_uid);
   }
 }
 

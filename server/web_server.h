@@ -1,28 +1,16 @@
 #pragma once
-// The HTTP side of taxoscope-server, over cpp-httplib: the routes, the
-// tokens and roles, the limits, the log line of each request, and the
-// answers as JSON errors (never HTML) with the status that fits.
+// What taxoscope-server serves: the routes, the tokens and roles, the log
+// line of each request, and the answers as JSON errors (never HTML) with
+// the status that fits, over the event-driven HTTP server of http_server.h.
 #include <memory>
 #include <string>
 
+#include "server/http_server.h"
 #include "server/ledger_service.h"
 #include "server/listen_address.h"
 #include "server/metrics.h"
 #include "server/token_store.h"
 
-// Every limit the server keeps, each explicit.
-struct ServerLimits {
-  int readTimeoutSeconds = 10;   // a read waits at most this long; headers come whole in this time;
-                                 // a body falls at most this far behind kMinBodyRate
-  int writeTimeoutSeconds = 10;  // a write of the answer waits at most this long
-  int keepAliveSeconds = 5;      // an idle connection is closed after this
-  int keepAliveRequests = 100;   // requests on one connection
-  int threads = 16;              // connections served at once (a kept-alive one holds its worker);
-                                 // more wait their turn
-};
-// The bytes per second below which a body is too slow (a full dump then
-// takes about four minutes).
-constexpr size_t kMinBodyRate = 8 * 1024;
 // The longest body: a complete fiscal-memory image.
 constexpr size_t kMaxDumpBytes = 2101247;
 // The longest device id (bytes), and the longest dump name.
@@ -39,7 +27,7 @@ class WebServer {
   bool Bind(const ListenAddress& address, const std::string& cert, const std::string& key, int* port,
             std::string* err);
   // Serves until Stop(); the running requests finish first.
-  bool Run();
+  bool Run(std::string* err);
   // From any thread: no new connection is taken.
   void Stop();
 

@@ -1,0 +1,3 @@
+#include "send/file_privacy.h"
+
+bool OthersMayRead(const std::string&) { return false; }
