@@ -133,6 +133,64 @@ TEST_F(SerialWin32, AFileIsNoPortAndIsLeftUntouched) {
   EXPECT_EQ(ReadFileBytes(notes), "shopping list");
 }
 
+// The line is set whole: whatever another program left on the port (NUL
+// bytes stripped, a flow control, DSR sensitivity), the image's bytes all
+// come; the modem control lines keep what the port had.
+TEST_F(SerialWin32, TheLineIsSetWholeWhateverThePortWasLeftWith) {
+  DCB left = {};
+  left.DCBlength = sizeof left;
+  left.fNull = TRUE;
+  left.fDsrSensitivity = TRUE;
+  left.fOutxCtsFlow = TRUE;
+  left.fOutxDsrFlow = TRUE;
+  left.fInX = TRUE;
+  left.fOutX = TRUE;
+  left.fErrorChar = TRUE;
+  left.fDtrControl = DTR_CONTROL_HANDSHAKE;
+  left.fRtsControl = RTS_CONTROL_TOGGLE;
+  left.Parity = EVENPARITY;
+  left.ByteSize = 7;
+  DCB set = left;
+  SetWholeLine(&set, 57600);
+  EXPECT_FALSE(set.fNull);
+  EXPECT_FALSE(set.fDsrSensitivity);
+  EXPECT_FALSE(set.fOutxCtsFlow);
+  EXPECT_FALSE(set.fOutxDsrFlow);
+  EXPECT_FALSE(set.fInX);
+  EXPECT_FALSE(set.fOutX);
+  EXPECT_FALSE(set.fErrorChar);
+  EXPECT_TRUE(set.fBinary);
+  EXPECT_EQ(set.BaudRate, 57600u);
+  EXPECT_EQ(set.ByteSize, 8);
+  EXPECT_EQ(set.Parity, NOPARITY);
+  EXPECT_EQ(set.StopBits, ONESTOPBIT);
+  EXPECT_EQ(set.fDtrControl, static_cast<DWORD>(DTR_CONTROL_HANDSHAKE));
+  EXPECT_EQ(set.fRtsControl, static_cast<DWORD>(RTS_CONTROL_TOGGLE));
+
+  // On a port: what the port keeps of it is read back cleared.
+  REQUIRE_DEVICE(port, "NORMAL");
+  HANDLE handle = CreateFileA(("\\\\.\\" + port).c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
+                              OPEN_EXISTING, 0, nullptr);
+  ASSERT_NE(handle, INVALID_HANDLE_VALUE);
+  DCB before = {};
+  before.DCBlength = sizeof before;
+  ASSERT_TRUE(GetCommState(handle, &before));
+  before.fOutxCtsFlow = TRUE;
+  before.fInX = TRUE;
+  before.fOutX = TRUE;
+  before.fNull = TRUE;
+  SetCommState(handle, &before);
+  SetPortLineAndTimeouts(handle, 115200);
+  DCB after = {};
+  after.DCBlength = sizeof after;
+  ASSERT_TRUE(GetCommState(handle, &after));
+  EXPECT_FALSE(after.fOutxCtsFlow);
+  EXPECT_FALSE(after.fInX);
+  EXPECT_FALSE(after.fOutX);
+  EXPECT_FALSE(after.fNull);
+  CloseHandle(handle);
+}
+
 TEST_F(SerialWin32, IdentifyGivesTheDeviceId) {
   REQUIRE_DEVICE(port, "NORMAL");
   OpenPort line(port, 115200);
@@ -489,6 +547,64 @@ TEST_F(DialogReadTest, CloseDuringAReadEndsTheDialogOnceTheReadWindsDown) {
   EXPECT_FALSE(FileExists(DumpPath()));
   EXPECT_EQ(busyFlag, 0);
   EXPECT_EQ(ReadSetting(iniFile.iniPath, "main", "Port", ""), port);
+}
+
+// A network port that does not answer: the dialog is in its running state
+// from before the connection comes about, its messages are dispatched, and
+// STOP ends the read at once, without a message.
+TEST_F(DialogReadTest, StopIsThereFromBeforeTheConnect) {
+  WSADATA data;
+  ASSERT_EQ(WSAStartup(MAKEWORD(2, 2), &data), 0);
+  // A listener whose one place in the queue is taken: the next connection
+  // hangs, as to an address that drops what comes.
+  SOCKET listener = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+  sockaddr_in address = {};
+  address.sin_family = AF_INET;
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  int length = sizeof address;
+  ASSERT_EQ(bind(listener, reinterpret_cast<sockaddr*>(&address), length), 0);
+  ASSERT_EQ(listen(listener, 0), 0);
+  ASSERT_EQ(getsockname(listener, reinterpret_cast<sockaddr*>(&address), &length), 0);
+  SOCKET held = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+  ASSERT_EQ(connect(held, reinterpret_cast<sockaddr*>(&address), length), 0);
+  const std::string port = "tcp://127.0.0.1:" + std::to_string(ntohs(address.sin_port));
+
+  HWND seen = nullptr;
+  bool stopped = false;
+  DWORD pressed = 0, ended = 0;
+  ui.onDispatch = [&](int call) {
+    if (!seen || stopped || call < 3) return;
+    EXPECT_EQ(ControlText(seen, IDC_READ), "STOP");
+    EXPECT_FALSE(IsWindowEnabled(GetDlgItem(seen, IDC_PORT)));
+    EXPECT_FALSE(IsWindowEnabled(GetDlgItem(seen, IDC_CLOSE)));
+    EXPECT_FALSE(Transferring(seen));
+    stopped = true;
+    pressed = GetTickCount();
+    Click(seen, IDC_READ);
+  };
+  ModalScript script;
+  script
+      .Then([&](HWND dialog) {
+        if (!IsDialogTitled(dialog, "Taxoscope")) return false;
+        seen = dialog;
+        return StartRead(port)(dialog);
+      })
+      .Then([&](HWND dialog) {
+        if (dialog != seen || !stopped || busyFlag) return false;
+        ended = GetTickCount();
+        EXPECT_EQ(ControlText(dialog, IDC_READ), "Read");
+        EXPECT_TRUE(IsWindowEnabled(GetDlgItem(dialog, IDC_PORT)));
+        Click(dialog, IDC_CLOSE);
+        return true;
+      });
+  EXPECT_EQ(RunDialog(), 0);
+  EXPECT_TRUE(stopped);
+  EXPECT_LT(ended - pressed, 2000u) << "not the connect time of 5 seconds";
+  EXPECT_TRUE(ui.messages.empty()) << ui.messages[0].text;
+  EXPECT_FALSE(FileExists(DumpPath()));
+  closesocket(held);
+  closesocket(listener);
+  WSACleanup();
 }
 
 // Browse, the report options and the output boxes are off while a read

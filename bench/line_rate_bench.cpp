@@ -11,8 +11,9 @@
 //   line_share   image bytes / time while the image flows, as a share of the
 //                line rate (goal: 0.98 or more)
 //   flow_s       from the dump command to the block that brought the last byte
-//   silence_s    the fixed end of the transfer: the device's second of
-//                silence that tells the host the image is complete
+//   silence_s    the fixed end of the transfer: the device's silence that
+//                tells the host the image is complete (a second on the
+//                serial line, 4 seconds on a network line)
 #include <benchmark/benchmark.h>
 
 #include <arpa/inet.h>

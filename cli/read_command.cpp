@@ -58,6 +58,7 @@ int ExitStatus(const ConsoleUi& ui) {
     case AcquireNoCommunication: return kExitNoCommunication;
     case AcquireBadReceipt: return kExitBadReceipt;
     case AcquireNoDump: return kExitNoDump;
+    case AcquireImageCut: return kExitNoDump;  // the transfer failed, though bytes came
     case AcquireStopped: return kExitStopped;
     case AcquireDumpNotWritten: return kExitDumpNotWritten;
   }
@@ -78,8 +79,17 @@ void PrintReadHelp() {
       "new image was stored in full. Then the turnover report is made from it,\n"
       "as 'taxoscope-cli report' does: ID.bin.txt beside it. The dump's path is\n"
       "printed on stdout; progress and messages go to stderr. Ctrl-C stops the\n"
-      "read at once, also while the device is being identified: nothing is\n"
-      "stored.\n"
+      "read at once, from the first moment: while a network port's name is\n"
+      "looked up, while it connects and negotiates, while the device is\n"
+      "identified and while the image comes in; \"stopped\" is said and nothing\n"
+      "is stored.\n"
+      "\n"
+      "The device ends its image by falling silent: on a serial port of this\n"
+      "machine for one second, on a network port for 4 seconds, so that a stall\n"
+      "of the network is not taken for the end. An image that still came cut\n"
+      "short (it ends inside a record, or it is shorter than the dump already\n"
+      "stored for the device, or lacks a record of it: a fiscal memory only\n"
+      "grows) never replaces the dump: it is kept as ID.bin.partial.\n"
       "\n"
       "  --port PORT           the serial port: a path (/dev/ttyUSB0, /dev/pts/3),\n"
       "                        a name under /dev (ttyUSB0, ttyACM0), or a Windows\n"
@@ -99,8 +109,12 @@ void PrintReadHelp() {
       "  --by-number FROM TO   report only the daily reports numbered FROM to TO\n"
       "  --open                open the report in the default viewer when done\n"
       "'taxoscope-cli ports' lists the serial ports of this machine. A network\n"
-      "port that does not connect within 5 seconds, or an rfc2217:// server that\n"
-      "refuses the option or sets another speed, is a port that cannot be opened.\n"
+      "port has 5 seconds to connect, the lookup of its name included (with\n"
+      "several addresses, each next one is tried a quarter of a second after the\n"
+      "one before). One that does not connect in time, a port that speaks\n"
+      "Telnet read as tcp://, a device server that refuses or closes the\n"
+      "connection, or an rfc2217:// server that refuses the option or binary\n"
+      "mode or sets another speed, is a port that cannot be opened.\n"
       "A device that sends more than a dump holds (2,101,247 bytes) is cut there,\n"
       "and the dump is stored and reported on, with a message.\n"
       "\n"
@@ -114,7 +128,8 @@ void PrintReadHelp() {
       "    6  the device did not answer (\"No communication.\")\n"
       "    7  the device's answer was not accepted (\"Bad Receipt: ...\")\n"
       "    8  the device refused the dump, sent nothing, or the line failed\n"
-      "       during the transfer (\"No communication.\"); nothing stored\n"
+      "       during the transfer (\"No communication.\"); nothing stored; or\n"
+      "       the image came cut short: kept as ID.bin.partial, ID.bin untouched\n"
       "    9  the dump file could not be written; no report\n"
       "   10  dump stored and reported on, but the line lost bytes while it\n"
       "       came in: it is not a whole image; read the device again\n"
@@ -159,6 +174,7 @@ int RunReadCommand(int argc, char** argv) {
   AcquireDump(dialog);
   busyFlag = 0;
 
+  if (ui.stopped() || LastAcquireOutcome() == AcquireStopped) std::fprintf(stderr, "stopped\n");
   if (LastAcquireOutcome() == AcquireDone && !ui.stopped()) {
     // The dialog keeps quiet about an image cut at the cap; a script that
     // reads devices should not.

@@ -233,9 +233,63 @@ TEST_F(ReadCommand, CtrlCWhileIdentifyingStopsAtOnce) {
   auto took = std::chrono::steady_clock::now() - start;
   EXPECT_EQ(130, run.status);
   EXPECT_LT(took, std::chrono::milliseconds(2500));
-  EXPECT_EQ("", run.err);
+  EXPECT_EQ("stopped\n", run.err);
   EXPECT_EQ("", run.out);
   EXPECT_TRUE(Files().empty());
+}
+
+// Ctrl-C from the first moment: while a network port does not answer the
+// connection, the read stops at once, not after the connect time.
+TEST_F(ReadCommand, CtrlCWhileConnectingStopsAtOnce) {
+  int listener = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  sockaddr_in address = {};
+  address.sin_family = AF_INET;
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  socklen_t length = sizeof address;
+  ASSERT_EQ(0, bind(listener, reinterpret_cast<sockaddr*>(&address), length));
+  ASSERT_EQ(0, listen(listener, 0));
+  ASSERT_EQ(0, getsockname(listener, reinterpret_cast<sockaddr*>(&address), &length));
+  // One connection waits unaccepted: the queue is full, the next hangs.
+  int held = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  ASSERT_EQ(0, connect(held, reinterpret_cast<sockaddr*>(&address), length));
+  std::string port = "tcp://127.0.0.1:" + std::to_string(ntohs(address.sin_port));
+
+  auto start = std::chrono::steady_clock::now();
+  CliRun run = Cli({"read", "--port", port}, 700);
+  auto took = std::chrono::steady_clock::now() - start;
+  EXPECT_EQ(130, run.status);
+  EXPECT_LT(took, std::chrono::milliseconds(2500)) << "not the connect time of 5 seconds";
+  EXPECT_EQ("stopped\n", run.err);
+  EXPECT_TRUE(Files().empty());
+  close(held);
+  close(listener);
+}
+
+// A device that dies inside a record: the read fails as a transfer does, the
+// bytes are kept apart, the earlier dump stays.
+TEST_F(ReadCommand, ACutImageFailsTheTransferAndIsKeptApart) {
+  DumpBuilder builder;
+  builder.ModelRecord("ZA03").Erased(20);
+  ReportData report;
+  report.dateTime = PackDateTime(11, 3, 14, 18, 30);
+  report.number = 1;
+  builder.Report(report).Erased(4000);
+  options.image = builder.bytes();
+  options.pauseAt = 52 + 200;
+  options.pauseMs = 60000;
+  StartDevice(DeviceMode::Pause);
+  ASSERT_TRUE(WriteFileBytes(work + "/123456.bin", "EARLIER"));
+  CliRun run = Cli(Read());
+  EXPECT_EQ(8, run.status);
+  EXPECT_EQ("Progress indicator: 1%\nThe image came cut short: it ends inside a record (type 4 at byte 52 "
+            "needs 334 bytes, 200 came). The 252 bytes received are kept in " + work +
+                "/123456.bin.partial; " + work + "/123456.bin is left as it was. Read the device again.\n",
+            run.err);
+  EXPECT_EQ("", run.out);
+  EXPECT_EQ("EARLIER", ReadFileBytes(work + "/123456.bin"));
+  EXPECT_EQ(std::string(options.image.begin(), options.image.begin() + 252),
+            ReadFileBytes(work + "/123456.bin.partial"));
+  EXPECT_EQ((Names{"123456.bin", "123456.bin.partial"}), Files());
 }
 
 TEST_F(ReadCommand, ImageCutAtTheCapIsSaidButStored) {
@@ -332,6 +386,17 @@ TEST_F(ReadCommand, UsageErrors) {
   EXPECT_EQ(2, Cli({"read", "--port", "tcp://box"}).status);
   EXPECT_EQ(2, Cli({"read", "--port", "rfc2217://box:0"}).status);
   EXPECT_TRUE(Files().empty());
+
+  // An address mistyped is named with the forms accepted, not tried as a
+  // local port.
+  const std::string forms =
+      "the forms accepted are tcp://HOST:PORT (raw TCP) and rfc2217://HOST:PORT (Telnet with RFC 2217)\n";
+  for (const char* typo : {"tcp:/box:4001", "telnet://box:23", " tcp://box:4001", "tcp://box:4001 "}) {
+    CliRun run = Cli({"read", "--port", typo});
+    EXPECT_EQ(2, run.status) << typo;
+    EXPECT_EQ(0u, run.err.find(std::string("taxoscope-cli read: ") + typo + ": ")) << run.err;
+    EXPECT_NE(std::string::npos, run.err.find(forms)) << run.err;
+  }
 }
 
 TEST_F(ReadCommand, HelpListsTheExitStatuses) {
@@ -339,7 +404,9 @@ TEST_F(ReadCommand, HelpListsTheExitStatuses) {
   EXPECT_EQ(0, run.status);
   for (const char* line : {"  130  stopped with Ctrl-C", "    5  the port cannot be opened",
                            "COMn is /dev/ttyS(n-1)", "tcp://HOST:PORT", "rfc2217://HOST:PORT",
-                           "   10  dump stored and reported on, but the line lost bytes"}) {
+                           "   10  dump stored and reported on, but the line lost bytes",
+                           "the lookup of its name included", "on a network port for 4 seconds",
+                           "kept as ID.bin.partial", "\"stopped\" is said"}) {
     EXPECT_NE(std::string::npos, run.out.find(line)) << line;
   }
 }

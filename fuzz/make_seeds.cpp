@@ -1,7 +1,8 @@
 // fuzz_seeds FOLDER: writes the seed corpora of the fuzz targets into
-// FOLDER/dump, FOLDER/link, FOLDER/bounds and FOLDER/settings: images from
-// the dump builder and the generator, and what the simulated device says in
-// each of its modes, laid out as the targets read their input.
+// FOLDER/dump, FOLDER/link, FOLDER/bounds, FOLDER/settings, FOLDER/telnet and
+// FOLDER/rfc2217: images from the dump builder and the generator, what the
+// simulated device says in each of its modes, and what a device server says
+// on a Telnet connection, laid out as the targets read their input.
 #include <algorithm>
 #include <cstdio>
 #include <filesystem>
@@ -11,9 +12,11 @@
 
 #include "fuzz/dump_input.h"
 #include "fuzz/link_input.h"
+#include "link/telnet.h"
 #include "settings/ini_store.h"
 #include "sim/device_session.h"
 #include "sim/dump_builder.h"
+#include "sim/line_framing.h"
 
 namespace {
 
@@ -37,6 +40,15 @@ void Write(const std::filesystem::path& file, const Bytes& bytes) {
 
 Bytes Text(const std::string& text) { return Bytes(text.begin(), text.end()); }
 
+// A generated image of `reports` reports.
+Bytes Generated(uint32_t seed, int variant, int reports) {
+  GenerateOptions options;
+  options.seed = seed;
+  options.variant = variant;
+  options.reports = reports;
+  return GenerateDump(options);
+}
+
 // bytes[from, to) without the erased bytes at its end.
 Bytes Trimmed(const Bytes& bytes, size_t from, size_t to) {
   to = std::min(to, bytes.size());
@@ -48,7 +60,7 @@ void DumpSeeds(const std::filesystem::path& folder) {
   const uint16_t rates[8] = {2000, 900, 0, kRateUnset, kRateUnset, kRateUnset, kRateUnset, kRateUnset};
   for (int variant : {2, 3}) {
     for (uint32_t seed : {1u, 2u}) {
-      const Bytes image = GenerateDump({seed, variant, 12});
+      const Bytes image = Generated(seed, variant, 12);
       const size_t area = DecimalModeAreaOffset(variant);
       const Bytes records = Trimmed(image, 0, kRecordPartMax);
       Bytes areaPart = Trimmed(image, area, area + 64);
@@ -100,7 +112,7 @@ struct LinkSeed {
 };
 
 void LinkSeeds(const std::filesystem::path& folder) {
-  const Bytes image = GenerateDump({1, 3, 4});
+  const Bytes image = Generated(1, 3, 4);
   DeviceOptions options;
   options.image.assign(image.begin(), image.begin() + kImageExcerpt);
   for (LinkSeed seed : {LinkSeed{"normal", DeviceMode::Normal}, {"silent", DeviceMode::Silent},
@@ -161,6 +173,72 @@ void SettingsSeeds(const std::filesystem::path& folder) {
   Write(folder / "new-key", Text(std::string("main\0End\0 \"31/12/2011\" \0", 24) + written));
 }
 
+// What a device server says to the RFC 2217 line: the simulator's server
+// answering the line's offers and settings, then the start of an image with
+// an overrun told in it.
+Bytes ServerConversation(uint32_t baud) {
+  using namespace telnet;
+  Bytes client;
+  TelnetNegotiate(kWill, kComPort, &client);
+  TelnetNegotiate(kWill, kBinary, &client);
+  TelnetNegotiate(kDo, kBinary, &client);
+  TelnetNegotiate(kDo, kSuppressGoAhead, &client);
+  TelnetSubnegotiate(kComPort, {kSetBaudRate, static_cast<uint8_t>(baud >> 24), static_cast<uint8_t>(baud >> 16),
+                                static_cast<uint8_t>(baud >> 8), static_cast<uint8_t>(baud)},
+                     &client);
+  for (uint8_t command : {kSetDataSize, kSetParity, kSetStopSize, kSetControl}) {
+    uint8_t value = command == kSetDataSize ? 8 : 1;
+    TelnetSubnegotiate(kComPort, {command, value}, &client);
+  }
+  TelnetSubnegotiate(kComPort, {kSetLineStateMask, kLineOverrun | kLineParityError | kLineFramingError}, &client);
+  LineSettings settings;
+  Rfc2217Framing server(&settings, 300);
+  Bytes heard, said;
+  server.FromHost(client.data(), client.size(), &heard, &said);
+  const Bytes image = Generated(1, 2, 4);
+  const Bytes reply = {0x0E, '1', '2', '3', '4', '5', '6', '\r', '\n'};
+  server.ToHost(reply.data(), reply.size(), &said);
+  server.ToHost(image.data(), 200, &said);
+  server.ToHost(image.data() + 200, 400, &said);
+  return said;
+}
+
+void TelnetSeeds(const std::filesystem::path& folder) {
+  using namespace telnet;
+  // ser2net's telnet accepter opens with these.
+  const Bytes opening = {kIac, kWill, kSuppressGoAhead, kIac, kDo, kSuppressGoAhead, kIac, kWill, kEcho,
+                         kIac, kDont, kEcho, kIac, kDo, kBinary, kIac, kWill, kBinary};
+  Bytes seed = {0};
+  seed.insert(seed.end(), opening.begin(), opening.end());
+  seed.insert(seed.end(), {'P', 'o', 'r', 't', '\r', '\n'});
+  Write(folder / "ser2net-opening", seed);
+  Bytes conversation = {3};
+  const Bytes said = ServerConversation(115200);
+  conversation.insert(conversation.end(), said.begin(), said.end());
+  Write(folder / "server-conversation", conversation);
+  Bytes endless = {1, 'a', kIac, kSb, kComPort, 106};
+  endless.insert(endless.end(), 300, 'x');
+  Write(folder / "endless-subnegotiation", endless);
+}
+
+void Rfc2217Seeds(const std::filesystem::path& folder) {
+  for (uint8_t speed = 0; speed < 5; ++speed) {
+    static const uint32_t kBauds[5] = {9600, 19200, 38400, 57600, 115200};
+    Bytes seed = {static_cast<uint8_t>(speed * 7), speed};
+    const Bytes said = ServerConversation(kBauds[speed]);
+    seed.insert(seed.end(), said.begin(), said.end());
+    Write(folder / ("server-" + std::to_string(kBauds[speed])), seed);
+  }
+  // Binary refused, and a server that sets another speed.
+  using namespace telnet;
+  Bytes refusing = {0, 4, kIac, kDo, kComPort, kIac, kDont, kBinary, kIac, kWill, kBinary};
+  Write(folder / "binary-refused", refusing);
+  Bytes other = {0, 4};
+  const Bytes said = ServerConversation(9600);
+  other.insert(other.end(), said.begin(), said.end());
+  Write(folder / "other-speed", other);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -170,7 +248,7 @@ int main(int argc, char** argv) {
   }
   const std::filesystem::path root = argv[1];
   std::error_code ec;
-  for (const char* target : {"dump", "link", "bounds", "settings"}) {
+  for (const char* target : {"dump", "link", "bounds", "settings", "telnet", "rfc2217"}) {
     std::filesystem::create_directories(root / target, ec);
     if (ec) {
       std::fprintf(stderr, "fuzz_seeds: cannot create %s: %s\n", (root / target).string().c_str(),
@@ -182,5 +260,7 @@ int main(int argc, char** argv) {
   LinkSeeds(root / "link");
   BoundSeeds(root / "bounds");
   SettingsSeeds(root / "settings");
+  TelnetSeeds(root / "telnet");
+  Rfc2217Seeds(root / "rfc2217");
   return failed ? 1 : 0;
 }

@@ -7,6 +7,7 @@
 #include <vector>
 
 #if (defined(__x86_64__) || defined(__i386__)) && (defined(__GNUC__) || defined(__clang__))
+#include <cpuid.h>
 #include <immintrin.h>
 #endif
 
@@ -99,11 +100,18 @@ __attribute__((target("sha,sse4.1"))) void CompressShaExtensions(uint32_t state[
   _mm_storeu_si128(reinterpret_cast<__m128i*>(&state[4]), _mm_alignr_epi8(dchg, feba, 8));
 }
 
-CompressBlocks FastestCompress() {
-  __builtin_cpu_init();
-  return __builtin_cpu_supports("sha") && __builtin_cpu_supports("sse4.1") ? CompressShaExtensions
-                                                                            : CompressPortable;
+// Asked of the processor itself (CPUID): __builtin_cpu_supports("sha") is
+// unknown to older compilers (clang 14).
+bool HasShaExtensions() {
+  unsigned eax = 0, ebx = 0, ecx = 0, edx = 0;
+  if (!__get_cpuid(1, &eax, &ebx, &ecx, &edx)) return false;
+  const bool sse41 = (ecx & bit_SSE4_1) != 0;
+  if (!__get_cpuid_count(7, 0, &eax, &ebx, &ecx, &edx)) return false;
+  const bool sha = (ebx & bit_SHA) != 0;
+  return sse41 && sha;
 }
+
+CompressBlocks FastestCompress() { return HasShaExtensions() ? CompressShaExtensions : CompressPortable; }
 #else
 CompressBlocks FastestCompress() { return CompressPortable; }
 #endif

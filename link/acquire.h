@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <string>
 
+#include "fm/image_cut.h"
 #include "link/device_protocol.h"
 #include "report/report_run.h"
 #include "report/ui_services.h"
@@ -15,6 +16,11 @@
 // Runs one read with the dialog's port, speed and report options. The caller
 // sets busyFlag before and clears it after, as the Read handler does. The
 // report run on the stored dump also writes the outputs `outputs` makes.
+// A network port is opened with the dialog already in its running state, so
+// that STOP (or Ctrl-C) ends the name's lookup, the connection and the
+// negotiation at once; a local port opens at once, before the controls
+// change. An image that came cut short never replaces the dump: it is kept
+// as DUMP.partial and said in a message box.
 void AcquireDump(UiWindow dialog, const ReportOutputFactory& outputs = ReportOutputFactory());
 
 // The controls a read disables, in this order: the port list, the speed
@@ -52,6 +58,9 @@ enum AcquireOutcome {
   AcquireStopped = 5,          // STOP while identifying, or STOP or Close during
                                // the transfer: no file, no message
   AcquireDumpNotWritten = 6,   // the image could not be stored; no report run
+  AcquireImageCut = 7,         // the image came cut short (fm/image_cut.h): it is
+                               // kept as DUMP.partial, the dump is left as it was,
+                               // and no report run
 };
 AcquireOutcome LastAcquireOutcome();
 // For AcquireDone: how the report run on the stored dump ended.
@@ -60,3 +69,8 @@ ReportOutcome LastAcquireReportOutcome();
 // in a message box; the dump is stored all the same) and an image cut at the
 // cap (told by nobody here: the dialog keeps quiet about it).
 DumpTransfer LastAcquireTransfer();
+// For AcquireImageCut: what showed the image cut short.
+ImageCutFinding LastAcquireImageCut();
+
+// Where an image that came cut short is kept: beside the dump, never over it.
+std::string PartialDumpName(const std::string& dumpName);

@@ -15,6 +15,7 @@
 #include "link/device_protocol.h"
 #include "link/run_state.h"
 #include "link/serial_port.h"
+#include "link/test_peer.h"
 #include "link/test_pty.h"
 #include "res/resource.h"
 #include "sim/device_sim.h"
@@ -324,6 +325,80 @@ TEST_P(AcquireTest, LineLostDuringTheTransferKeepsNoPartialImage) {
   ExpectEarlierDumpUntouched();
 }
 
+// A device that dies in the middle of a record while its line stays up (a
+// register unplugged behind a device server that keeps the connection): its
+// silence ends the image, which is then seen to be cut, and kept apart.
+TEST_P(AcquireTest, ADeviceThatDiesInsideARecordLeavesAPartialAndTheDumpAsItWas) {
+  PlantEarlierDump();
+  std::vector<uint8_t> image = SmallImage();
+  const size_t report = 2 * 64 + 32 + 38;  // the report record's type byte
+  ASSERT_EQ(4, image[report]);
+  options.pauseAt = report + 100;
+  options.pauseMs = 60000;  // longer than any read waits
+  StartDevice(DeviceMode::Pause, image);
+  PressRead();
+  EXPECT_EQ(AcquireImageCut, LastAcquireOutcome());
+  EXPECT_EQ(ImageCut::EndsInsideRecord, LastAcquireImageCut().cut);
+  ExpectOneError("The image came cut short: it ends inside a record (type 4 at byte 198 needs 334 bytes, "
+                 "100 came). The 298 bytes received are kept in " + DumpPath() + ".partial; " + DumpPath() +
+                 " is left as it was. Read the device again.");
+  EXPECT_EQ(AsString(image).substr(0, report + 100), ReadFileBytes(DumpPath() + ".partial"));
+  EXPECT_EQ("EARLIER DUMP", ReadFileBytes(DumpPath()));
+  EXPECT_EQ("EARLIER REPORT", ReadFileBytes(DumpPath() + ".txt"));
+  EXPECT_EQ("unchanged", ui.text[IDC_FILE_NAME]);
+  ExpectIdle();
+}
+
+// A fiscal memory only grows: an image shorter than the dump stored for the
+// device, or one that lacks a record of it, does not replace it. One that
+// holds all of it and more does. (The rule is the run's, whatever the line:
+// the serial line's quick end of an image keeps this lean.)
+using StoredDumpTest = AcquireTest;
+
+TEST_P(StoredDumpTest, AnImageThatLostPartOfTheMemoryNeverReplacesTheDump) {
+  ReportData later;
+  later.dateTime = PackDateTime(11, 3, 15, 18, 30);
+  later.number = 2;
+  later.groups[1] = 5000;
+  DumpBuilder longer;
+  longer.Bytes(SmallImage()).Report(later).Erased(100);
+  const std::string stored = AsString(longer.bytes());
+  ASSERT_TRUE(WriteFileBytes(DumpPath(), stored));
+  StartDevice(DeviceMode::Normal);  // the small image: shorter than the dump
+  PressRead();
+  EXPECT_EQ(AcquireImageCut, LastAcquireOutcome());
+  ASSERT_EQ(1u, ui.messages.size());
+  EXPECT_EQ("The image came cut short: it is shorter (2532 bytes) than the dump already stored for this "
+            "device (2966 bytes), and a fiscal memory only grows. The 2532 bytes received are kept in " +
+                DumpPath() + ".partial; " + DumpPath() + " is left as it was. Read the device again. (Should " +
+                DumpPath() + " itself be wrong, move it away first.)",
+            ui.messages[0].text);
+  EXPECT_EQ(stored, ReadFileBytes(DumpPath()));
+  EXPECT_EQ(AsString(options.image), ReadFileBytes(DumpPath() + ".partial"));
+  EXPECT_FALSE(FileExists(DumpPath() + ".txt"));
+
+  // As long, but a report is not the one stored.
+  std::vector<uint8_t> other = longer.bytes();
+  other[other.size() - 100 - 334 + 20] ^= 1;
+  device->Stop();
+  ui.messages.clear();
+  StartDevice(DeviceMode::Normal, other);
+  PressRead();
+  EXPECT_EQ(AcquireImageCut, LastAcquireOutcome());
+  EXPECT_EQ(ImageCut::LacksStoredRecord, LastAcquireImageCut().cut);
+  EXPECT_EQ(stored, ReadFileBytes(DumpPath()));
+
+  // The memory grew: the dump is replaced.
+  device->Stop();
+  std::vector<uint8_t> grown = longer.bytes();
+  DumpBuilder more;
+  more.Bytes(grown).Report(later).Erased(10);
+  StartDevice(DeviceMode::Normal, more.bytes());
+  PressRead();
+  EXPECT_EQ(AcquireDone, LastAcquireOutcome());
+  EXPECT_EQ(AsString(more.bytes()), ReadFileBytes(DumpPath()));
+}
+
 TEST_P(AcquireTest, StopDuringTheTransferDropsTheImageSilently) {
   PlantEarlierDump();
   StartDevice(DeviceMode::Normal, GenerateDump(GenerateOptions()), 11520);
@@ -359,8 +434,9 @@ class StopOrCloseTest : public AcquireTest {
     StartDevice(DeviceMode::Normal, image);
     bool pressed = false;
     ui.onDispatch = [&](int) {
-      // The device counts a transfer as ended once the host took every byte.
-      if (pressed || (lastBlock && device->TransfersEnded() == 0)) return;
+      // The device counts a transfer as ended once the host took every byte;
+      // a network port's opening dispatches too, before the identify.
+      if (pressed || device->IdentifyRequests() == 0 || (lastBlock && device->TransfersEnded() == 0)) return;
       pressed = true;
       busyFlag = 0;
       if (stop) cancelFlag = 1;
@@ -399,6 +475,7 @@ TEST_P(AcquireTest, StopWhileASilentDeviceIsIdentified) {
   PlantEarlierDump();
   StartDevice(DeviceMode::Silent);
   ui.onDispatch = [&](int) {
+    if (device->IdentifyRequests() == 0) return;  // a network port still opening
     busyFlag = 0;
     cancelFlag = 1;
   };
@@ -417,6 +494,7 @@ TEST_P(AcquireTest, InterruptWhileASilentDeviceIsIdentifiedStopsAtOnce) {
   PlantEarlierDump();
   StartDevice(DeviceMode::Silent);
   ui.onDispatch = [&](int) {  // as the console does on Ctrl-C
+    if (device->IdentifyRequests() == 0) return;  // a network port still opening
     busyFlag = 0;
     cancelFlag = 1;
     interruptFlag = 1;
@@ -526,9 +604,51 @@ TEST_P(NetworkReadTest, AFailedConnectionIsAPortThatCannotBeOpenedWithItsReason)
   EXPECT_EQ(AcquirePortNotOpened, LastAcquireOutcome());
   ExpectOneError("Error opening serial port.\n" + address +
                  ": the connection was refused (is the device server's port right?)");
-  for (const auto& call : ui.enableCalls) EXPECT_TRUE(call.second) << call.first;
-  EXPECT_EQ("Read", ui.text[IDC_READ]);
+  // A network port opens with the dialog in its running state (STOP works
+  // from the first moment), and back.
+  std::vector<std::pair<int, bool>> expected;
+  for (bool enable : {false, true}) {
+    for (int i = 0; i < kRunControlCount; ++i) expected.push_back({kRunControls[i], enable});
+  }
+  EXPECT_EQ(expected, ui.enableCalls);
+  ExpectIdle();
   EXPECT_EQ(0u, FilesInDirectory());
+}
+
+// STOP from before the connection comes about: the dialog is in its running
+// state and its messages are dispatched while the port does not answer, and
+// STOP ends the read at once, without a message.
+TEST_P(NetworkReadTest, StopWorksFromBeforeTheConnect) {
+  TestPeer blackHole(0);
+  ASSERT_TRUE(blackHole.ok());
+  blackHole.Hold();
+  ui.text[IDC_PORT] = blackHole.Address("tcp");
+  PlantEarlierDump();
+  bool runningSeen = false;
+  ui.onDispatch = [&](int call) {
+    runningSeen = runningSeen || (ui.text[IDC_READ] == "STOP" && !ui.enabled[IDC_PORT] && !ui.enabled[IDC_CLOSE]);
+    if (call < 5) return;
+    busyFlag = 0;  // STOP
+    cancelFlag = 1;
+  };
+  long long ms = MillisecondsOf([&] { PressRead(); });
+  EXPECT_TRUE(runningSeen);
+  EXPECT_EQ(AcquireStopped, LastAcquireOutcome());
+  EXPECT_TRUE(ui.messages.empty()) << ::testing::PrintToString(MessageTexts());
+  EXPECT_LT(ms, 2000) << "not the connect time of 5 seconds";
+  ExpectIdle();
+  ExpectEarlierDumpUntouched();
+}
+
+// A stall of the network shorter than a network line's end-of-image silence
+// is not the image's end: the image arrives whole.
+TEST_P(NetworkReadTest, AStallShorterThanTheEndOfImageSilenceIsNoEnd) {
+  options.pauseMs = 2500;
+  StartDevice(DeviceMode::Pause);
+  PressRead();
+  EXPECT_EQ(AcquireDone, LastAcquireOutcome());
+  EXPECT_EQ(AsString(options.image), ReadFileBytes(DumpPath()));
+  EXPECT_FALSE(FileExists(DumpPath() + ".partial"));
 }
 
 TEST_P(NetworkReadTest, ThroughAnRfc2217ServerTheLineIsSetAsChosen) {
@@ -614,5 +734,6 @@ TEST(ReceiveDumpFaults, CountedDuringAndAfterTheTransferNotBefore) {
 
 INSTANTIATE_TEST_SUITE_P(Line, AcquireTest, testing::Values(Line::Serial, Line::Tcp), LineName);
 INSTANTIATE_TEST_SUITE_P(Line, StopOrCloseTest, testing::Values(Line::Serial, Line::Tcp), LineName);
+INSTANTIATE_TEST_SUITE_P(Line, StoredDumpTest, testing::Values(Line::Serial), LineName);
 
 }  // namespace

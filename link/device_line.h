@@ -11,7 +11,14 @@
 // only after a whole silent second; a write gives up after 1000 ms. The loops
 // above rely on each read waiting about a second at most.
 #include <cstdint>
+#include <functional>
 #include <string>
+
+// Asked while a line is being opened (a name looked up, a connection made,
+// RFC 2217 negotiated), at least every kStopSliceMs: true gives the opening
+// up at once. The caller's own test, such as "did the user press STOP".
+using StopCheck = std::function<bool()>;
+constexpr int kStopSliceMs = 50;
 
 // Bytes the line lost or took in damaged, as its driver or device server
 // counted them.
@@ -50,6 +57,17 @@ class DeviceLine {
   // False for a line whose speed is set elsewhere (a raw TCP line runs at
   // whatever its device server is set to): the speed given at open is unused.
   virtual bool SetsSpeed() const { return true; }
+
+  // How long the device must have been silent before a block read that
+  // brings nothing ends its image, in milliseconds. 0 on a local serial line:
+  // there the first silent block ends it. A network line waits longer, so
+  // that a stall of the network between the device server and the program
+  // is not taken for the image's end.
+  virtual int ImageEndSilenceMs() const { return 0; }
+
+  // After a read failed (-1): why, when the line knows more than that it
+  // went away (a device server that broke its protocol). Empty otherwise.
+  virtual std::string FailureReason() const { return std::string(); }
 
   DeviceLine() = default;
   DeviceLine(const DeviceLine&) = delete;

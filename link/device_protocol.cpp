@@ -1,5 +1,6 @@
 #include "link/device_protocol.h"
 
+#include <chrono>
 #include <cstring>
 
 #include "link/run_state.h"
@@ -68,6 +69,12 @@ int ReceiveDump(DeviceLine& line, UiWindow dialog, const char* deviceId, DumpTra
     return result;
   };
 
+  // A silent block ends the image once the device has been silent for the
+  // line's end-of-image silence (at once on a local port).
+  using Clock = std::chrono::steady_clock;
+  const auto endSilence = std::chrono::milliseconds(line.ImageEndSilenceMs());
+  Clock::time_point lastBytes = Clock::now();
+
   int32_t total = 0;
   int lastProgress = 0;
   bool first = true;
@@ -80,10 +87,13 @@ int ReceiveDump(DeviceLine& line, UiWindow dialog, const char* deviceId, DumpTra
     // A line that fails is not a device that finished: what came is only a
     // part of the image and must not pass for the whole.
     if (ReadBlockFailed()) return end(0);
-    if (first) {
+    // The first block that may carry the answer decides on a refusal; on a
+    // line that waits out a longer silence that is the first with bytes.
+    if (first && (d > 0 || endSilence.count() == 0)) {
       if (d < kRefusalBelow && static_cast<uint8_t>(dumpBuffer[0]) == kReplyRefuse) return end(0);
       first = false;
     }
+    if (d > 0) lastBytes = Clock::now();
     if (total + d >= kDumpBufferSize) {
       found.capReached = true;
       return end(total);
@@ -98,6 +108,6 @@ int ReceiveDump(DeviceLine& line, UiWindow dialog, const char* deviceId, DumpTra
     Ui().DispatchOneMessage();
     // STOP (or Close) wins even over the final, empty block.
     if (!busyFlag) return end(0);
-    if (d == 0) return end(total);
+    if (d == 0 && Clock::now() - lastBytes >= endSilence) return end(total);
   }
 }

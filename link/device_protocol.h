@@ -58,8 +58,10 @@ struct DumpTransfer {
 };
 
 // Sends the dump frame for the six bytes at `deviceId` and receives the image
-// into dumpBuffer in blocks of 256 bytes until a block comes back empty,
-// setting the progress bar (IDC_PROGRESS of `dialog`) and dispatching one UI
+// into dumpBuffer in blocks of 256 bytes until a block comes back empty (on a
+// line with an end-of-image silence, DeviceLine::ImageEndSilenceMs, the first
+// empty block once the device has been silent that long), setting the
+// progress bar (IDC_PROGRESS of `dialog`) and dispatching one UI
 // message per block. Gives the number of image bytes, or 0 when the device
 // refused, sent nothing, the line failed during the transfer, or STOP
 // cleared busyFlag. Sets readTimeout to 1. The line's faults are read after

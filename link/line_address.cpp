@@ -59,12 +59,65 @@ bool ParsePort(const std::string& text, uint16_t* port) {
   return true;
 }
 
+const char kAcceptedForms[] =
+    "the forms accepted are tcp://HOST:PORT (raw TCP) and rfc2217://HOST:PORT (Telnet with RFC 2217)";
+
+bool IsBlank(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
+
+// Letters and digits (and + . -) from a letter on, then ':' and '/': the
+// start of an address of some scheme ("telnet://", "tcp:/"). A drive letter
+// ("C:/") is one letter, not a scheme.
+bool HasSchemeLikeStart(const std::string& name) {
+  size_t i = 0;
+  if (name.empty() || !std::isalpha(static_cast<unsigned char>(name[0]))) return false;
+  while (i < name.size() && (std::isalnum(static_cast<unsigned char>(name[i])) || name[i] == '+' ||
+                             name[i] == '.' || name[i] == '-'))
+    ++i;
+  return i >= 2 && i + 1 < name.size() && name[i] == ':' && name[i + 1] == '/';
+}
+
+// tcp: or rfc2217: without the two slashes ("tcp:host:4001", "tcp:/host:4001").
+bool IsKnownSchemeMisspelt(const std::string& name) {
+  for (const char* word : {"tcp:", "rfc2217:"}) {
+    if (StartsWithIgnoringCase(name, word)) return true;
+  }
+  return false;
+}
+
+std::string Trimmed(const std::string& name) {
+  size_t from = 0, to = name.size();
+  while (from < to && IsBlank(name[from])) ++from;
+  while (to > from && IsBlank(name[to - 1])) --to;
+  return name.substr(from, to - from);
+}
+
+// What is wrong with a malformed address, and the forms accepted.
+std::string MalformedReason(const std::string& name) {
+  const std::string trimmed = Trimmed(name);
+  if (trimmed != name && LineKindOf(trimmed) != LineKind::Serial) {
+    return "blanks around the address '" + trimmed + "'; " + std::string(kAcceptedForms);
+  }
+  size_t separator = name.find("://");
+  if (separator != std::string::npos) {
+    std::string scheme = name.substr(0, separator + 3);
+    std::string hint;
+    if (StartsWithIgnoringCase(scheme, "telnet://")) hint = " (a Telnet port with RFC 2217 is read as rfc2217://)";
+    return "'" + scheme + "' is not a kind of address this program reads" + hint + "; " + kAcceptedForms;
+  }
+  return "not written as a network address; " + std::string(kAcceptedForms);
+}
+
 }  // namespace
 
 LineKind LineKindOf(const std::string& name) {
+  const std::string trimmed = Trimmed(name);
+  if (trimmed != name && !trimmed.empty() && LineKindOf(trimmed) != LineKind::Serial)
+    return LineKind::Malformed;
   for (const Scheme& scheme : kSchemes) {
     if (StartsWithIgnoringCase(name, scheme.prefix)) return scheme.kind;
   }
+  if (name.find("://") != std::string::npos || HasSchemeLikeStart(name) || IsKnownSchemeMisspelt(name))
+    return LineKind::Malformed;
   return LineKind::Serial;
 }
 
@@ -73,6 +126,7 @@ bool ParseLineAddress(const std::string& name, LineAddress* address, std::string
     if (error) *error = name + ": " + why;
     return false;
   };
+  if (LineKindOf(name) == LineKind::Malformed) return fail(MalformedReason(name));
   const Scheme* scheme = nullptr;
   for (const Scheme& candidate : kSchemes) {
     if (StartsWithIgnoringCase(name, candidate.prefix)) scheme = &candidate;

@@ -6,11 +6,14 @@
 //                         also sets the server's line
 // HOST is a name, an IPv4 address or an IPv6 address in brackets
 // (rfc2217://[fe80::1%eth0]:2217); PORT is a number from 1 to 65535. The
-// scheme's letter case does not matter. Any other name is a local port.
+// scheme's letter case does not matter. A name that is meant as a network
+// address but not written as one (another scheme such as telnet://, tcp:/ with
+// one slash, blanks around an address) is malformed, never a local port. Any
+// other name is a local port.
 #include <cstdint>
 #include <string>
 
-enum class LineKind { Serial, Tcp, Rfc2217 };
+enum class LineKind { Serial, Tcp, Rfc2217, Malformed };
 
 struct LineAddress {
   LineKind kind = LineKind::Serial;
@@ -22,7 +25,8 @@ struct LineAddress {
 LineKind LineKindOf(const std::string& name);
 
 // Parses a tcp:// or rfc2217:// address. False, with *error saying what is
-// wrong and how it is written, for any other text.
+// wrong and how it is written, for any other text; for a malformed one it
+// also shows the forms accepted.
 bool ParseLineAddress(const std::string& name, LineAddress* address, std::string* error);
 
 // "HOST:PORT" with an IPv6 host in brackets, as in an address.

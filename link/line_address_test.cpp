@@ -25,9 +25,31 @@ TEST(LineKindOf, TheSchemeChoosesTheLineWhateverItsCase) {
   EXPECT_EQ(LineKind::Tcp, LineKindOf("TCP://shop-7:4001"));
   EXPECT_EQ(LineKind::Rfc2217, LineKindOf("rfc2217://[::1]:2217"));
   EXPECT_EQ(LineKind::Rfc2217, LineKindOf("RFC2217://x"));
-  for (const char* local : {"COM3", "\\\\.\\COM10", "/dev/ttyUSB0", "ttyS0", "tcp:/x:1", "tcp", ""}) {
+  for (const char* local : {"COM3", "\\\\.\\COM10", "/dev/ttyUSB0", "ttyS0", "tcp", "", "COM3:", "C:/ports/com3",
+                            " COM3"}) {
     EXPECT_EQ(LineKind::Serial, LineKindOf(local)) << local;
   }
+}
+
+// What is meant as an address but not written as one is never taken for a
+// local port: it is named, with the forms accepted.
+TEST(LineKindOf, AnAddressMistypedIsNoLocalPort) {
+  const std::string forms =
+      "the forms accepted are tcp://HOST:PORT (raw TCP) and rfc2217://HOST:PORT (Telnet with RFC 2217)";
+  for (const char* typo : {"tcp:/box:4001", "tcp:box:4001", "TCP:/box:1", "telnet://box:23", "raw://box:1",
+                           "rfc2217:/box:2217", " tcp://box:4001", "tcp://box:4001 ", "\trfc2217://box:1"}) {
+    EXPECT_EQ(LineKind::Malformed, LineKindOf(typo)) << typo;
+  }
+  EXPECT_EQ("tcp:/box:4001: not written as a network address; " + forms, Refusal("tcp:/box:4001"));
+  EXPECT_EQ("telnet://box:23: 'telnet://' is not a kind of address this program reads (a Telnet port "
+            "with RFC 2217 is read as rfc2217://); " + forms,
+            Refusal("telnet://box:23"));
+  EXPECT_EQ("ssh://box:22: 'ssh://' is not a kind of address this program reads; " + forms,
+            Refusal("ssh://box:22"));
+  EXPECT_EQ(" tcp://box:4001: blanks around the address 'tcp://box:4001'; " + forms,
+            Refusal(" tcp://box:4001"));
+  EXPECT_EQ("rfc2217://box:1 : blanks around the address 'rfc2217://box:1'; " + forms,
+            Refusal("rfc2217://box:1 "));
 }
 
 TEST(ParseLineAddress, NamesIpv4AndBracketedIpv6) {

@@ -7,7 +7,27 @@
 #include "link/serial_port.h"
 #include "link/tcp_line.h"
 
-std::unique_ptr<DeviceLine> OpenComPort(const char* portName, uint32_t baud, std::string* why) {
+namespace {
+
+// A device server's port: connected, negotiated for RFC 2217, and quiet
+// before the device is asked anything.
+std::unique_ptr<DeviceLine> OpenNetworkLine(const LineAddress& address, uint32_t baud,
+                                            const StopCheck& stop, std::string* why) {
+  std::unique_ptr<TcpLine> connection = TcpLine::Connect(address.host, address.port, why, stop);
+  if (!connection) return nullptr;
+  if (address.kind == LineKind::Tcp) {
+    if (!connection->AwaitQuiet(stop, why)) return nullptr;
+    return connection;
+  }
+  std::unique_ptr<Rfc2217Line> line = Rfc2217Line::Open(std::move(connection), baud, why, stop);
+  if (!line || !line->AwaitQuiet(stop, why)) return nullptr;
+  return line;
+}
+
+}  // namespace
+
+std::unique_ptr<DeviceLine> OpenComPort(const char* portName, uint32_t baud, std::string* why,
+                                        const StopCheck& stop) {
   if (why) why->clear();
   if (LineKindOf(portName) == LineKind::Serial) {
     for (const std::string& path : SerialPortPaths(portName)) {
@@ -20,13 +40,7 @@ std::unique_ptr<DeviceLine> OpenComPort(const char* portName, uint32_t baud, std
   LineAddress address;
   if (!ParseLineAddress(portName, &address, why)) return nullptr;
   std::string reason;
-  std::unique_ptr<TcpLine> connection = TcpLine::Connect(address.host, address.port, &reason);
-  std::unique_ptr<DeviceLine> line;
-  if (connection && address.kind == LineKind::Rfc2217) {
-    line = Rfc2217Line::Open(std::move(connection), baud, &reason);
-  } else {
-    line = std::move(connection);
-  }
+  std::unique_ptr<DeviceLine> line = OpenNetworkLine(address, baud, stop, &reason);
   if (!line && why) *why = std::string(portName) + ": " + reason;
   return line;
 }

@@ -38,13 +38,18 @@ speed_t SpeedCode(uint32_t baud) {
   }
 }
 
-// Raw 8N1 without software flow control on output. Hardware handshake, input
-// XON/XOFF and modem lines keep what the port had, as on Windows; modem status
-// lines are ignored (CLOCAL) because the device drives none of them.
+// Raw 8N1 without any flow control (hardware handshake, XON/XOFF either way),
+// whatever another program left on the port, as on Windows: the device
+// drives no handshake line. Modem status lines are ignored (CLOCAL) for the
+// same reason; the modem control lines keep what the port had.
 void SetLine(int fd, uint32_t baud) {
   termios tio;
   if (tcgetattr(fd, &tio) != 0) return;
-  tio.c_iflag &= ~(IGNBRK | BRKINT | PARMRK | ISTRIP | INLCR | IGNCR | ICRNL | IXON | INPCK);
+  tio.c_iflag &= ~(IGNBRK | BRKINT | PARMRK | ISTRIP | INLCR | IGNCR | ICRNL | IXON | IXOFF | IXANY |
+                   INPCK | IGNPAR);
+#ifdef CRTSCTS  // not in POSIX itself, but wherever a port has it
+  tio.c_cflag &= ~CRTSCTS;
+#endif
   tio.c_oflag &= ~OPOST;
   tio.c_lflag &= ~(ECHO | ECHONL | ICANON | ISIG | IEXTEN);
   tio.c_cflag &= ~(CSIZE | PARENB | CSTOPB);

@@ -124,18 +124,31 @@ class Win32SerialLine : public DeviceLine {
 
 }  // namespace
 
+void SetWholeLine(DCB* dcb, uint32_t baud) {
+  dcb->BaudRate = baud;
+  dcb->ByteSize = 8;
+  dcb->Parity = NOPARITY;
+  dcb->StopBits = ONESTOPBIT;
+  dcb->fBinary = TRUE;
+  dcb->fParity = TRUE;
+  // A port left with fNull set drops the image's 0x00 bytes; with a flow
+  // control or DSR sensitivity on, the device (which drives no handshake
+  // line) is never heard or never written to.
+  dcb->fOutxCtsFlow = FALSE;
+  dcb->fOutxDsrFlow = FALSE;
+  dcb->fDsrSensitivity = FALSE;
+  dcb->fOutX = FALSE;
+  dcb->fInX = FALSE;
+  dcb->fNull = FALSE;
+  dcb->fErrorChar = FALSE;
+}
+
 void SetPortLineAndTimeouts(HANDLE handle, uint32_t baud) {
   DCB dcb;
   std::memset(&dcb, 0, sizeof dcb);
   dcb.DCBlength = sizeof dcb;
   if (GetCommState(handle, &dcb)) {
-    dcb.BaudRate = baud;
-    dcb.ByteSize = 8;
-    dcb.Parity = NOPARITY;
-    dcb.StopBits = ONESTOPBIT;
-    dcb.fBinary = TRUE;
-    dcb.fParity = TRUE;
-    dcb.fOutX = FALSE;
+    SetWholeLine(&dcb, baud);
     SetCommState(handle, &dcb);
   }
 

@@ -14,8 +14,12 @@
 // rfc2217://HOST:PORT; line_address.h). Null when it cannot be opened; then
 // *why, when given, says why for a network address and stays empty for a
 // local port (whose only message is "Error opening serial port.").
+// A network port is connected (the name's lookup and the connection within
+// TcpLine::kConnectTimeoutMs), negotiated (RFC 2217) and then left to fall
+// quiet (line_quiet.h); `stop` is asked all the while and ends the opening
+// with *why "ADDRESS: stopped". A local port opens at once.
 std::unique_ptr<DeviceLine> OpenComPort(const char* portName, uint32_t baud,
-                                        std::string* why = nullptr);
+                                        std::string* why = nullptr, const StopCheck& stop = StopCheck());
 
 // Clears the port's error state and drops whatever waits in the input queue.
 // False when the port status could not be read (nothing is dropped then).

@@ -10,7 +10,10 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <condition_variable>
 #include <cstring>
+#include <mutex>
+#include <thread>
 
 #include "link/port_timeouts.h"
 #include "link/tcp_line.h"
@@ -31,23 +34,18 @@ int WaitFor(int fd, short events, port_timeouts::Clock::time_point deadline) {
   }
 }
 
-// Connects one socket to one address within the deadline: 0, or the errno
-// (ETIMEDOUT when the deadline came first).
-int ConnectOne(int fd, const addrinfo* address, port_timeouts::Clock::time_point deadline) {
-  if (connect(fd, address->ai_addr, address->ai_addrlen) == 0) return 0;
-  if (errno != EINPROGRESS && errno != EINTR) return errno;
-  int ready = WaitFor(fd, POLLOUT, deadline);
-  if (ready == 0) return ETIMEDOUT;
-  if (ready < 0) return errno;
-  int error = 0;
-  socklen_t length = sizeof error;
-  if (getsockopt(fd, SOL_SOCKET, SO_ERROR, &error, &length) != 0) return errno;
-  return error;
-}
+// One lookup, shared by the thread that runs getaddrinfo() and the caller
+// that waits for it in slices and may leave before it ends.
+struct Lookup {
+  std::mutex mutex;
+  std::condition_variable ended;
+  bool done = false;
+  int status = 0;
+  int systemError = 0;
+  std::vector<SocketAddress> addresses;
+};
 
-}  // namespace
-
-std::unique_ptr<TcpLine> TcpLine::Connect(const std::string& host, uint16_t port, std::string* why) {
+void RunLookup(const std::shared_ptr<Lookup>& lookup, const std::string& host, uint16_t port) {
   addrinfo hints;
   std::memset(&hints, 0, sizeof hints);
   hints.ai_family = AF_UNSPEC;
@@ -56,36 +54,140 @@ std::unique_ptr<TcpLine> TcpLine::Connect(const std::string& host, uint16_t port
   hints.ai_flags = AI_NUMERICSERV;
   addrinfo* found = nullptr;
   int status = getaddrinfo(host.c_str(), std::to_string(port).c_str(), &hints, &found);
-  if (status != 0) {
-    if (why) {
-      *why = "the host " + host + " is not known (" +
-             (status == EAI_SYSTEM ? std::strerror(errno) : gai_strerror(status)) + ")";
-    }
-    return nullptr;
+  int systemError = errno;
+  std::vector<SocketAddress> addresses;
+  for (const addrinfo* at = found; status == 0 && at; at = at->ai_next) {
+    SocketAddress address;
+    address.family = at->ai_family;
+    const uint8_t* raw = reinterpret_cast<const uint8_t*>(at->ai_addr);
+    address.bytes.assign(raw, raw + at->ai_addrlen);
+    addresses.push_back(std::move(address));
   }
+  if (found) freeaddrinfo(found);
+  std::lock_guard<std::mutex> lock(lookup->mutex);
+  lookup->status = status;
+  lookup->systemError = systemError;
+  lookup->addresses = std::move(addresses);
+  lookup->done = true;
+  lookup->ended.notify_all();
+}
 
-  const auto deadline =
-      port_timeouts::Clock::now() + std::chrono::milliseconds(kConnectTimeoutMs);
-  int error = 0;
-  for (const addrinfo* address = found; address && error != ETIMEDOUT; address = address->ai_next) {
-    int fd = socket(address->ai_family, address->ai_socktype | SOCK_NONBLOCK | SOCK_CLOEXEC,
-                    address->ai_protocol);
-    if (fd < 0) {
-      error = errno;
-      continue;
-    }
-    error = ConnectOne(fd, address, deadline);
-    if (error == 0) {
-      freeaddrinfo(found);
-      // Frames are a few bytes each and the device waits for them whole.
-      int on = 1;
-      setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
-      return std::unique_ptr<TcpLine>(new TcpLine(fd));
-    }
-    close(fd);
+// The error of one connection attempt, for the record of all of them.
+void Note(ConnectAttempts* attempts, int error) {
+  if (error == ECONNREFUSED) {
+    attempts->Refused();
+  } else if (error == ETIMEDOUT) {
+    attempts->TimedOut();
+  } else {
+    attempts->Failed(std::strerror(error));
   }
-  freeaddrinfo(found);
-  if (why) *why = ConnectFailure(error == ETIMEDOUT, error == ECONNREFUSED, std::strerror(error));
+}
+
+}  // namespace
+
+bool TcpLine::LookUp(const std::string& host, uint16_t port, Clock::time_point deadline,
+                     const StopCheck& stop, std::vector<SocketAddress>* addresses, std::string* why) {
+  auto lookup = std::make_shared<Lookup>();
+  // Detached: a lookup that hangs past the deadline or a stop ends on its
+  // own, and only the shared record outlives the caller.
+  std::thread([lookup, host, port] { RunLookup(lookup, host, port); }).detach();
+  std::unique_lock<std::mutex> lock(lookup->mutex);
+  while (!lookup->done) {
+    if (stop && stop()) {
+      if (why) *why = kOpeningStopped;
+      return false;
+    }
+    if (Clock::now() >= deadline) {
+      if (why) {
+        *why = "the host " + host + " could not be looked up within " +
+               std::to_string(kConnectTimeoutMs / 1000) + " seconds";
+      }
+      return false;
+    }
+    lookup->ended.wait_for(lock, std::chrono::milliseconds(kStopSliceMs));
+  }
+  if (lookup->status != 0 || lookup->addresses.empty()) {
+    if (why) {
+      const char* reason = lookup->status == EAI_SYSTEM ? std::strerror(lookup->systemError)
+                                                          : gai_strerror(lookup->status);
+      *why = "the host " + host + " is not known (" + reason + ")";
+    }
+    return false;
+  }
+  *addresses = std::move(lookup->addresses);
+  return true;
+}
+
+std::unique_ptr<TcpLine> TcpLine::ConnectFirst(const std::vector<SocketAddress>& addresses,
+                                               Clock::time_point deadline, const StopCheck& stop,
+                                               std::string* why) {
+  ConnectSchedule schedule(addresses.size(), deadline);
+  ConnectAttempts attempts;
+  std::vector<pollfd> pending;
+  auto closePending = [&] {
+    for (const pollfd& p : pending) close(p.fd);
+    pending.clear();
+  };
+  auto connected = [&](int fd) {
+    closePending();
+    // Frames are a few bytes each and the device waits for them whole.
+    int on = 1;
+    setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
+    return std::unique_ptr<TcpLine>(new TcpLine(fd));
+  };
+
+  for (;;) {
+    if (stop && stop()) {
+      closePending();
+      if (why) *why = kOpeningStopped;
+      return nullptr;
+    }
+    Clock::time_point now = Clock::now();
+    if (schedule.Exhausted(pending.size())) break;
+    if (schedule.Expired(now)) {
+      attempts.TimedOut();
+      break;
+    }
+    while (schedule.NextDue(pending.size(), now)) {
+      const SocketAddress& address = addresses[schedule.Begin(now)];
+      int fd = socket(address.family, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, IPPROTO_TCP);
+      if (fd < 0) {
+        Note(&attempts, errno);
+        continue;
+      }
+      const sockaddr* target = reinterpret_cast<const sockaddr*>(address.bytes.data());
+      if (connect(fd, target, static_cast<socklen_t>(address.bytes.size())) == 0) return connected(fd);
+      if (errno != EINPROGRESS && errno != EINTR) {
+        Note(&attempts, errno);
+        close(fd);
+        continue;
+      }
+      pending.push_back({fd, POLLOUT, 0});
+    }
+    if (pending.empty()) continue;
+
+    int ready = poll(pending.data(), pending.size(), schedule.WaitMs(now));
+    if (ready < 0 && errno != EINTR) {
+      Note(&attempts, errno);
+      break;
+    }
+    for (size_t i = 0; ready > 0 && i < pending.size();) {
+      if (pending[i].revents == 0) {
+        ++i;
+        continue;
+      }
+      int fd = pending[i].fd;
+      int error = 0;
+      socklen_t length = sizeof error;
+      if (getsockopt(fd, SOL_SOCKET, SO_ERROR, &error, &length) != 0) error = errno;
+      pending.erase(pending.begin() + static_cast<long>(i));
+      if (error == 0) return connected(fd);
+      Note(&attempts, error);
+      close(fd);
+    }
+  }
+  closePending();
+  if (why) *why = attempts.Why();
   return nullptr;
 }
 

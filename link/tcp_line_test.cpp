@@ -142,13 +142,155 @@ TEST(OpenNetworkPort, AConnectionThatHangsIsGivenUp) {
   EXPECT_LT(ms, TcpLine::kConnectTimeoutMs + 1500);
 }
 
+// What a device server says on a new connection decides whether the port
+// opens: each case is played by a peer that accepts and then speaks.
+class NetworkOpening : public testing::Test {
+ protected:
+  // Opens `scheme`://peer in a thread while this one accepts and says
+  // `said`, then closes when `close` is set.
+  std::unique_ptr<DeviceLine> OpenWhileSaying(const char* scheme, const std::string& said, bool close) {
+    std::unique_ptr<DeviceLine> line;
+    std::thread opening([&] { line = OpenComPort(peer.Address(scheme).c_str(), 9600, &why); });
+    if (peer.Accept()) {
+      peer.Send(said);
+      if (close) peer.Close();
+    }
+    opening.join();
+    return line;
+  }
+
+  TestPeer peer;
+  std::string why;
+};
+
+// ser2net's telnet accepter and Telnet-mode boxes open with negotiation: read
+// as raw, it would be dropped as stale input and every 0xFF of the image
+// would then come doubled.
+TEST_F(NetworkOpening, ARawPortThatSpeaksTelnetIsRefusedAndNamed) {
+  const std::string negotiation = "\xFF\xFB\x03\xFF\xFD\x03\xFF\xFB\x01\xFF\xFE\x01\xFF\xFD\x00\xFF\xFB\x00";
+  EXPECT_FALSE(OpenWhileSaying("tcp", negotiation, false));
+  EXPECT_EQ(peer.Address("tcp") + ": this port speaks Telnet: use rfc2217://HOST:PORT", why);
+  EXPECT_EQ("", peer.Receive(100)) << "nothing was sent to the device";
+}
+
+TEST_F(NetworkOpening, AServerThatRefusesOrClosesIsSaidInWords) {
+  EXPECT_FALSE(OpenWhileSaying("tcp", "Port already in use\r\n", true));
+  EXPECT_EQ(peer.Address("tcp") + ": the device server refused the connection: \"Port already in use\"", why);
+  EXPECT_FALSE(OpenWhileSaying("tcp", "", true));
+  EXPECT_EQ(peer.Address("tcp") +
+                ": the device server closed the connection at once (is its port in use by another program?)",
+            why);
+  EXPECT_FALSE(OpenWhileSaying("tcp", std::string("\x01\x80\x00", 3), true));
+  EXPECT_EQ(peer.Address("tcp") + ": the device server closed the connection", why);
+}
+
+// A device still sending from a read that was stopped: what is on its way
+// when the port opens is dropped before the device is asked anything.
+TEST_F(NetworkOpening, WhatAStoppedDeviceStillSendsIsDroppedBeforeTheFirstCommand) {
+  std::unique_ptr<DeviceLine> line;
+  std::thread opening([&] { line = OpenComPort(peer.Address("tcp").c_str(), 9600, &why); });
+  ASSERT_TRUE(peer.Accept());
+  std::vector<std::pair<int, std::string>> stream;
+  for (int i = 0; i < 8; ++i) stream.push_back({40, std::string(64, '\xFF')});
+  peer.SendLater(stream);
+  opening.join();
+  ASSERT_TRUE(line) << why;
+  peer.Join();
+  EXPECT_EQ(0, line->InputWaiting());
+  peer.Send("\x0E");
+  char got = 0;
+  EXPECT_EQ(1, line->Read(&got, 1));
+  EXPECT_EQ('\x0E', got) << "the first byte after the open is the device's answer";
+}
+
+// A black-holed first address (its connection attempts go unanswered, as an
+// IPv6 address without a route often does) does not hide a working second
+// one: that one is begun a quarter of a second later, while the first still
+// waits.
+TEST(OpenNetworkPort, ABlackHoledFirstAddressDoesNotHideTheNext) {
+  TestPeer working;
+  ASSERT_TRUE(working.ok());
+  TestPeer blackHole(0, "127.0.0.2", working.port());
+  if (!blackHole.ok()) GTEST_SKIP() << "127.0.0.2 is no loopback address on this machine";
+  blackHole.Hold();
+
+  const auto deadline = TcpLine::Clock::now() + std::chrono::milliseconds(TcpLine::kConnectTimeoutMs);
+  std::vector<SocketAddress> addresses, second;
+  std::string why;
+  ASSERT_TRUE(TcpLine::LookUp("127.0.0.2", static_cast<uint16_t>(working.port()), deadline, StopCheck(),
+                              &addresses, &why))
+      << why;
+  ASSERT_TRUE(TcpLine::LookUp("localhost", static_cast<uint16_t>(working.port()), deadline, StopCheck(),
+                              &second, &why))
+      << why;
+  addresses.insert(addresses.end(), second.begin(), second.end());
+  std::unique_ptr<TcpLine> line;
+  long long ms = MillisecondsOf([&] { line = TcpLine::ConnectFirst(addresses, deadline, StopCheck(), &why); });
+  ASSERT_TRUE(line) << why;
+  EXPECT_GE(ms, TcpLine::kNextAddressAfterMs - 10);
+  EXPECT_LT(ms, TcpLine::kConnectTimeoutMs / 2);
+  ASSERT_TRUE(working.Accept());
+  working.Send("up");
+  char got[2] = {};
+  EXPECT_EQ(2, line->Read(got, 2));
+
+  // Only black holes: no answer within the connect time, lookup included.
+  addresses.resize(1);
+  const auto soon = TcpLine::Clock::now() + std::chrono::milliseconds(600);
+  EXPECT_FALSE(TcpLine::ConnectFirst(addresses, soon, StopCheck(), &why));
+  EXPECT_EQ("no answer within 5 seconds", why);
+}
+
+// STOP (or Ctrl-C) ends every wait of an opening at once: the connection to
+// an address that does not answer, the quiet a raw port is given, the RFC
+// 2217 negotiation with a server that says nothing. The stop is asked at
+// least every slice.
+TEST(OpenNetworkPort, AStopEndsEachWaitOfTheOpening) {
+  TestPeer blackHole(0);
+  ASSERT_TRUE(blackHole.ok());
+  blackHole.Hold();
+  TestPeer silent;
+  ASSERT_TRUE(silent.ok());
+  const std::string addresses[] = {blackHole.Address("tcp"), blackHole.Address("rfc2217"),
+                                   silent.Address("tcp"), silent.Address("rfc2217")};
+  for (const std::string& address : addresses) {
+    using Clock = std::chrono::steady_clock;
+    const Clock::time_point start = Clock::now();
+    Clock::time_point last = start;
+    long long longestGapMs = 0;
+    auto stop = [&] {
+      Clock::time_point now = Clock::now();
+      longestGapMs = std::max<long long>(
+          longestGapMs, std::chrono::duration_cast<std::chrono::milliseconds>(now - last).count());
+      last = now;
+      return now - start >= std::chrono::milliseconds(300);
+    };
+    std::string why;
+    std::unique_ptr<DeviceLine> line;
+    long long ms = MillisecondsOf([&] { line = OpenComPort(address.c_str(), 9600, &why, stop); });
+    EXPECT_FALSE(line) << address;
+    EXPECT_EQ(address + ": stopped", why);
+    // Room for a loaded machine: the waits themselves are seconds long.
+    EXPECT_LT(ms, 2500) << address;
+    EXPECT_LT(longestGapMs, 1000) << address;
+    silent.Accept(0);
+    silent.Close();
+  }
+}
+
 // The server's side of the option as a device server plays it, with the
-// values it sets in place of the ones asked.
-TestPeer::Answer DeviceServer(uint32_t baudSet, uint8_t comPortAnswer = kDo) {
+// values it sets in place of the ones asked, and its answers to binary mode
+// (DO to the program's WILL, WILL to its DO).
+TestPeer::Answer DeviceServer(uint32_t baudSet, uint8_t comPortAnswer = kDo, uint8_t binaryToServer = kDo,
+                              uint8_t binaryFromServer = kWill) {
   return [=](const TelnetCommand& command) {
     Bytes reply;
     if (command.verb == kWill && command.option == kComPort) {
       TelnetNegotiate(comPortAnswer, kComPort, &reply);
+    } else if (command.verb == kWill && command.option == kBinary) {
+      TelnetNegotiate(binaryToServer, kBinary, &reply);
+    } else if (command.verb == kDo && command.option == kBinary) {
+      TelnetNegotiate(binaryFromServer, kBinary, &reply);
     } else if (command.verb == kSb && command.option == kComPort) {
       Bytes answer = command.payload;
       answer[0] = static_cast<uint8_t>(answer[0] + kServerReply);
@@ -254,6 +396,49 @@ TEST_F(Rfc2217LineTest, RefusedOptionOtherSpeedAndSilenceAreEachTold) {
             why);
   EXPECT_GE(ms, Rfc2217Line::kNegotiationTimeoutMs - 100);
   EXPECT_LT(ms, Rfc2217Line::kNegotiationTimeoutMs + 1500);
+}
+
+// Binary mode refused either way: a Telnet server without it may send a CR
+// of the image as CR NUL, so the line is not used.
+TEST_F(Rfc2217LineTest, BinaryModeRefusedEitherWayFailsTheOpen) {
+  std::string why;
+  EXPECT_FALSE(Open(DeviceServer(115200, kDo, kDont), 115200, &why));
+  EXPECT_EQ(peer.Address("rfc2217") + ": the device server refuses binary transmission from the program", why);
+  peer.StopServing();
+  peer.Close();
+
+  EXPECT_FALSE(Open(DeviceServer(115200, kDo, kDo, kWont), 115200, &why));
+  EXPECT_EQ(peer.Address("rfc2217") +
+                ": the device server refuses binary transmission to the program (a CR of the image would come "
+                "as CR NUL)",
+            why);
+}
+
+// A subnegotiation that never ends would swallow the image after it; past
+// its bound the line fails instead, after the bytes before it. So does a
+// server that turns binary mode off in the middle.
+TEST_F(Rfc2217LineTest, AServerThatBreaksTheProtocolFailsTheLine) {
+  std::string why;
+  auto line = Open(DeviceServer(115200), 115200, &why);
+  ASSERT_TRUE(line) << why;
+  Bytes wire = {'o', 'k', kIac, kSb, kComPort};
+  wire.insert(wire.end(), 5000, 'x');
+  peer.Send(std::string(wire.begin(), wire.end()));
+  char got[16] = {};
+  EXPECT_EQ(2, line->Read(got, sizeof got));
+  EXPECT_EQ(-1, line->Read(got, sizeof got));
+  EXPECT_EQ("the device server sent a Telnet subnegotiation of more than 256 bytes without its end",
+            line->FailureReason());
+  EXPECT_EQ(-1, line->Write("x", 1));
+  peer.StopServing();
+  peer.Close();
+
+  line = Open(DeviceServer(115200), 115200, &why);
+  ASSERT_TRUE(line) << why;
+  peer.Send(std::string("ab\xFF\xFC\x00", 5));  // then WONT BINARY
+  EXPECT_EQ(2, line->Read(got, sizeof got));
+  EXPECT_EQ(-1, line->Read(got, sizeof got));
+  EXPECT_EQ("the device server turned binary transmission off", line->FailureReason());
 }
 
 // The simulator's device server takes the settings; an image of 0xFF bytes

@@ -3,6 +3,8 @@
 #include <winsock2.h>
 #include <ws2tcpip.h>
 
+#include <windows.h>
+
 #include <cstring>
 
 #include "link/port_timeouts.h"
@@ -34,6 +36,13 @@ std::string SystemText(int error) {
   return text;
 }
 
+timeval Timeval(int waitMs) {
+  timeval time;
+  time.tv_sec = waitMs / 1000;
+  time.tv_usec = (waitMs % 1000) * 1000;
+  return time;
+}
+
 // Waits until the socket is readable (or writable) or the time is up: 1, 0
 // on time-out, -1 on failure. A failed connection attempt shows as an
 // exception.
@@ -43,72 +52,204 @@ int WaitFor(SOCKET socket, bool write, int waitMs) {
   FD_ZERO(&failed);
   FD_SET(socket, &ready);
   FD_SET(socket, &failed);
-  timeval time;
-  time.tv_sec = waitMs / 1000;
-  time.tv_usec = (waitMs % 1000) * 1000;
+  timeval time = Timeval(waitMs);
   int count = select(0, write ? nullptr : &ready, write ? &ready : nullptr, &failed, &time);
   if (count == SOCKET_ERROR) return -1;
   return count > 0 ? 1 : 0;
 }
 
-// Connects one socket to one address within waitMs: 0, or the Winsock error
-// (WSAETIMEDOUT when the time ran out first).
-int ConnectOne(SOCKET socket, const addrinfo* address, int waitMs) {
-  u_long nonBlocking = 1;
-  if (ioctlsocket(socket, FIONBIO, &nonBlocking) != 0) return WSAGetLastError();
-  if (connect(socket, address->ai_addr, static_cast<int>(address->ai_addrlen)) == 0) return 0;
-  int error = WSAGetLastError();
-  if (error != WSAEWOULDBLOCK) return error;
-  int ready = WaitFor(socket, true, waitMs);
-  if (ready == 0) return WSAETIMEDOUT;
-  if (ready < 0) return WSAGetLastError();
-  int soError = 0;
-  int length = sizeof soError;
-  if (getsockopt(socket, SOL_SOCKET, SO_ERROR, reinterpret_cast<char*>(&soError), &length) != 0)
-    return WSAGetLastError();
-  return soError;
+// One lookup, shared by the thread that runs getaddrinfo() and the caller
+// that waits for it in slices and may leave before it ends: whoever lets go
+// last frees it.
+struct Lookup {
+  LONG references = 2;
+  HANDLE ended = nullptr;  // set once the lookup is done
+  std::string host;
+  std::string port;
+  int status = 0;
+  std::vector<SocketAddress> addresses;
+};
+
+void Release(Lookup* lookup) {
+  if (InterlockedDecrement(&lookup->references) != 0) return;
+  if (lookup->ended) CloseHandle(lookup->ended);
+  delete lookup;
 }
 
-}  // namespace
-
-std::unique_ptr<TcpLine> TcpLine::Connect(const std::string& host, uint16_t port, std::string* why) {
-  int error = 0;
-  if (!StartWinsock(&error)) {
-    if (why) *why = "no network (" + SystemText(error) + ")";
-    return nullptr;
-  }
+DWORD WINAPI RunLookup(void* parameter) {
+  Lookup* lookup = static_cast<Lookup*>(parameter);
   addrinfo hints;
   std::memset(&hints, 0, sizeof hints);
   hints.ai_family = AF_UNSPEC;
   hints.ai_socktype = SOCK_STREAM;
   hints.ai_protocol = IPPROTO_TCP;
   addrinfo* found = nullptr;
-  int status = getaddrinfo(host.c_str(), std::to_string(port).c_str(), &hints, &found);
-  if (status != 0) {
-    if (why) *why = "the host " + host + " is not known (" + SystemText(status) + ")";
+  lookup->status = getaddrinfo(lookup->host.c_str(), lookup->port.c_str(), &hints, &found);
+  for (const addrinfo* at = found; lookup->status == 0 && at; at = at->ai_next) {
+    SocketAddress address;
+    address.family = at->ai_family;
+    const uint8_t* raw = reinterpret_cast<const uint8_t*>(at->ai_addr);
+    address.bytes.assign(raw, raw + at->ai_addrlen);
+    lookup->addresses.push_back(address);
+  }
+  if (found) freeaddrinfo(found);
+  if (lookup->ended) SetEvent(lookup->ended);
+  Release(lookup);
+  return 0;
+}
+
+void Note(ConnectAttempts* attempts, int error) {
+  if (error == WSAECONNREFUSED) {
+    attempts->Refused();
+  } else if (error == WSAETIMEDOUT) {
+    attempts->TimedOut();
+  } else {
+    attempts->Failed(SystemText(error));
+  }
+}
+
+}  // namespace
+
+bool TcpLine::LookUp(const std::string& host, uint16_t port, Clock::time_point deadline,
+                     const StopCheck& stop, std::vector<SocketAddress>* addresses, std::string* why) {
+  int error = 0;
+  if (!StartWinsock(&error)) {
+    if (why) *why = "no network (" + SystemText(error) + ")";
+    return false;
+  }
+  Lookup* lookup = new Lookup;
+  lookup->host = host;
+  lookup->port = std::to_string(port);
+  lookup->ended = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+  HANDLE thread = lookup->ended ? CreateThread(nullptr, 0, RunLookup, lookup, 0, nullptr) : nullptr;
+  bool ended = false;
+  if (!thread) {
+    // No thread to spare: the lookup runs here and cannot be cut short.
+    RunLookup(lookup);
+    ended = true;
+  } else {
+    CloseHandle(thread);  // detached: it ends on its own, the record kept until then
+  }
+  while (!ended) {
+    if (WaitForSingleObject(lookup->ended, 0) == WAIT_OBJECT_0) {
+      ended = true;
+      break;
+    }
+    if (stop && stop()) {
+      if (why) *why = kOpeningStopped;
+      break;
+    }
+    if (Clock::now() >= deadline) {
+      if (why) {
+        *why = "the host " + host + " could not be looked up within " +
+               std::to_string(kConnectTimeoutMs / 1000) + " seconds";
+      }
+      break;
+    }
+    WaitForSingleObject(lookup->ended, kStopSliceMs);
+  }
+  bool found = false;
+  if (ended) {
+    if (lookup->status != 0 || lookup->addresses.empty()) {
+      if (why) *why = "the host " + host + " is not known (" + SystemText(lookup->status) + ")";
+    } else {
+      *addresses = lookup->addresses;
+      found = true;
+    }
+  }
+  Release(lookup);
+  return found;
+}
+
+std::unique_ptr<TcpLine> TcpLine::ConnectFirst(const std::vector<SocketAddress>& addresses,
+                                               Clock::time_point deadline, const StopCheck& stop,
+                                               std::string* why) {
+  int startError = 0;
+  if (!StartWinsock(&startError)) {
+    if (why) *why = "no network (" + SystemText(startError) + ")";
     return nullptr;
   }
+  ConnectSchedule schedule(addresses.size(), deadline);
+  ConnectAttempts attempts;
+  std::vector<SOCKET> pending;
+  auto closePending = [&] {
+    for (SOCKET socket : pending) closesocket(socket);
+    pending.clear();
+  };
+  auto connected = [&](SOCKET socket) {
+    closePending();
+    // Frames are a few bytes each and the device waits for them whole.
+    BOOL on = TRUE;
+    setsockopt(socket, IPPROTO_TCP, TCP_NODELAY, reinterpret_cast<const char*>(&on), sizeof on);
+    return std::unique_ptr<TcpLine>(new TcpLine(static_cast<intptr_t>(socket)));
+  };
 
-  const auto deadline =
-      port_timeouts::Clock::now() + std::chrono::milliseconds(kConnectTimeoutMs);
-  for (const addrinfo* address = found; address && error != WSAETIMEDOUT; address = address->ai_next) {
-    SOCKET socket = ::socket(address->ai_family, address->ai_socktype, address->ai_protocol);
-    if (socket == INVALID_SOCKET) {
-      error = WSAGetLastError();
-      continue;
+  for (;;) {
+    if (stop && stop()) {
+      closePending();
+      if (why) *why = kOpeningStopped;
+      return nullptr;
     }
-    error = ConnectOne(socket, address, port_timeouts::MsUntil(deadline));
-    if (error == 0) {
-      freeaddrinfo(found);
-      // Frames are a few bytes each and the device waits for them whole.
-      BOOL on = TRUE;
-      setsockopt(socket, IPPROTO_TCP, TCP_NODELAY, reinterpret_cast<const char*>(&on), sizeof on);
-      return std::unique_ptr<TcpLine>(new TcpLine(static_cast<intptr_t>(socket)));
+    Clock::time_point now = Clock::now();
+    if (schedule.Exhausted(pending.size())) break;
+    if (schedule.Expired(now)) {
+      attempts.TimedOut();
+      break;
     }
-    closesocket(socket);
+    while (schedule.NextDue(pending.size(), now) && pending.size() < FD_SETSIZE) {
+      const SocketAddress& address = addresses[schedule.Begin(now)];
+      SOCKET socket = ::socket(address.family, SOCK_STREAM, IPPROTO_TCP);
+      if (socket == INVALID_SOCKET) {
+        Note(&attempts, WSAGetLastError());
+        continue;
+      }
+      u_long nonBlocking = 1;
+      const sockaddr* target = reinterpret_cast<const sockaddr*>(address.bytes.data());
+      int error = ioctlsocket(socket, FIONBIO, &nonBlocking) != 0 ? WSAGetLastError() : 0;
+      if (error == 0 && connect(socket, target, static_cast<int>(address.bytes.size())) == 0)
+        return connected(socket);
+      if (error == 0) error = WSAGetLastError();
+      if (error != WSAEWOULDBLOCK) {
+        Note(&attempts, error);
+        closesocket(socket);
+        continue;
+      }
+      pending.push_back(socket);
+    }
+    if (pending.empty()) continue;
+
+    // A connection shows as writable; a failed attempt as an exception.
+    fd_set writable, failed;
+    FD_ZERO(&writable);
+    FD_ZERO(&failed);
+    for (SOCKET socket : pending) {
+      FD_SET(socket, &writable);
+      FD_SET(socket, &failed);
+    }
+    timeval time = Timeval(schedule.WaitMs(now));
+    int ready = select(0, nullptr, &writable, &failed, &time);
+    if (ready == SOCKET_ERROR) {
+      Note(&attempts, WSAGetLastError());
+      break;
+    }
+    for (size_t i = 0; ready > 0 && i < pending.size();) {
+      SOCKET socket = pending[i];
+      if (!FD_ISSET(socket, &writable) && !FD_ISSET(socket, &failed)) {
+        ++i;
+        continue;
+      }
+      int error = 0;
+      int length = sizeof error;
+      if (getsockopt(socket, SOL_SOCKET, SO_ERROR, reinterpret_cast<char*>(&error), &length) != 0)
+        error = WSAGetLastError();
+      pending.erase(pending.begin() + static_cast<long>(i));
+      if (error == 0 && FD_ISSET(socket, &writable)) return connected(socket);
+      Note(&attempts, error == 0 ? WSAECONNREFUSED : error);
+      closesocket(socket);
+    }
   }
-  freeaddrinfo(found);
-  if (why) *why = ConnectFailure(error == WSAETIMEDOUT, error == WSAECONNREFUSED, SystemText(error));
+  closePending();
+  if (why) *why = attempts.Why();
   return nullptr;
 }
 

@@ -44,14 +44,14 @@ void TelnetDecoder::Feed(const uint8_t* bytes, size_t count, std::vector<uint8_t
       case SubData:
         if (byte == kIac) {
           state_ = SubIac;
-        } else if (sub_.payload.size() < kMaxPayload) {
-          sub_.payload.push_back(byte);
+        } else {
+          TakeSubByte(byte);
         }
         break;
       case SubIac:
         if (byte == kIac) {
-          if (sub_.payload.size() < kMaxPayload) sub_.payload.push_back(byte);
           state_ = SubData;
+          TakeSubByte(byte);
         } else if (byte == kSe) {
           commands->push_back(sub_);
           state_ = Data;
@@ -61,7 +61,18 @@ void TelnetDecoder::Feed(const uint8_t* bytes, size_t count, std::vector<uint8_t
           state_ = Data;
         }
         break;
+      case Broken:
+        return;
     }
+  }
+}
+
+void TelnetDecoder::TakeSubByte(uint8_t byte) {
+  if (sub_.payload.size() < kMaxPayload) {
+    sub_.payload.push_back(byte);
+  } else {
+    sub_ = TelnetCommand();
+    state_ = Broken;
   }
 }
 
@@ -121,7 +132,8 @@ void TelnetOptions::Handle(uint8_t verb, uint8_t option, std::vector<uint8_t>* o
 }
 
 // A request to enter the state an option is in already is not answered; an
-// answer to our own request (Asked) is not answered either.
+// answer to our own request (Asked) is not answered either. An option that
+// was asked for or on and is declined counts as refused.
 void TelnetOptions::Answer(bool supported, State* state, bool* refused, bool yes, uint8_t agree,
                            uint8_t decline, uint8_t option, std::vector<uint8_t>* out) {
   if (yes) {
@@ -135,6 +147,6 @@ void TelnetOptions::Answer(bool supported, State* state, bool* refused, bool yes
     return;
   }
   if (*state == On) TelnetNegotiate(decline, option, out);
-  if (*state == Asked) *refused = true;
+  if (*state != Off) *refused = true;
   *state = Off;
 }

@@ -64,16 +64,26 @@ struct TelnetCommand {
 // commands between them. Sequences may be cut anywhere between two calls.
 class TelnetDecoder {
  public:
+  // A subnegotiation longer than this is no COM-PORT-OPTION command (those
+  // carry a few bytes, a server's signature a line of text): a peer that
+  // sends one has lost its way, or never ends it and would swallow every
+  // byte after it.
+  static constexpr size_t kMaxPayload = 256;
+
   // Appends the line's bytes to *data and the negotiations and
   // subnegotiations to *commands; other commands (NOP, GA, ...) are dropped.
+  // Once broken() nothing more is taken.
   void Feed(const uint8_t* bytes, size_t count, std::vector<uint8_t>* data,
             std::vector<TelnetCommand>* commands);
 
+  // A subnegotiation ran past kMaxPayload without its IAC SE: which bytes
+  // are the line's can no longer be told, so the stream is given up.
+  bool broken() const { return state_ == Broken; }
+
  private:
-  enum State { Data, Command, Option, SubOption, SubData, SubIac };
-  // A subnegotiation longer than this is no COM-PORT-OPTION command; the
-  // rest of it is dropped rather than kept without bound.
-  static constexpr size_t kMaxPayload = 64;
+  enum State { Data, Command, Option, SubOption, SubData, SubIac, Broken };
+
+  void TakeSubByte(uint8_t byte);
 
   State state_ = Data;
   uint8_t verb_ = 0;
@@ -106,7 +116,8 @@ class TelnetOptions {
 
   bool LocalOn(uint8_t option) const { return local_[option] == On; }
   bool RemoteOn(uint8_t option) const { return remote_[option] == On; }
-  // The other end answered an Offer with DONT (or an Ask with WONT).
+  // The other end answered an Offer with DONT (or an Ask with WONT), or
+  // switched the option off after it was on; until it agrees again.
   bool LocalRefused(uint8_t option) const { return localRefused_[option]; }
   bool RemoteRefused(uint8_t option) const { return remoteRefused_[option]; }
 

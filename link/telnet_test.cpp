@@ -60,15 +60,34 @@ TEST(TelnetDecoder, SubnegotiationKeepsItsDoubledIacAndIsBounded) {
   ASSERT_EQ(1u, out.commands.size());
   EXPECT_EQ((Bytes{101, 0xFF, 0x00, 0xFF, 0x01}), out.commands[0].payload);
 
-  // A subnegotiation without end keeps no more than its bound; the data after
-  // a broken one is the line's again.
-  Bytes endless = {kIac, kSb, kComPort};
-  endless.insert(endless.end(), 100000, 'x');
-  endless.insert(endless.end(), {kIac, kSe, 'D'});
-  out = Decode(endless, 4096);
+  // One at the bound still ends well.
+  Bytes longest = {kIac, kSb, kComPort};
+  longest.insert(longest.end(), TelnetDecoder::kMaxPayload, 'x');
+  longest.insert(longest.end(), {kIac, kSe, 'D'});
+  out = Decode(longest, 5);
   ASSERT_EQ(1u, out.commands.size());
-  EXPECT_GE(64u, out.commands[0].payload.size());
+  EXPECT_EQ(TelnetDecoder::kMaxPayload, out.commands[0].payload.size());
   EXPECT_EQ(Bytes{'D'}, out.data);
+
+  // A subnegotiation without end would swallow the line's bytes after it:
+  // past its bound the stream is given up, and nothing more comes out of it,
+  // whatever follows.
+  Bytes endless = {'A', kIac, kSb, kComPort};
+  endless.insert(endless.end(), 100000, 'x');
+  endless.insert(endless.end(), {kIac, kSe, 'D', kIac, kWill, kBinary});
+  for (size_t piece : {size_t(1), size_t(300), size_t(4096)}) {
+    TelnetDecoder decoder;
+    Decoded fed;
+    for (size_t at = 0; at < endless.size(); at += piece) {
+      decoder.Feed(endless.data() + at, std::min(piece, endless.size() - at), &fed.data, &fed.commands);
+      if (at + piece >= 4 + TelnetDecoder::kMaxPayload + 1) {
+        EXPECT_TRUE(decoder.broken()) << at;
+      }
+    }
+    EXPECT_TRUE(decoder.broken());
+    EXPECT_EQ(Bytes{'A'}, fed.data) << piece;
+    EXPECT_TRUE(fed.commands.empty()) << piece;
+  }
   out = Decode({kIac, kSb, kComPort, 1, kIac, 'Z', 'E'}, 1);
   EXPECT_TRUE(out.commands.empty());
   EXPECT_EQ(Bytes{'E'}, out.data);
@@ -120,6 +139,17 @@ TEST(TelnetOptions, ARefusedOfferIsToldApart) {
   asking.Ask(kBinary, &out);
   asking.Handle(kWont, kBinary, &out);
   EXPECT_TRUE(asking.RemoteRefused(kBinary));
+
+  // Agreed, then switched off: refused from then on, until agreed again.
+  TelnetOptions later({kBinary}, {});
+  later.Offer(kBinary, &out);
+  later.Handle(kDo, kBinary, &out);
+  EXPECT_FALSE(later.LocalRefused(kBinary));
+  later.Handle(kDont, kBinary, &out);
+  EXPECT_TRUE(later.LocalRefused(kBinary));
+  later.Handle(kDo, kBinary, &out);
+  EXPECT_TRUE(later.LocalOn(kBinary));
+  EXPECT_FALSE(later.LocalRefused(kBinary));
 }
 
 }  // namespace

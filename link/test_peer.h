@@ -22,12 +22,15 @@
 class TestPeer {
  public:
   // backlog 0 and held() connections waiting: a server too busy to take
-  // one more (its next connection hangs while opening).
-  explicit TestPeer(int backlog = 4) {
+  // one more (its next connection hangs while opening). `host` and `port`:
+  // another loopback address (127.0.0.2), a port chosen by another peer.
+  explicit TestPeer(int backlog = 4, const char* host = "127.0.0.1", int port = 0) {
     listener_ = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     sockaddr_in address = {};
     address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    address.sin_port = htons(static_cast<uint16_t>(port));
+    inet_pton(AF_INET, host, &address.sin_addr);
+    host_ = host;
     socklen_t length = sizeof address;
     if (listener_ < 0 || bind(listener_, reinterpret_cast<sockaddr*>(&address), length) != 0 ||
         listen(listener_, backlog) != 0 ||
@@ -48,7 +51,7 @@ class TestPeer {
   bool ok() const { return port_ != 0; }
   int port() const { return port_; }
   std::string Address(const char* scheme) const {
-    return std::string(scheme) + "://127.0.0.1:" + std::to_string(port_);
+    return std::string(scheme) + "://" + host_ + ":" + std::to_string(port_);
   }
 
   // Takes the connection the code under test made (within ms).
@@ -63,7 +66,7 @@ class TestPeer {
     int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     sockaddr_in address = {};
     address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    inet_pton(AF_INET, host_.c_str(), &address.sin_addr);
     address.sin_port = htons(static_cast<uint16_t>(port_));
     connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
     held_.push_back(fd);
@@ -149,6 +152,7 @@ class TestPeer {
   }
 
  private:
+  std::string host_;
   int listener_ = -1;
   int connection_ = -1;
   int port_ = 0;

@@ -16,7 +16,7 @@ fi
 
 scripts/install-deps.sh
 
-targets=(dump_fuzz link_fuzz bounds_fuzz settings_fuzz)
+targets=(dump_fuzz link_fuzz bounds_fuzz settings_fuzz telnet_fuzz rfc2217_fuzz)
 cmake -S . -B build-fuzz -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ \
   -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTAXOSCOPE_FUZZ=ON -DTAXOSCOPE_TESTS=OFF -DTAXOSCOPE_BENCH=OFF >/dev/null
 cmake --build build-fuzz -j2 --target "${targets[@]}" fuzz_seeds

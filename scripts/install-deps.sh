@@ -74,7 +74,8 @@ if [ "$purpose" = all ]; then
   command -v openssl >/dev/null || need+=(openssl)
   # promtool checks and tests the alerting rules the package ships.
   command -v promtool >/dev/null || need+=(prometheus)
-  # clang with libFuzzer and the sanitizer runtimes, for scripts/fuzz.sh.
+  # clang with libFuzzer and the sanitizer runtimes, for scripts/fuzz.sh and
+  # the sanitizer build of scripts/test.sh.
   command -v clang++ >/dev/null || need+=(clang)
   [ -f "$(clang -print-resource-dir 2>/dev/null)/lib/linux/libclang_rt.fuzzer-$(uname -m).a" ] ||
     need+=(libclang-rt-dev)

@@ -57,7 +57,9 @@ bool CheckRegisterPort(const std::string& port, std::string* problem) {
     if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) return fail("'" + port + "' has control characters");
   }
   if (port.front() == ' ' || port.back() == ' ') return fail("'" + port + "' has blanks around it");
-  if (LineKindOf(port) != LineKind::Serial) {
+  const LineKind kind = LineKindOf(port);
+  if (kind == LineKind::Malformed) return fail("'" + port + "' is no address this program reads");
+  if (kind != LineKind::Serial) {
     LineAddress address;
     std::string error;
     if (!ParseLineAddress(port, &address, &error)) return fail(error);

@@ -149,7 +149,8 @@ void DeviceSession::Receive(const uint8_t* bytes, size_t count) {
           break;
         case DeviceMode::Pause:
           Start(&options_.image, true);
-          transmission_.pauseAt = options_.image.size() / 2;
+          transmission_.pauseAt = options_.pauseAt ? options_.pauseAt : options_.image.size() / 2;
+          transmission_.pauseMs = options_.pauseMs;
           break;
         case DeviceMode::HangUp:
           Start(&options_.image, true);

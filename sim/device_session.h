@@ -22,7 +22,7 @@ enum class DeviceMode {
   LongReply,   // identify reply line of 2000 characters (over the host's 1024-byte buffer)
   Refuse,      // dump -> 0x15 0x0A, then silence
   NoDump,      // identify ok, nothing after the dump command
-  Pause,       // image with a 600 ms pause in the middle (must NOT end a transfer)
+  Pause,       // image with a pause (600 ms, in the middle, unless set otherwise; must NOT end a transfer)
   Oversize,    // streams 2,200,000 bytes: the image, then erased bytes
   HangUp,      // stops in the middle of the image and hangs the line up
 };
@@ -33,6 +33,11 @@ struct DeviceOptions {
   DeviceMode mode = DeviceMode::Normal;
   long bytesPerSecond = 0;    // 0 = as fast as the line takes it; 11520 = 115200 baud
   std::string badReceiptLine; // BadReceipt: sent exactly as given instead of 0x15 "AB" CR LF
+  // Pause: where the device pauses (0: in the middle of the image) and for
+  // how long (a device that dies in mid-image while its line stays up is a
+  // pause longer than any read waits).
+  size_t pauseAt = 0;
+  int pauseMs = 600;
 };
 
 // Mode names as the command line spells them: normal, silent, bad-receipt,
@@ -65,7 +70,8 @@ struct Transmission {
   const std::vector<uint8_t>* bytes = nullptr;
   size_t length = 0;            // bytes to send (a hang-up stops short of the whole)
   size_t sent = 0;
-  size_t pauseAt = kNoPause;    // the device stops for kPauseMs before this offset
+  size_t pauseAt = kNoPause;    // the device stops for pauseMs before this offset
+  int pauseMs = 0;
   bool hangUpAfter = false;     // then drop the line
   bool dump = false;            // the answer to a dump command
   unsigned generation = 0;      // changes with every new transmission
@@ -73,7 +79,6 @@ struct Transmission {
 
 class DeviceSession {
  public:
-  static constexpr int kPauseMs = 600;
   static constexpr size_t kOversizeLength = 2200000;
 
   // An empty image is replaced by GenerateDump with seed 1. The id must be

@@ -111,7 +111,7 @@ size_t PlanWrite(Transmission& tx, LineState& line, long rate, size_t chunk, Clo
   if (tx.sent == tx.pauseAt) {
     tx.pauseAt = Transmission::kNoPause;
     line.pausing = true;
-    line.pauseUntil = now + milliseconds(DeviceSession::kPauseMs);
+    line.pauseUntil = now + milliseconds(tx.pauseMs);
   }
   if (line.pausing) {
     if (now < line.pauseUntil) {
